@@ -1,0 +1,58 @@
+#ifndef VINTREL_BASE_PLATFORM_H_
+#define VINTREL_BASE_PLATFORM_H_
+
+#include <cstdint>
+
+// The one seam between the tool and the operating system. Two backends implement it, chosen at
+// build time: platform_win32.cc (the Win32 calls named beside each function) and
+// platform_posix.cc. The POSIX backend turns every backslash of a path into '/' right before the
+// system call, so that the program's paths work unchanged on both.
+
+// The system's file handle: a Win32 HANDLE or a POSIX file descriptor. -1 means no file is open.
+typedef intptr_t FileHandle;
+constexpr FileHandle kNoFile = -1;
+
+enum class FileAccess { kRead, kWrite, kReadWrite };
+// kRead: other openers may read while the file is open; kNone: no other opener at all.
+enum class FileShare { kNone, kRead };
+// kOpenExisting fails on a missing file; kCreateAlways truncates or creates; kOpenAlways opens
+// or creates.
+enum class FileDisposition { kOpenExisting, kCreateAlways, kOpenAlways };
+enum class SeekOrigin { kBegin, kCurrent, kEnd };
+
+// CreateFileA. The POSIX backend keeps the sharing rules with open file description locks: a
+// shared-read open takes a read lock, any other a write lock, and an open whose lock conflicts
+// fails; truncation happens only after the lock is held. Returns kNoFile on failure.
+FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
+                           FileDisposition disposition);
+// ReadFile / WriteFile: one request; *done receives the count transferred.
+bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
+bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
+// SetFilePointerEx. Moving past the end is allowed; a later write or end-of-file fills the gap
+// with zero bytes.
+bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
+                          uint64_t* newPosition);
+// SetEndOfFile: the file ends at the current position (shrinking or zero-extending it).
+bool sys_set_end_of_file(FileHandle file);
+// GetFileSize: the full 64-bit size.
+bool sys_get_file_size(FileHandle file, uint64_t* size);
+// FlushFileBuffers / fsync.
+bool sys_flush_file(FileHandle file);
+// CloseHandle.
+bool sys_close_handle(FileHandle file);
+// DeleteFileA.
+bool sys_delete_file(const char* path);
+// CopyFileA: copies existing to target, replacing target unless failIfExists.
+bool sys_copy_file(const char* existing, const char* target, bool failIfExists);
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH / rename: replaces target.
+bool sys_move_file(const char* existing, const char* target);
+// GetTempPathA: writes the temporary directory, ending in a separator, and returns its length;
+// when size is too small, writes nothing and returns the size needed (NUL included); 0 on
+// failure. POSIX: TMPDIR when set and non-empty, else /tmp/.
+uint32_t sys_get_temp_path(uint32_t size, char* buffer);
+// GetCurrentThreadId: never 0.
+uint32_t sys_current_thread_id();
+// Sleep.
+void sys_sleep(uint32_t milliseconds);
+
+#endif  // VINTREL_BASE_PLATFORM_H_

@@ -1,0 +1,27 @@
+#ifndef VINTREL_PACKAGE_PACKAGE_UPDATE_H_
+#define VINTREL_PACKAGE_PACKAGE_UPDATE_H_
+
+#include <cstdint>
+
+#include "base/platform.h"
+
+struct PackFileEntry;
+struct RunContext;
+
+// Rewrites the package at source's position into target (the user archive, positioned at the end
+// of what has been written) when a configured file matches one of its entries or fullCopy is set.
+// Sets *changed to true and *newOffset to where the new package begins only when a whole package
+// was written; never sets *changed to false. Returns false on failure, true when a package was
+// written and when there was nothing to do. Prints one progress line per package it rewrites.
+bool update_package(RunContext& context, const char* name, uint64_t packageId, FileHandle source,
+                    FileHandle target, bool* changed, uint64_t* newOffset);
+
+// The first configured file, in configuration order, whose ids match and whose packageId is 0 or
+// packageId; null when there is none.
+const PackFileEntry* find_pack_file_entry(const RunContext& context, uint64_t nameId,
+                                          uint64_t extId, uint64_t packageId);
+
+// Opens the temporary file ("w+") on first use; later calls rewind it without truncating.
+bool open_temp_file(RunContext& context);
+
+#endif  // VINTREL_PACKAGE_PACKAGE_UPDATE_H_
