@@ -1,0 +1,40 @@
+#include "driver/name_hash.h"
+
+namespace {
+
+constexpr uint64_t kReflectedPolynomial = 0xD0AB0F0002C00600ull;
+
+struct CrcTable {
+  uint64_t entry[256];
+};
+
+constexpr CrcTable MakeTable() {
+  CrcTable table{};
+  for (uint64_t i = 0; i < 256; ++i) {
+    uint64_t v = i;
+    for (int round = 0; round < 8; ++round) {
+      v = (v & 1) ? (v >> 1) ^ kReflectedPolynomial : v >> 1;
+    }
+    table.entry[i] = v;
+  }
+  return table;
+}
+
+constexpr CrcTable kTable = MakeTable();
+
+static_assert(kTable.entry[1] == 0x01A1561E0005800Cull, "CRC table entry 1");
+static_assert(kTable.entry[128] == 0xD0AB0F0002C00600ull, "CRC table entry 128");
+static_assert(kTable.entry[255] == 0x9FAD380A037C8404ull, "CRC table entry 255");
+
+// tolower of the "C" locale: only A to Z change.
+uint8_t LowerAscii(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
+
+}  // namespace
+
+uint64_t name_hash(const char* text) {
+  uint64_t r = ~0ull;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+    r = kTable.entry[(r ^ LowerAscii(*p)) & 0xFF] ^ (r >> 8);
+  }
+  return ~r;
+}

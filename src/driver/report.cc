@@ -1,0 +1,13 @@
+#include "driver/report.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+void report_error(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vfprintf(stdout, format, args);
+  va_end(args);
+  // Progress lines must reach a console or a pipe in order with the exit of the process.
+  fflush(stdout);
+}
