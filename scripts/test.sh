@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the build needs (when missing), configures, builds and runs every test.
+#   scripts/test.sh              native build in build/
+#   scripts/test.sh --sanitize   the same with AddressSanitizer and UndefinedBehaviorSanitizer,
+#                                in build-asan/; any sanitizer report fails a test
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build
+cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+  build_dir=build-asan
+  cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DVINTREL_SANITIZE=ON)
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+fi
+
+scripts/deps.sh build-essential cmake zlib1g-dev libgtest-dev
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B "$build_dir" "${cmake_args[@]}"
+cmake --build "$build_dir" -j "$jobs"
+ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
