@@ -1,0 +1,37 @@
+// Runs an executable as a child process and captures what it prints.
+#ifndef VINTREL_TESTS_SUPPORT_PROCESS_H_
+#define VINTREL_TESTS_SUPPORT_PROCESS_H_
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vtest {
+
+struct ProcessResult {
+  bool started = false;  // false: the program could not be run; see `failure`
+  int exit_code = -1;    // the exit status; -1 when it ended by a signal
+  std::string out;       // standard output, byte for byte (no newline translation on POSIX)
+  std::string err;       // standard error, byte for byte
+  std::string failure;   // why it could not be run
+};
+
+struct ProcessOptions {
+  // Variables set (or replaced) in the child's environment, e.g. {"TMPDIR", dir}; the rest of
+  // the parent's environment is inherited.
+  std::vector<std::pair<std::string, std::string>> env;
+  // Variables removed from the child's environment.
+  std::vector<std::string> unset_env;
+  // Working directory of the child; empty keeps the parent's.
+  std::filesystem::path cwd;
+};
+
+// Runs `program` with `args` (argv[1..]; argv[0] is `program`) without a shell, waits for it
+// and returns its output and exit status. Standard input is empty.
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const ProcessOptions& options = {});
+
+}  // namespace vtest
+
+#endif  // VINTREL_TESTS_SUPPORT_PROCESS_H_
