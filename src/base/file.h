@@ -31,7 +31,8 @@ bool file_write_u8(FileHandle file, uint8_t value);
 uint32_t file_read(FileHandle file, void* buffer, uint32_t count);
 uint32_t file_write(FileHandle file, const void* buffer, uint32_t count);
 
-// Moves to a position from the start; returns it, or kBadPosition on failure.
+// Moves to a position from the start; returns it, or kBadPosition on failure (positions above
+// INT64_MAX always fail).
 uint64_t file_seek(FileHandle file, uint64_t position);
 // The current position, or kBadPosition on failure.
 uint64_t file_position(FileHandle file);
@@ -42,7 +43,7 @@ bool file_set_end(FileHandle file);
 
 // Reads a whole file (below 4 GiB) into the buffer: true when every byte arrived. The buffer's
 // capacity is zero-filled and its length set to 0 first; after a failure its length may already
-// be the file's size with incomplete content.
+// be the file's size with incomplete content. A file of 4 GiB or more fails.
 bool read_whole_file(const char* path, ByteBuffer& buffer);
 // Copies up to n bytes from source to destination in pieces of kTransferSize through the
 // caller's buffer. Returns the count both read and completely written; a short read, the end of

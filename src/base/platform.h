@@ -22,10 +22,13 @@ enum class SeekOrigin { kBegin, kCurrent, kEnd };
 
 // CreateFileA. The POSIX backend keeps the sharing rules with open file description locks: a
 // shared-read open takes a read lock, any other a write lock, and an open whose lock conflicts
-// fails; truncation happens only after the lock is held. Returns kNoFile on failure.
+// fails; truncation happens only after the lock is held. A lock binds only openers that lock
+// too, and a write lock needs write access, so a read-only open there always admits other
+// readers. Opening a directory fails as on Win32. Returns kNoFile on failure.
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                            FileDisposition disposition);
-// ReadFile / WriteFile: one request; *done receives the count transferred.
+// ReadFile / WriteFile: one request, resumed only after an interruption; *done receives the
+// count transferred (0 on failure). Reading at the end succeeds with 0.
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
 // SetFilePointerEx. Moving past the end is allowed; a later write or end-of-file fills the gap
@@ -42,13 +45,17 @@ bool sys_flush_file(FileHandle file);
 bool sys_close_handle(FileHandle file);
 // DeleteFileA.
 bool sys_delete_file(const char* path);
-// CopyFileA: copies existing to target, replacing target unless failIfExists.
+// CopyFileA: copies existing to target, replacing target unless failIfExists. Fails, leaving
+// the target as it was, when both name the same file or either is in use by an exclusive opener;
+// a copy that fails part way removes the target rather than leave it incomplete.
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists);
-// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH / rename: replaces target.
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH / rename: replaces
+// target. Both names must lie on one volume.
 bool sys_move_file(const char* existing, const char* target);
 // GetTempPathA: writes the temporary directory, ending in a separator, and returns its length;
-// when size is too small, writes nothing and returns the size needed (NUL included); 0 on
-// failure. POSIX: TMPDIR when set and non-empty, else /tmp/.
+// when size is too small (or buffer is null), writes nothing and returns the size needed (NUL
+// included); 0 on failure. POSIX: TMPDIR when set and non-empty, else /tmp/, with a '/' added
+// when it lacks one.
 uint32_t sys_get_temp_path(uint32_t size, char* buffer);
 // GetCurrentThreadId: never 0.
 uint32_t sys_current_thread_id();

@@ -1,0 +1,132 @@
+#include "base/file.h"
+
+#include <cstring>
+
+#include "base/byte_buffer.h"
+
+FileHandle open_file(const char* path, const char* mode) {
+  if (mode == nullptr) return kNoFile;
+  const bool update = mode[0] != '\0' && mode[1] == '+';
+  FileAccess access;
+  FileShare share = FileShare::kNone;
+  FileDisposition disposition;
+  switch (mode[0]) {
+    case 'r':
+      access = update ? FileAccess::kReadWrite : FileAccess::kRead;
+      if (!update) share = FileShare::kRead;
+      disposition = FileDisposition::kOpenExisting;
+      break;
+    case 'w':
+      access = update ? FileAccess::kReadWrite : FileAccess::kWrite;
+      disposition = FileDisposition::kCreateAlways;
+      break;
+    case 'a':
+      access = update ? FileAccess::kReadWrite : FileAccess::kWrite;
+      disposition = FileDisposition::kOpenAlways;
+      break;
+    default:
+      return kNoFile;
+  }
+  FileHandle file = sys_create_file(path, access, share, disposition);
+  if (file != kNoFile && mode[0] == 'a' &&
+      !sys_set_file_pointer(file, 0, SeekOrigin::kEnd, nullptr)) {
+    // An append handle that is not at the end would overwrite the file's data.
+    sys_close_handle(file);
+    return kNoFile;
+  }
+  return file;
+}
+
+void close_file(FileHandle file) {
+  if (file != kNoFile) sys_close_handle(file);
+}
+
+bool file_read_u32(FileHandle file, uint32_t* value) {
+  uint8_t bytes[4];
+  if (file_read(file, bytes, 4) != 4) return false;
+  *value = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+  return true;
+}
+
+bool file_read_u8(FileHandle file, uint8_t* value) { return file_read(file, value, 1) == 1; }
+
+bool file_write_u32(FileHandle file, uint32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  return file_write(file, bytes, 4) == 4;
+}
+
+bool file_write_u8(FileHandle file, uint8_t value) { return file_write(file, &value, 1) == 1; }
+
+uint32_t file_read(FileHandle file, void* buffer, uint32_t count) {
+  uint32_t done = 0;
+  if (!sys_read_file(file, buffer, count, &done)) return 0;
+  return done;
+}
+
+uint32_t file_write(FileHandle file, const void* buffer, uint32_t count) {
+  uint32_t done = 0;
+  if (!sys_write_file(file, buffer, count, &done)) return 0;
+  return done;
+}
+
+uint64_t file_seek(FileHandle file, uint64_t position) {
+  // The system takes a signed distance; larger positions would turn negative.
+  if (position > static_cast<uint64_t>(INT64_MAX)) return kBadPosition;
+  uint64_t reached = 0;
+  if (!sys_set_file_pointer(file, static_cast<int64_t>(position), SeekOrigin::kBegin, &reached)) {
+    return kBadPosition;
+  }
+  return reached;
+}
+
+uint64_t file_position(FileHandle file) {
+  uint64_t position = 0;
+  if (!sys_set_file_pointer(file, 0, SeekOrigin::kCurrent, &position)) return kBadPosition;
+  return position;
+}
+
+uint64_t file_size(FileHandle file) {
+  uint64_t size = 0;
+  if (!sys_get_file_size(file, &size)) return kBadPosition;
+  return size;
+}
+
+bool file_set_end(FileHandle file) { return sys_set_end_of_file(file); }
+
+bool read_whole_file(const char* path, ByteBuffer& buffer) {
+  if (buffer.capacity() > 0) memset(buffer.data(), 0, buffer.capacity());
+  buffer.resize(0);
+  ScopedFile file(open_file(path, "r"));
+  if (!file.is_open()) return false;
+  // A size of 4 GiB or more does not fit the buffer; it fails rather than losing its high bits.
+  const uint64_t size = file_size(file.get());
+  if (size > UINT32_MAX) return false;
+  const uint32_t length = static_cast<uint32_t>(size);
+  if (!buffer.reserve(length)) return false;
+  buffer.resize(length);
+  // One request normally brings everything; a system may split very large reads, so the rest
+  // is asked for until the file ends.
+  uint32_t total = 0;
+  while (total < length) {
+    const uint32_t got = file_read(file.get(), buffer.data() + total, length - total);
+    if (got == 0) break;
+    total += got;
+  }
+  return total == length;
+}
+
+uint64_t copy_file_bytes(FileHandle source, FileHandle destination, uint64_t n,
+                         uint8_t (&transfer)[kTransferSize]) {
+  uint64_t total = 0;
+  uint32_t got =
+      file_read(source, transfer, n < kTransferSize ? static_cast<uint32_t>(n) : kTransferSize);
+  while (got > 0) {
+    if (file_write(destination, transfer, got) < got) break;
+    n -= got;
+    total += got;
+    got = file_read(source, transfer, n < kTransferSize ? static_cast<uint32_t>(n) : kTransferSize);
+  }
+  return total;
+}

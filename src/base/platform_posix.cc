@@ -1,0 +1,350 @@
+// The POSIX backend of the platform seam. Windows' sharing modes become open file description
+// locks, and the program's backslash paths become '/' paths right before each system call.
+
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "base/alloc_hooks.h"
+#include "base/platform.h"
+
+static_assert(sizeof(off_t) >= 8, "file positions must be 64-bit");
+
+namespace {
+
+// A copy of a program path with every backslash turned into '/'. Short paths stay on the stack;
+// longer ones come from the allocation hooks, so no path is ever cut short. ok() is false when
+// the path is null or the heap cannot hold the copy.
+class PosixPath {
+ public:
+  explicit PosixPath(const char* path) {
+    if (path == nullptr) return;
+    const size_t length = strlen(path);
+    if (length >= UINT32_MAX) return;
+    char* target = local_;
+    if (length >= sizeof(local_)) {
+      heap_ = static_cast<char*>(AllocHooks.allocHook(static_cast<uint32_t>(length) + 1));
+      if (heap_ == nullptr) return;
+      target = heap_;
+    }
+    for (size_t i = 0; i < length; ++i) target[i] = path[i] == '\\' ? '/' : path[i];
+    target[length] = '\0';
+    path_ = target;
+  }
+  ~PosixPath() {
+    if (heap_ != nullptr) AllocHooks.freeHook(heap_);
+  }
+  PosixPath(const PosixPath&) = delete;
+  PosixPath& operator=(const PosixPath&) = delete;
+
+  bool ok() const { return path_ != nullptr; }
+  const char* c_str() const { return path_; }
+
+ private:
+  char local_[512];
+  char* heap_ = nullptr;
+  const char* path_ = nullptr;
+};
+
+// Owns a descriptor of this file's helpers until release().
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+int open_retrying(const char* path, int flags) {
+  int fd;
+  do {
+    fd = open(path, flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Takes a whole-file lock that belongs to the open file description, so that two opens in the
+// same process exclude each other as two Win32 handles would. Never waits.
+bool lock_whole_file(int fd, bool shared) {
+#ifdef F_OFD_SETLK
+  struct flock lock;
+  memset(&lock, 0, sizeof(lock));
+  lock.l_type = shared ? F_RDLCK : F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;  // to the end of the file, however far it grows
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+#else
+  // flock locks also belong to the open file description.
+  return flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0;
+#endif
+}
+
+bool is_regular(int fd, struct stat* info) {
+  return fstat(fd, info) == 0 && S_ISREG(info->st_mode);
+}
+
+// Writes all of count bytes, resuming after partial writes and interruptions.
+bool write_fully(int fd, const uint8_t* data, size_t count) {
+  while (count > 0) {
+    ssize_t written = write(fd, data, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    count -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// Owns a block from the allocation hooks.
+class HookBlock {
+ public:
+  explicit HookBlock(uint32_t size) : data_(static_cast<uint8_t*>(AllocHooks.allocHook(size))) {}
+  ~HookBlock() {
+    if (data_ != nullptr) AllocHooks.freeHook(data_);
+  }
+  HookBlock(const HookBlock&) = delete;
+  HookBlock& operator=(const HookBlock&) = delete;
+
+  uint8_t* get() const { return data_; }
+
+ private:
+  uint8_t* data_;
+};
+
+constexpr uint32_t kCopyPiece = 1u << 20;
+
+// Copies from the start of source to target's current position until the end of source.
+bool copy_contents(int source, int target) {
+  HookBlock block(kCopyPiece);
+  if (block.get() == nullptr) return false;
+  for (;;) {
+    ssize_t got = read(source, block.get(), kCopyPiece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!write_fully(target, block.get(), static_cast<size_t>(got))) return false;
+  }
+}
+
+// Makes a finished rename durable by syncing the directory that holds the new name.
+void sync_parent_directory(const char* path) {
+  const char* slash = strrchr(path, '/');
+  if (slash == nullptr) {
+    ScopedFd directory(open_retrying(".", O_RDONLY | O_DIRECTORY));
+    if (directory.get() >= 0) fsync(directory.get());
+    return;
+  }
+  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+  HookBlock name(static_cast<uint32_t>(length) + 1);
+  if (name.get() == nullptr) return;
+  memcpy(name.get(), path, length);
+  name.get()[length] = '\0';
+  ScopedFd directory(
+      open_retrying(reinterpret_cast<const char*>(name.get()), O_RDONLY | O_DIRECTORY));
+  if (directory.get() >= 0) fsync(directory.get());
+}
+
+int to_fd(FileHandle file) { return file < 0 || file > INT32_MAX ? -1 : static_cast<int>(file); }
+
+}  // namespace
+
+FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
+                           FileDisposition disposition) {
+  PosixPath local(path);
+  if (!local.ok()) return kNoFile;
+  int flags = access == FileAccess::kRead    ? O_RDONLY
+              : access == FileAccess::kWrite ? O_WRONLY
+                                             : O_RDWR;
+  // Never O_TRUNC: another opener's lock has to be checked before any byte is lost.
+  if (disposition != FileDisposition::kOpenExisting) flags |= O_CREAT;
+  ScopedFd fd(open_retrying(local.c_str(), flags));
+  if (fd.get() < 0) return kNoFile;
+  // A Win32 file handle never refers to a directory or a device.
+  struct stat info;
+  if (!is_regular(fd.get(), &info)) return kNoFile;
+  // A write lock needs a descriptor open for writing, so a read-only open always shares with
+  // other readers; every mode of the program that excludes others also writes.
+  const bool shared = share == FileShare::kRead || access == FileAccess::kRead;
+  if (!lock_whole_file(fd.get(), shared)) return kNoFile;
+  if (disposition == FileDisposition::kCreateAlways && ftruncate(fd.get(), 0) != 0) {
+    return kNoFile;
+  }
+  return fd.release();
+}
+
+bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  *done = 0;
+  const int fd = to_fd(file);
+  if (fd < 0) return false;
+  ssize_t got;
+  do {
+    got = read(fd, buffer, count);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return false;
+  *done = static_cast<uint32_t>(got);
+  return true;
+}
+
+bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  *done = 0;
+  const int fd = to_fd(file);
+  if (fd < 0) return false;
+  ssize_t put;
+  do {
+    put = write(fd, buffer, count);
+  } while (put < 0 && errno == EINTR);
+  if (put < 0) return false;
+  *done = static_cast<uint32_t>(put);
+  return true;
+}
+
+bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
+                          uint64_t* newPosition) {
+  const int fd = to_fd(file);
+  if (fd < 0) return false;
+  const int whence = origin == SeekOrigin::kBegin     ? SEEK_SET
+                     : origin == SeekOrigin::kCurrent ? SEEK_CUR
+                                                      : SEEK_END;
+  const off_t position = lseek(fd, static_cast<off_t>(distance), whence);
+  if (position < 0) return false;
+  if (newPosition != nullptr) *newPosition = static_cast<uint64_t>(position);
+  return true;
+}
+
+bool sys_set_end_of_file(FileHandle file) {
+  const int fd = to_fd(file);
+  if (fd < 0) return false;
+  const off_t position = lseek(fd, 0, SEEK_CUR);
+  if (position < 0) return false;
+  int result;
+  do {
+    result = ftruncate(fd, position);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+bool sys_get_file_size(FileHandle file, uint64_t* size) {
+  const int fd = to_fd(file);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0 || info.st_size < 0) return false;
+  *size = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
+bool sys_flush_file(FileHandle file) {
+  const int fd = to_fd(file);
+  return fd >= 0 && fsync(fd) == 0;
+}
+
+bool sys_close_handle(FileHandle file) {
+  const int fd = to_fd(file);
+  // Linux releases the descriptor even when close is interrupted, so it is never retried.
+  return fd >= 0 && close(fd) == 0;
+}
+
+bool sys_delete_file(const char* path) {
+  PosixPath local(path);
+  return local.ok() && unlink(local.c_str()) == 0;
+}
+
+bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {
+  PosixPath from(existing);
+  PosixPath to(target);
+  if (!from.ok() || !to.ok()) return false;
+  ScopedFd source(open_retrying(from.c_str(), O_RDONLY));
+  struct stat sourceInfo;
+  if (source.get() < 0 || !is_regular(source.get(), &sourceInfo)) return false;
+  if (!lock_whole_file(source.get(), true)) return false;
+
+  // The target is emptied only once it is known not to be the source and not to be in use.
+  ScopedFd copy(open_retrying(to.c_str(), O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0)));
+  if (copy.get() < 0) return false;
+  struct stat targetInfo;
+  if (!is_regular(copy.get(), &targetInfo)) return false;
+  if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
+    return false;
+  }
+  if (!lock_whole_file(copy.get(), false)) return false;
+  if (ftruncate(copy.get(), 0) != 0 || !copy_contents(source.get(), copy.get())) {
+    // A partial copy must not pass for the real thing later.
+    unlink(to.c_str());
+    return false;
+  }
+  if (close(copy.release()) != 0) {
+    unlink(to.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool sys_move_file(const char* existing, const char* target) {
+  PosixPath from(existing);
+  PosixPath to(target);
+  if (!from.ok() || !to.ok()) return false;
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  sync_parent_directory(to.c_str());
+  return true;
+}
+
+uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
+  const char* directory = getenv("TMPDIR");
+  if (directory == nullptr || directory[0] == '\0') directory = "/tmp/";
+  const size_t length = strlen(directory);
+  const bool addSlash = directory[length - 1] != '/';
+  // The result's length without the NUL; it and the NUL must fit in 32 bits.
+  if (length >= UINT32_MAX - 2) return 0;
+  const uint32_t resultLength = static_cast<uint32_t>(length) + (addSlash ? 1 : 0);
+  if (buffer == nullptr || size <= resultLength) return resultLength + 1;
+  memcpy(buffer, directory, length);
+  if (addSlash) buffer[length] = '/';
+  buffer[resultLength] = '\0';
+  return resultLength;
+}
+
+uint32_t sys_current_thread_id() {
+#ifdef SYS_gettid
+  return static_cast<uint32_t>(syscall(SYS_gettid));
+#else
+  // Without a kernel thread id, each thread numbers itself once, starting at 1.
+  static std::atomic<uint32_t> next{1};
+  thread_local uint32_t id = 0;
+  while (id == 0) id = next.fetch_add(1);
+  return id;
+#endif
+}
+
+void sys_sleep(uint32_t milliseconds) {
+  struct timespec wait;
+  wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  struct timespec left;
+  while (nanosleep(&wait, &left) != 0 && errno == EINTR) wait = left;
+}
