@@ -13,13 +13,15 @@ class ByteBuffer {
  public:
   static constexpr uint32_t kGranule = 8192;
 
+  // A granule of 0 is taken as kGranule.
   explicit ByteBuffer(uint32_t granule = kGranule);
   ~ByteBuffer();
   ByteBuffer(const ByteBuffer&) = delete;
   ByteBuffer& operator=(const ByteBuffer&) = delete;
 
-  // Makes capacity at least n; contents and length unchanged. Returns false, with the buffer
-  // exactly as it was, when the heap cannot supply the block.
+  // Makes capacity at least n, rounded up to whole granules, and zero-fills the new bytes; contents
+  // and length unchanged. Returns false, with the buffer exactly as it was, when the heap cannot
+  // supply the block or the rounded capacity would not fit in 32 bits.
   bool reserve(uint32_t n);
   // reserve(n), then length = n. Bytes beyond the old length are not cleared.
   bool resize(uint32_t n);
@@ -44,7 +46,8 @@ class ByteBuffer {
 
 // A bounded little-endian cursor over a ByteBuffer. It reads the buffer's data and length afresh
 // at every call, so it stays valid when the buffer grows. Every read fails, returning false and
-// leaving position unchanged, when fewer bytes remain than it needs.
+// leaving position unchanged, when fewer bytes remain than it needs, and (even for 0 bytes) when
+// position lies beyond the buffer's length. Reads of 0 bytes otherwise succeed.
 class ByteReader {
  public:
   explicit ByteReader(const ByteBuffer& buffer, uint32_t position = 0)
@@ -58,6 +61,7 @@ class ByteReader {
   bool read_bytes(void* destination, uint32_t n);
   // The address of the next n bytes inside the buffer, advancing past them; null (position
   // unchanged) when fewer than n remain. Valid until the buffer is next grown or released.
+  // take_bytes(0) returns a non-null address even when the buffer has no block yet.
   const uint8_t* take_bytes(uint32_t n);
   // Passes over n bytes; false (position unchanged) when fewer remain.
   bool skip(uint32_t n);
@@ -73,7 +77,8 @@ class ByteReader {
 };
 
 // Appends little-endian values at the buffer's length. Each write reserves length + width first;
-// on failure it returns false and the buffer is unchanged.
+// on failure (no memory, or length + width beyond 32 bits) it returns false and the buffer is
+// unchanged.
 class ByteWriter {
  public:
   explicit ByteWriter(ByteBuffer& buffer) : buffer_(&buffer) {}
@@ -83,7 +88,8 @@ class ByteWriter {
   bool write_u32(uint32_t value);
   // The low u32 first, each half low byte first.
   bool write_u64(uint64_t value);
-  // Appends n bytes; a null source appends nothing and succeeds only when n is 0.
+  // Appends n bytes; a null source appends nothing and succeeds only when n is 0. The source may
+  // lie inside the buffer itself.
   bool write_bytes(const void* source, uint32_t n);
 
  private:
@@ -98,8 +104,9 @@ class U16Array {
   U16Array(const U16Array&) = delete;
   U16Array& operator=(const U16Array&) = delete;
 
-  // Makes capacity at least count elements (new elements zero). Reserving 0 changes nothing.
-  // False, unchanged, on allocation failure.
+  // Makes capacity at least count elements, rounded up to a multiple of 128 (new elements zero).
+  // Reserving 0 changes nothing. False, unchanged, on allocation failure or when the byte size
+  // would not fit in 32 bits.
   bool reserve(uint32_t count);
   void release();
 
@@ -152,8 +159,9 @@ class TCountedArray {
 
  private:
   // The count sits in front, padded so that the elements keep their alignment.
-  static constexpr uint32_t kHeader =
-      alignof(T) > sizeof(uint32_t) ? static_cast<uint32_t>(alignof(T)) : 8;
+  static constexpr uint32_t kHeader = alignof(T) > sizeof(uint32_t)
+                                          ? static_cast<uint32_t>(alignof(T))
+                                          : 8;
   T* elements() { return reinterpret_cast<T*>(block_ + kHeader); }
   const T* elements() const { return reinterpret_cast<const T*>(block_ + kHeader); }
 

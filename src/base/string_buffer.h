@@ -18,18 +18,21 @@ class CStringBufferA {
   CStringBufferA(const CStringBufferA&) = delete;
   CStringBufferA& operator=(const CStringBufferA&) = delete;
 
-  // Makes room for n characters including the NUL, keeping the text. Returns false, with the
-  // buffer unchanged, when the heap cannot supply the block.
+  // Makes room for n characters including the NUL, keeping the text; a new block has the next
+  // power of two of n. Returns false, with the buffer unchanged, when the heap cannot supply the
+  // block or n exceeds 2^30 (the largest power of two a capacity can hold).
   virtual bool Reserve(int32_t n);
   // freeBlock true: give the block back and return to the empty state. false: keep the block and
   // make the text empty.
   virtual void Release(bool freeBlock);
 
-  // printf-style formatting into the buffer. Returns the new length; -1 when the buffer cannot
-  // grow to hold the result (the text is then empty). Arguments must not point into the buffer.
+  // printf-style formatting into the buffer. Returns the new length (0 for an empty result, which
+  // keeps the block); -1 when the C library reports an encoding error or the buffer cannot grow
+  // to hold the result (the text is then empty). Arguments must not point into the buffer.
   int32_t Format(const char* format, ...) VINTREL_PRINTF_FORMAT(2, 3);
-  // Copies a NUL-terminated text (null empties the buffer). Returns Data(), or null when the
-  // buffer cannot grow (the buffer is then unchanged).
+  // Copies a NUL-terminated text (null empties the buffer, keeping the block). Returns Data(), or
+  // null when the buffer cannot grow (the buffer is then unchanged). The text may be a tail of
+  // the buffer's own text.
   const char* Assign(const char* text);
 
   const char* Data() const { return data_; }
@@ -52,7 +55,9 @@ class CStringBufferA {
 };
 
 // A string buffer that keeps texts of up to N characters (the NUL included) inside the object and
-// moves to a heap block, keeping its text, when asked for more.
+// moves to a heap block, keeping its text, when asked for more. It starts in the empty state, not
+// inline; while inline, Capacity() is the size last asked of Reserve (at least 1, at most N).
+// Release of an inline text returns to the empty state whatever freeBlock says.
 template <int32_t N>
 class TStringBufferA : public CStringBufferA {
  public:
