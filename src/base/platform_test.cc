@@ -1,0 +1,268 @@
+#include "base/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "base/file.h"
+#include "base/file_test_util.h"
+
+namespace {
+
+using file_test::PatternContent;
+using file_test::ReadContent;
+using file_test::WriteContent;
+
+class PlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
+
+  std::string Path(const std::string& name) const { return dir_.file(name); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(dir_.path() / name); }
+
+  file_test::TempDir dir_;
+};
+
+using SysCreateFile = PlatformTest;
+using SysCopyFile = PlatformTest;
+using SysMoveFile = PlatformTest;
+using SysDeleteFile = PlatformTest;
+
+// The program builds its paths with backslashes; they must reach the right files everywhere.
+TEST_F(SysCreateFile, BackslashPathsReachSubdirectories) {
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.path() / "dir"));
+  const std::string backslashed = dir_.path().string() + "\\dir\\file";
+  ScopedFile file(open_file(backslashed.c_str(), "w"));
+  ASSERT_TRUE(file.is_open());
+  ASSERT_TRUE(file_write_u8(file.get(), 'q'));
+  file.reset();
+  EXPECT_EQ(ReadContent(Path("dir/file")), "q");
+
+  EXPECT_TRUE(
+      sys_copy_file(backslashed.c_str(), (dir_.path().string() + "\\dir\\copy").c_str(), true));
+  EXPECT_TRUE(sys_move_file((dir_.path().string() + "\\dir\\copy").c_str(),
+                            (dir_.path().string() + "\\moved").c_str()));
+  EXPECT_EQ(ReadContent(Path("moved")), "q");
+  EXPECT_TRUE(sys_delete_file(backslashed.c_str()));
+  EXPECT_FALSE(Exists("dir/file"));
+}
+
+TEST_F(SysCreateFile, LongPathsAreNotCut) {
+  std::filesystem::path deep = dir_.path();
+  std::string backslashed = dir_.path().string();
+  for (char c : {'a', 'b', 'c'}) {
+    const std::string part(200, c);
+    deep /= part;
+    backslashed += "\\" + part;
+  }
+  ASSERT_TRUE(std::filesystem::create_directories(deep));
+  backslashed += "\\file";
+  ASSERT_GT(backslashed.size(), 600u);
+  ScopedFile file(open_file(backslashed.c_str(), "w"));
+  ASSERT_TRUE(file.is_open());
+  file.reset();
+  EXPECT_TRUE(std::filesystem::exists(deep / "file"));
+}
+
+TEST_F(SysCreateFile, SharedReadOpenStillRefusesWritersOfOtherKinds) {
+  ASSERT_TRUE(WriteContent(Path("file"), "data"));
+  FileHandle reader = sys_create_file(Path("file").c_str(), FileAccess::kRead, FileShare::kRead,
+                                      FileDisposition::kOpenExisting);
+  ASSERT_NE(reader, kNoFile);
+  EXPECT_EQ(sys_create_file(Path("file").c_str(), FileAccess::kWrite, FileShare::kRead,
+                            FileDisposition::kOpenAlways),
+            kNoFile);
+  EXPECT_TRUE(sys_close_handle(reader));
+  EXPECT_FALSE(sys_close_handle(kNoFile));
+}
+
+TEST_F(SysCreateFile, ReadAtEndSucceedsWithNothing) {
+  ASSERT_TRUE(WriteContent(Path("file"), "ab"));
+  ScopedFile file(open_file(Path("file").c_str(), "r"));
+  char bytes[4];
+  uint32_t done = 99;
+  EXPECT_TRUE(sys_read_file(file.get(), bytes, 4, &done));
+  EXPECT_EQ(done, 2u);
+  EXPECT_TRUE(sys_read_file(file.get(), bytes, 4, &done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_FALSE(sys_read_file(kNoFile, bytes, 4, &done));
+  EXPECT_EQ(done, 0u);
+}
+
+TEST_F(SysCreateFile, FlushKeepsContent) {
+  ScopedFile file(open_file(Path("file").c_str(), "w"));
+  ASSERT_TRUE(file_write_u32(file.get(), 0x64636261u));
+  EXPECT_TRUE(sys_flush_file(file.get()));
+  EXPECT_EQ(ReadContent(Path("file")), "abcd");
+  EXPECT_FALSE(sys_flush_file(kNoFile));
+}
+
+TEST_F(SysCopyFile, ReplacesExistingTargetWithExactlyTheSourceBytes) {
+  // Larger than one piece of the copy, and the old target is longer than the source.
+  const std::string content = PatternContent(3 * 1024 * 1024 + 17);
+  ASSERT_TRUE(WriteContent(Path("source"), content));
+  ASSERT_TRUE(WriteContent(Path("target"), PatternContent(4 * 1024 * 1024)));
+  EXPECT_TRUE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), false));
+  EXPECT_EQ(ReadContent(Path("target")), content);
+  EXPECT_EQ(ReadContent(Path("source")), content);
+}
+
+TEST_F(SysCopyFile, CopiesEmptyFile) {
+  ASSERT_TRUE(WriteContent(Path("source"), ""));
+  ASSERT_TRUE(WriteContent(Path("target"), "old"));
+  EXPECT_TRUE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), false));
+  EXPECT_EQ(ReadContent(Path("target")), "");
+}
+
+TEST_F(SysCopyFile, FailIfExistsKeepsTarget) {
+  ASSERT_TRUE(WriteContent(Path("source"), "new"));
+  ASSERT_TRUE(WriteContent(Path("target"), "old"));
+  EXPECT_FALSE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), true));
+  EXPECT_EQ(ReadContent(Path("target")), "old");
+  EXPECT_TRUE(sys_copy_file(Path("source").c_str(), Path("fresh").c_str(), true));
+  EXPECT_EQ(ReadContent(Path("fresh")), "new");
+}
+
+TEST_F(SysCopyFile, FailuresLeaveTargetAlone) {
+  ASSERT_TRUE(WriteContent(Path("source"), "new"));
+  ASSERT_TRUE(WriteContent(Path("target"), "old"));
+
+  EXPECT_FALSE(sys_copy_file(Path("missing").c_str(), Path("target").c_str(), false));
+  EXPECT_FALSE(sys_copy_file(Path("missing").c_str(), Path("nothing").c_str(), false));
+  EXPECT_FALSE(Exists("nothing"));
+  // Copying a file onto itself must not empty it first.
+  EXPECT_FALSE(sys_copy_file(Path("source").c_str(), Path("source").c_str(), false));
+  EXPECT_EQ(ReadContent(Path("source")), "new");
+  EXPECT_FALSE(sys_copy_file(dir_.path().string().c_str(), Path("nothing").c_str(), false));
+  EXPECT_FALSE(Exists("nothing"));
+  {
+    ScopedFile user(open_file(Path("target").c_str(), "r"));
+    EXPECT_FALSE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), false));
+  }
+  EXPECT_EQ(ReadContent(Path("target")), "old");
+  {
+    ScopedFile owner(open_file(Path("source").c_str(), "a"));
+    EXPECT_FALSE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), false));
+  }
+  EXPECT_EQ(ReadContent(Path("target")), "old");
+}
+
+TEST_F(SysMoveFile, ReplacesTarget) {
+  ASSERT_TRUE(WriteContent(Path("source"), "new"));
+  ASSERT_TRUE(WriteContent(Path("target"), "older and longer"));
+  EXPECT_TRUE(sys_move_file(Path("source").c_str(), Path("target").c_str()));
+  EXPECT_EQ(ReadContent(Path("target")), "new");
+  EXPECT_FALSE(Exists("source"));
+  EXPECT_FALSE(sys_move_file(Path("source").c_str(), Path("target").c_str()));
+  EXPECT_EQ(ReadContent(Path("target")), "new");
+}
+
+TEST_F(SysDeleteFile, RemovesOnlyWhatExists) {
+  ASSERT_TRUE(WriteContent(Path("file"), "x"));
+  EXPECT_TRUE(sys_delete_file(Path("file").c_str()));
+  EXPECT_FALSE(Exists("file"));
+  EXPECT_FALSE(sys_delete_file(Path("file").c_str()));
+}
+
+// Sets or removes TMPDIR for one test and restores it afterwards.
+class TmpDirVariable {
+ public:
+  TmpDirVariable() {
+    const char* value = std::getenv("TMPDIR");
+    if (value != nullptr) saved_ = value;
+  }
+  ~TmpDirVariable() {
+    if (saved_) {
+      Set(saved_->c_str());
+    } else {
+      Unset();
+    }
+  }
+  TmpDirVariable(const TmpDirVariable&) = delete;
+  TmpDirVariable& operator=(const TmpDirVariable&) = delete;
+
+#ifdef _WIN32
+  void Set(const char* value) { _putenv_s("TMPDIR", value); }
+  void Unset() { _putenv_s("TMPDIR", ""); }
+#else
+  void Set(const char* value) { setenv("TMPDIR", value, 1); }
+  void Unset() { unsetenv("TMPDIR"); }
+#endif
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+struct TempPathCase {
+  const char* tmpdir;  // null: unset
+  const char* expected;
+};
+
+TEST(SysGetTempPath, FollowsTmpDir) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows takes its temporary directory from TMP and TEMP";
+#endif
+  const TempPathCase cases[] = {
+      {nullptr, "/tmp/"},
+      {"", "/tmp/"},
+      {"/var/scratch", "/var/scratch/"},
+      {"/var/scratch/", "/var/scratch/"},
+      {"/", "/"},
+  };
+  TmpDirVariable variable;
+  for (const TempPathCase& c : cases) {
+    SCOPED_TRACE(c.tmpdir ? c.tmpdir : "(unset)");
+    if (c.tmpdir) {
+      variable.Set(c.tmpdir);
+    } else {
+      variable.Unset();
+    }
+    char buffer[261];
+    memset(buffer, '#', sizeof(buffer));
+    EXPECT_EQ(sys_get_temp_path(sizeof(buffer), buffer), strlen(c.expected));
+    EXPECT_STREQ(buffer, c.expected);
+  }
+}
+
+TEST(SysGetTempPath, TooSmallBufferGetsTheSizeNeeded) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows takes its temporary directory from TMP and TEMP";
+#endif
+  TmpDirVariable variable;
+  variable.Set("/var/scratch");  // "/var/scratch/" is 13 characters, 14 with the NUL
+  char buffer[32];
+  for (uint32_t size : {0u, 1u, 12u, 13u}) {
+    SCOPED_TRACE(size);
+    memset(buffer, '#', sizeof(buffer));
+    EXPECT_EQ(sys_get_temp_path(size, buffer), 14u);
+    EXPECT_EQ(std::string(buffer, sizeof(buffer)), std::string(sizeof(buffer), '#'));
+  }
+  EXPECT_EQ(sys_get_temp_path(0, nullptr), 14u);
+  EXPECT_EQ(sys_get_temp_path(14, buffer), 13u);
+  EXPECT_STREQ(buffer, "/var/scratch/");
+}
+
+TEST(SysThreadId, NonZeroAndDistinctPerThread) {
+  const uint32_t mine = sys_current_thread_id();
+  EXPECT_NE(mine, 0u);
+  EXPECT_EQ(sys_current_thread_id(), mine);
+  uint32_t other = 0;
+  std::thread thread([&other] { other = sys_current_thread_id(); });
+  thread.join();
+  EXPECT_NE(other, 0u);
+  EXPECT_NE(other, mine);
+}
+
+TEST(SysSleep, WaitsAtLeastTheTimeAsked) {
+  const auto start = std::chrono::steady_clock::now();
+  sys_sleep(30);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+}
+
+}  // namespace
