@@ -1,0 +1,95 @@
+// The Win32 backend of the platform seam: each function is the narrow-character call it is named
+// after. NOMINMAX and WIN32_LEAN_AND_MEAN come from the build.
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "base/platform.h"
+
+namespace {
+
+// INVALID_HANDLE_VALUE is all bits set, the same value as kNoFile.
+HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle from_handle(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+}  // namespace
+
+FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
+                           FileDisposition disposition) {
+  DWORD desired = access == FileAccess::kRead    ? GENERIC_READ
+                  : access == FileAccess::kWrite ? GENERIC_WRITE
+                                                 : GENERIC_READ | GENERIC_WRITE;
+  DWORD sharing = share == FileShare::kRead ? FILE_SHARE_READ : 0;
+  DWORD creation = disposition == FileDisposition::kOpenExisting   ? OPEN_EXISTING
+                   : disposition == FileDisposition::kCreateAlways ? CREATE_ALWAYS
+                                                                   : OPEN_ALWAYS;
+  return from_handle(
+      CreateFileA(path, desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  DWORD transferred = 0;
+  const BOOL ok = ReadFile(to_handle(file), buffer, count, &transferred, nullptr);
+  *done = ok ? static_cast<uint32_t>(transferred) : 0;
+  return ok != FALSE;
+}
+
+bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  DWORD transferred = 0;
+  const BOOL ok = WriteFile(to_handle(file), buffer, count, &transferred, nullptr);
+  *done = ok ? static_cast<uint32_t>(transferred) : 0;
+  return ok != FALSE;
+}
+
+bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
+                          uint64_t* newPosition) {
+  const DWORD method = origin == SeekOrigin::kBegin     ? FILE_BEGIN
+                       : origin == SeekOrigin::kCurrent ? FILE_CURRENT
+                                                        : FILE_END;
+  LARGE_INTEGER move;
+  move.QuadPart = distance;
+  LARGE_INTEGER reached;
+  reached.QuadPart = 0;
+  if (!SetFilePointerEx(to_handle(file), move, &reached, method)) return false;
+  if (newPosition != nullptr) *newPosition = static_cast<uint64_t>(reached.QuadPart);
+  return true;
+}
+
+bool sys_set_end_of_file(FileHandle file) { return SetEndOfFile(to_handle(file)) != FALSE; }
+
+bool sys_get_file_size(FileHandle file, uint64_t* size) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(to_handle(file), &length) || length.QuadPart < 0) return false;
+  *size = static_cast<uint64_t>(length.QuadPart);
+  return true;
+}
+
+bool sys_flush_file(FileHandle file) { return FlushFileBuffers(to_handle(file)) != FALSE; }
+
+bool sys_close_handle(FileHandle file) {
+  return file != kNoFile && CloseHandle(to_handle(file)) != FALSE;
+}
+
+bool sys_delete_file(const char* path) { return DeleteFileA(path) != FALSE; }
+
+bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {
+  return CopyFileA(existing, target, failIfExists ? TRUE : FALSE) != FALSE;
+}
+
+bool sys_move_file(const char* existing, const char* target) {
+  return MoveFileExA(existing, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
+  // Without a buffer the call only measures, as with a size of 0.
+  if (buffer == nullptr) size = 0;
+  return static_cast<uint32_t>(GetTempPathA(size, buffer));
+}
+
+uint32_t sys_current_thread_id() { return static_cast<uint32_t>(GetCurrentThreadId()); }
+
+void sys_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
