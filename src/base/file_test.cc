@@ -185,15 +185,6 @@ TEST_F(FileValues, ReadU32NeedsFourBytes) {
   }
 }
 
-TEST_F(FileValues, WritesThroughReadOnlyHandleFail) {
-  ASSERT_TRUE(WriteContent(Path(), "abcd"));
-  ScopedFile file(open_file(Path().c_str(), "r"));
-  EXPECT_FALSE(file_write_u32(file.get(), 1));
-  EXPECT_FALSE(file_write_u8(file.get(), 1));
-  EXPECT_EQ(file_write(file.get(), "x", 1), 0u);
-  EXPECT_EQ(ReadContent(Path()), "abcd");
-}
-
 TEST_F(FilePosition, SeekPastEndThenWriteFillsWithZeros) {
   ScopedFile file(open_file(Path().c_str(), "w+"));
   ASSERT_TRUE(file_write_u8(file.get(), 'a'));
@@ -345,28 +336,6 @@ TEST_F(CopyFileBytes, FailedWriteEndsTheCopy) {
   ScopedFile readOnly(open_file(Path("destination").c_str(), "r"));
   uint8_t transfer[kTransferSize];
   EXPECT_EQ(copy_file_bytes(source.get(), readOnly.get(), 5000, transfer), 0u);
-}
-
-TEST(ScopedFile, ClosesOnDestructionAndRelease) {
-  file_test::TempDir dir;
-  ASSERT_TRUE(dir.ok());
-  const std::string path = dir.file("file.bin");
-  FileHandle kept = kNoFile;
-  {
-    ScopedFile file(open_file(path.c_str(), "w"));
-    ASSERT_TRUE(file.is_open());
-  }
-  // The first handle is closed: its lock no longer refuses this open.
-  {
-    ScopedFile file(open_file(path.c_str(), "w"));
-    ASSERT_TRUE(file.is_open());
-    kept = file.release();
-    EXPECT_FALSE(file.is_open());
-  }
-  EXPECT_EQ(open_file(path.c_str(), "r"), kNoFile);
-  close_file(kept);
-  ScopedFile again(open_file(path.c_str(), "r"));
-  EXPECT_TRUE(again.is_open());
 }
 
 }  // namespace
