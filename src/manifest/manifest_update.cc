@@ -29,8 +29,11 @@ using PathBuffer = TStringBufferA<kPathInline>;
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Archive names become Windows file names, where case does not matter.
+// Whether an archive name and the user archive's name lead to the same file. The path is formed
+// from the name as a C string, so a NUL ends it; Windows file names ignore case.
 bool same_file_name(const uint8_t* name, uint32_t length, const char* text, uint32_t textLength) {
+  const void* nul = std::memchr(name, 0, length);
+  if (nul != nullptr) length = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - name);
   if (length != textLength) return false;
   for (uint32_t i = 0; i < length; ++i) {
     if (ascii_lower(static_cast<char>(name[i])) != ascii_lower(text[i])) return false;
@@ -116,7 +119,7 @@ bool DirectoryPass::FormArchivePath(PathBuffer& path, const char* name) {
 bool DirectoryPass::Run() {
   if (!may_create_user_archive(context_)) return false;
 
-  context_.sectionRebuild.resize(0);
+  if (!context_.sectionRebuild.resize(0)) return false;
   if (!FormArchivePath(path_, context_.userPackage.Text())) return false;
   // The user archive's path is needed again for its deletion, after path_ has served the archives.
   PathBuffer userPath;

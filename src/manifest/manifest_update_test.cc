@@ -382,6 +382,9 @@ TEST_F(ManifestUpdate, RefusedRunWritesNothing) {
   PackageDirectory listsData0;
   listsData0.archives = {{0, "Data0"}};
   listsData0.packages = {Record("p", 0, 0)};
+  // The archive's path ends at the NUL, so this names Data0.upak as well.
+  PackageDirectory listsData0AndNul = listsData0;
+  listsData0AndNul.archives[0].name = std::string("Data0\0junk", 10);
 
   struct Case {
     const char* what;
@@ -393,6 +396,7 @@ TEST_F(ManifestUpdate, RefusedRunWritesNothing) {
       {"user archive name too long for its record", PackageDirectory(), std::string(65536, 'u')},
       {"user archive named like a listed archive", listsData0, "Data0"},
       {"the same name in other case", listsData0, "dATA0"},
+      {"the same name before a NUL", listsData0AndNul, "Data0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
