@@ -1,0 +1,41 @@
+// Runs the built tool as a process on scratch directories.
+#ifndef VINTREL_TESTS_E2E_TOOL_RUNNER_H_
+#define VINTREL_TESTS_E2E_TOOL_RUNNER_H_
+
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+#include "tests/support/scratch_dir.h"
+
+namespace vtest {
+
+// A scratch layout for one run: mod/ (the source directory), game/ (the destination) and tmp/
+// (the temporary directory, given to the tool through TMPDIR).
+class ToolRun {
+ public:
+  ToolRun();
+
+  std::string mod() const { return mod_.string(); }
+  std::string game() const { return game_.string(); }
+  std::string tmp() const { return tmp_.string(); }
+  const std::filesystem::path& mod_path() const { return mod_; }
+  const std::filesystem::path& game_path() const { return game_; }
+  const std::filesystem::path& tmp_path() const { return tmp_; }
+  const ScratchDir& root() const { return root_; }
+
+  // Runs the tool with these arguments (TMPDIR set to tmp/).
+  ProcessResult Run(const std::vector<std::string>& args) const;
+  // Runs `tool mod game`.
+  ProcessResult Run() const { return Run({mod(), game()}); }
+
+ private:
+  ScratchDir root_;
+  std::filesystem::path mod_;
+  std::filesystem::path game_;
+  std::filesystem::path tmp_;
+};
+
+}  // namespace vtest
+
+#endif  // VINTREL_TESTS_E2E_TOOL_RUNNER_H_
