@@ -7,6 +7,7 @@
 
 #include "driver/run_context.h"
 #include "manifest/manifest_testing.h"
+#include "tests/support/alloc_failure.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
 #include "tests/support/scratch_dir.h"
@@ -135,9 +136,14 @@ TEST_F(ManifestFile, SectionOutsideTheFileFails) {
 TEST_F(ManifestFile, HugeDeclaredSectionIsNotAllocated) {
   Bytes file = vtest::EncodeManifest(SampleSections());
   vtest::SetU32(file, 24, 0xFFFFFFF0u);
-  manifest_testing::LargestAllocation probe;
-  EXPECT_FALSE(ReadBytes(file));
-  EXPECT_LT(probe.largest(), manifest_testing::kModestAllocation);
+  const std::string path = PathOf("huge.bin");
+  ASSERT_TRUE(vtest::WriteFile(path, file));
+  AllocFailureScope probe;
+  probe.FailAtOrAbove(manifest_testing::kModestAllocation);
+  const bool ok = read_manifest(context_, path.c_str());
+  probe.Restore();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(probe.failed(), 0u);
 }
 
 TEST_F(ManifestFile, EmptySectionMayNameAnyOffset) {

@@ -10,6 +10,7 @@
 
 #include "driver/run_context.h"
 #include "manifest/manifest_testing.h"
+#include "tests/support/alloc_failure.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
 #include "tests/support/game_reader.h"
@@ -349,6 +350,27 @@ TEST_F(ManifestUpdate, DamagedDirectoryBytesAreHandled) {
   }
 }
 
+TEST_F(ManifestUpdate, EveryFailedAllocationFailsThePass) {
+  ASSERT_TRUE(vtest::WriteFile(dir_ / "data0.upak", PassedOverPackage()));
+  const Bytes section = vtest::EncodePackageDirectory(PassedOverDirectory());
+  for (uint32_t n = 1;; ++n) {
+    SCOPED_TRACE(n);
+    SetDirectory(section);
+    AllocFailureScope failure;
+    failure.FailNth(n);
+    const bool ok = update_manifest(context_);
+    failure.Restore();
+    if (failure.failed() == 0) {
+      EXPECT_TRUE(ok);
+      EXPECT_GT(n, 4u) << "the rebuild, the handles, a name and the words all allocate";
+      break;
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(Section0(), section);
+    std::filesystem::remove(UserArchive());
+  }
+}
+
 TEST_F(ManifestUpdate, HugeCountsFailWithoutAllocating) {
   // Empty lists: idNameCount at 0, archiveCount at 8, packageCount at 12.
   const Bytes empty = vtest::EncodePackageDirectory(PackageDirectory());
@@ -356,22 +378,27 @@ TEST_F(ManifestUpdate, HugeCountsFailWithoutAllocating) {
   struct Case {
     const char* what;
     size_t position;
+    uint32_t count;
     bool fullCopy;
   };
+  // 2^24 handles would take well over the probe's limit, yet pass the handle array's own check.
   const Case cases[] = {
-      {"idNameCount", 0, false},
-      {"archiveCount", 8, true},
-      {"packageCount", 12, false},
+      {"idNameCount", 0, 0xFFFFFFFFu, false},
+      {"archiveCount", 8, 1u << 24, true},
+      {"packageCount", 12, 0xFFFFFFFFu, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes directory = empty;
-    vtest::SetU32(directory, c.position, 0xFFFFFFFFu);
+    vtest::SetU32(directory, c.position, c.count);
     SetDirectory(directory);
     context_.fullCopy = c.fullCopy;
-    manifest_testing::LargestAllocation probe;
-    EXPECT_FALSE(update_manifest(context_));
-    EXPECT_LT(probe.largest(), manifest_testing::kModestAllocation);
+    AllocFailureScope probe;
+    probe.FailAtOrAbove(manifest_testing::kModestAllocation);
+    const bool ok = update_manifest(context_);
+    probe.Restore();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(probe.failed(), 0u);
   }
 }
 
