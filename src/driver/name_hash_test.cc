@@ -31,7 +31,8 @@ TEST(NameHash, SingleBytesDiffer) {
     for (int b = a + 1; b < 256; ++b) {
       const char textB[] = {static_cast<char>(b), '\0'};
       const bool sameLetter = (a >= 'A' && a <= 'Z' && b == a + 32);
-      if (!sameLetter) ASSERT_NE(name_hash(textA), name_hash(textB)) << a << " " << b;
+      if (sameLetter) continue;
+      ASSERT_NE(name_hash(textA), name_hash(textB)) << a << " " << b;
     }
   }
 }
