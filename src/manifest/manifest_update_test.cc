@@ -362,7 +362,9 @@ TEST_F(ManifestUpdate, EveryFailedAllocationFailsThePass) {
     failure.Restore();
     if (failure.failed() == 0) {
       EXPECT_TRUE(ok);
-      EXPECT_GT(n, 4u) << "the rebuild, the handles, a name and the words all allocate";
+      // The rebuild keeps its block from the first round; the handles, a name and the words
+      // allocate in every pass.
+      EXPECT_GT(n, 3u);
       break;
     }
     EXPECT_FALSE(ok);
