@@ -29,13 +29,6 @@ class FirstUseTable {
   AllocHookTable saved_;
 };
 
-TEST(AllocHooks, FirstUseRoutinesAreNotTheDefaults) {
-  EXPECT_NE(kAllocHooksFirstUse.freeHook, kAllocHooksDefaults.freeHook);
-  EXPECT_NE(kAllocHooksFirstUse.allocHook, kAllocHooksDefaults.allocHook);
-  EXPECT_NE(kAllocHooksFirstUse.reallocHook, kAllocHooksDefaults.reallocHook);
-  EXPECT_NE(kAllocHooksFirstUse.reservedHook, kAllocHooksDefaults.reservedHook);
-}
-
 TEST(AllocHooks, FirstCallThroughFreeInstallsDefaultsAndFrees) {
   // A block from the C library: the default free must accept it.
   void* block = std::malloc(32);
@@ -84,17 +77,6 @@ TEST(AllocHooks, FirstCallThroughAnyEntryInstallsAllFourDefaults) {
       EXPECT_EQ(reserved, 0u);
     }
   }
-}
-
-TEST(AllocHooks, DefaultsUseTheCLibraryHeap) {
-  void* block = kAllocHooksDefaults.allocHook(16);
-  ASSERT_NE(block, nullptr);
-  std::memset(block, 0x5A, 16);
-  void* grown = kAllocHooksDefaults.reallocHook(block, 4096);
-  ASSERT_NE(grown, nullptr);
-  EXPECT_EQ(static_cast<unsigned char*>(grown)[15], 0x5A);
-  kAllocHooksDefaults.freeHook(grown);
-  EXPECT_EQ(kAllocHooksDefaults.reservedHook(), 0u);
 }
 
 TEST(OperatorNew, PassesThroughTheTable) {

@@ -11,16 +11,6 @@
 
 namespace {
 
-TEST(SharedString, StartsEmptyWithASharedText) {
-  SharedString a;
-  SharedString b;
-  EXPECT_TRUE(a.IsEmpty());
-  EXPECT_STREQ(a.Text(), "");
-  EXPECT_EQ(a.Text(), b.Text());
-  EXPECT_EQ(a.Length(), 0u);
-  EXPECT_EQ(a.Capacity(), 0u);
-}
-
 TEST(SharedString, AssignAllocatesLengthPlusNine) {
   SharedString s;
   AllocFailureScope scope;
@@ -94,15 +84,6 @@ TEST(SharedString, NullTextAndReleaseEmpty) {
   EXPECT_TRUE(s.IsEmpty());
   s.Release();  // releasing an empty string changes nothing
   EXPECT_TRUE(s.IsEmpty());
-}
-
-TEST(SharedString, ReserveLengthLetsTheCallerCopy) {
-  SharedString s;
-  ASSERT_TRUE(s.ReserveLength(5));
-  EXPECT_EQ(s.Length(), 5u);
-  EXPECT_EQ(s.Capacity(), 6u);
-  std::memcpy(s.Data(), "hello", 6);
-  EXPECT_STREQ(s.Text(), "hello");
 }
 
 TEST(SharedString, AllocationFailureLeavesTheStringEmpty) {
