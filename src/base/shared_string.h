@@ -18,12 +18,12 @@ class SharedString {
 
   // Prepares the string for a text of len characters and sets its length to len. Reuses the
   // block when len + 1 is less than its capacity. Returns true when the caller may copy len + 1
-  // bytes to Data(); false (string left empty) when the block cannot be allocated, or when len is
-  // 0 and the old block was too small (it is freed).
+  // bytes to Data(); false (string left empty) when the block cannot be allocated, when len + 9
+  // does not fit in 32 bits, or when len is 0 and the old block was too small (it is freed).
   bool ReserveLength(uint32_t len);
 
   // Copies a NUL-terminated text; a null text empties the string. On allocation failure the
-  // string is left empty.
+  // string is left empty. The text may be the string's own text or a tail of it.
   void Assign(const char* text);
   // Copies the buffer's text; a buffer whose data is null counts as the empty text.
   void Assign(const CStringBufferA& buffer);
