@@ -1,0 +1,524 @@
+#include "package/package_update.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/file.h"
+#include "driver/name_hash.h"
+#include "driver/run_context.h"
+#include "tests/support/bytes.h"
+#include "tests/support/game_format.h"
+#include "tests/support/game_reader.h"
+#include "tests/support/game_writer.h"
+#include "tests/support/replace_files.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+using vtest::Bytes;
+
+TEST(FindPackFileEntry, FirstQualifyingEntryWins) {
+  RunContext context;
+  struct Configured {
+    uint64_t nameId;
+    uint64_t extId;
+    uint64_t packageId;
+  } configured[] = {
+      {1, 10, 500},  // 0: only in package 500
+      {1, 10, 0},    // 1: any package
+      {1, 10, 0},    // 2: never reached for (1, 10)
+      {2, 10, 600},  // 3
+      {1, 11, 0},    // 4
+  };
+  std::vector<const PackFileEntry*> entries;
+  for (const Configured& c : configured) {
+    PackFileEntry* entry = PackFileEntryList::NewEntry();
+    ASSERT_NE(entry, nullptr);
+    entry->nameId = c.nameId;
+    entry->extId = c.extId;
+    entry->packageId = c.packageId;
+    context.entries.Append(entry);
+    entries.push_back(entry);
+  }
+  struct Case {
+    uint64_t nameId;
+    uint64_t extId;
+    uint64_t packageId;
+    int expected;  // index into entries, -1 for none
+  } cases[] = {
+      {1, 10, 500, 0},  {1, 10, 501, 1}, {1, 10, 0, 1},  {2, 10, 600, 3},
+      {2, 10, 601, -1}, {1, 11, 7, 4},   {2, 11, 0, -1}, {10, 1, 0, -1},
+  };
+  for (const Case& c : cases) {
+    const PackFileEntry* expected = c.expected < 0 ? nullptr : entries[c.expected];
+    EXPECT_EQ(find_pack_file_entry(context, c.nameId, c.extId, c.packageId), expected)
+        << c.nameId << " " << c.extId << " " << c.packageId;
+  }
+  RunContext empty;
+  EXPECT_EQ(find_pack_file_entry(empty, 1, 10, 0), nullptr);
+}
+
+vtest::PackageSpec Package(bool split, std::vector<vtest::EntrySpec> entries,
+                           const std::string& name = "pack") {
+  vtest::PackageSpec spec;
+  spec.record.name = name;
+  spec.record.package_id = vtest::NameHash(name);
+  spec.split = split;
+  vtest::GroupSpec group;
+  group.entries = std::move(entries);
+  spec.groups.push_back(std::move(group));
+  return spec;
+}
+
+// Three entries of different kinds, with metadata of their own.
+std::vector<vtest::EntrySpec> SampleEntries() {
+  return {
+      vtest::Entry("hero", "dds", vtest::MakeData(3000, 1), Bytes{15, 1, 1, 4, 0, 4, 0}),
+      vtest::Entry("level", "bin", vtest::MakeData(20000, 2), Bytes{0xAB, 0xCD}),
+      vtest::Entry("strings", "loc", vtest::MakeData(500, 3), Bytes{1, 0, 0, 0, 9, 9, 9, 9}),
+  };
+}
+
+Bytes SampleDds() { return vtest::MakeDds(vtest::Dxt1Texture(16, 8, 42)); }
+
+class UpdatePackageTest : public testing::Test {
+ protected:
+  struct Placed {
+    std::string archive;
+    uint64_t offset = 0;
+    size_t size = 0;  // the package's bytes in the archive
+    vtest::PackageLayout layout;
+  };
+
+  struct Outcome {
+    bool ok = false;
+    bool changed = false;
+    uint64_t newOffset = 0;
+    std::string out;
+  };
+
+  UpdatePackageTest() {
+    context_.tempPath.Assign(Path("vintrel.tmp").c_str());
+    target_.reset(open_file(Path("user.upak").c_str(), "w"));
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // Writes the replacing file (and its meta file) and appends it to the configuration.
+  PackFileEntry* Configure(const std::string& name, const std::string& ext, const Bytes& data,
+                           const std::string& pkg = "", const std::optional<Bytes>& meta = {}) {
+    const std::string file = "src-" + std::to_string(++files_) + "." + ext;
+    EXPECT_TRUE(vtest::WriteFile(dir_ / file, data));
+    PackFileEntry* entry = PackFileEntryList::NewEntry();
+    entry->sourcePath.Assign(Path(file).c_str());
+    if (meta) {
+      EXPECT_TRUE(vtest::WriteFile(dir_ / (file + ".meta"), *meta));
+      entry->metaPath.Assign(Path(file + ".meta").c_str());
+    }
+    entry->nameId = name_hash(name.c_str());
+    entry->extId = name_hash(ext.c_str());
+    entry->packageId = pkg.empty() ? 0 : name_hash(pkg.c_str());
+    context_.entries.Append(entry);
+    return entry;
+  }
+
+  // Writes the package into an archive of its own behind gap junk bytes.
+  Placed Place(const vtest::PackageSpec& spec, uint32_t gap = 1234) {
+    Placed placed;
+    std::string error;
+    const Bytes package = vtest::BuildPackage(spec, &placed.layout, &error);
+    EXPECT_FALSE(package.empty()) << error;
+    Bytes archive(gap, 0xA5);
+    vtest::PutBytes(archive, package);
+    vtest::PutBytes(archive, Bytes(100, 0x5A));
+    placed.archive = Path("game-" + std::to_string(++archives_) + ".upak");
+    placed.offset = gap;
+    placed.size = package.size();
+    EXPECT_TRUE(vtest::WriteFile(placed.archive, archive));
+    return placed;
+  }
+
+  Outcome Update(const Placed& placed, const std::string& name = "pack") {
+    Outcome outcome;
+    ScopedFile source(open_file(placed.archive.c_str(), "r"));
+    EXPECT_TRUE(source.is_open());
+    EXPECT_EQ(file_seek(source.get(), placed.offset), placed.offset);
+    testing::internal::CaptureStdout();
+    outcome.ok = update_package(context_, name.c_str(), name_hash(name.c_str()), source.get(),
+                                target_.get(), &outcome.changed, &outcome.newOffset);
+    outcome.out = testing::internal::GetCapturedStdout();
+    return outcome;
+  }
+
+  Bytes TargetBytes() { return *vtest::ReadFile(Path("user.upak")); }
+
+  // Reads back a package of the user archive and checks the layout of written packages.
+  vtest::ParsedPackage Written(uint64_t offset) {
+    std::string error;
+    std::optional<vtest::ParsedPackage> package =
+        vtest::ReadPackageFile(Path("user.upak"), offset, &error);
+    EXPECT_TRUE(package.has_value()) << error;
+    if (!package) return {};
+    EXPECT_EQ(vtest::CheckWrittenPackage(*package), "");
+    return *package;
+  }
+
+  vtest::ScratchDir dir_;
+  RunContext context_;
+  ScopedFile target_;
+  int files_ = 0;
+  int archives_ = 0;
+};
+
+TEST_F(UpdatePackageTest, NothingMatchedWritesNothing) {
+  Configure("nowhere", "dds", SampleDds());
+  Configure("hero", "dds", SampleDds(), "another package");
+  for (bool split : {true, false}) {
+    const Outcome outcome = Update(Place(Package(split, SampleEntries())));
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_FALSE(outcome.changed);
+    EXPECT_EQ(outcome.out, "");
+  }
+  EXPECT_EQ(TargetBytes().size(), 0u);
+  EXPECT_EQ(context_.tempFile, kNoFile);
+}
+
+TEST_F(UpdatePackageTest, FullCopyRewritesEveryEntryUnchanged) {
+  context_.fullCopy = true;
+  struct Case {
+    const char* what;
+    bool split;
+    const char* line;
+  } cases[] = {
+      {"split", true, "Updating files in package \"pack\" (split compress).\n"},
+      {"full", false, "Updating files in package \"pack\" (full compress).\n"},
+  };
+  uint64_t expectedOffset = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Placed placedPackage = Place(Package(c.split, SampleEntries()));
+    const Outcome outcome = Update(placedPackage);
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.changed);
+    EXPECT_EQ(outcome.newOffset, expectedOffset);
+    EXPECT_EQ(outcome.out, c.line);
+    const vtest::ParsedPackage written = Written(outcome.newOffset);
+    const vtest::PackageLayout& old = placedPackage.layout;
+    EXPECT_EQ(written.header.attr_byte, old.header.attr_byte);
+    EXPECT_EQ(written.header.attr_word, old.header.attr_word);
+    EXPECT_EQ(written.header.split_compress, old.header.split_compress);
+    EXPECT_EQ(written.index_table, old.index_table);
+    ASSERT_EQ(written.entries.size(), old.entries.size());
+    for (size_t i = 0; i < old.entries.size(); ++i) {
+      EXPECT_EQ(written.entries[i].data, old.entries[i].data) << i;
+      EXPECT_EQ(written.entries[i].meta, old.entries[i].meta) << i;
+    }
+    const Bytes archive = TargetBytes();
+    EXPECT_EQ(archive.size() % 2048, 0u);
+    if (c.split) {
+      // Blocks are compressed anew at level 0.
+      for (const vtest::ParsedEntry& entry : written.entries) {
+        const uint64_t at = outcome.newOffset + entry.block_offset + 4;
+        EXPECT_EQ(archive[at], 0x78);
+        EXPECT_EQ(archive[at + 1], 0x01);
+      }
+    }
+    expectedOffset = archive.size();
+  }
+}
+
+TEST_F(UpdatePackageTest, SplitWorkedLayout) {
+  // One group of two entries and one extension id: the IndexTable is 32 + 16 (name ids) + 8
+  // (extension id) + 18 (group) = 74 bytes; 26 bytes of tail make it 100.
+  vtest::PackageSpec spec =
+      Package(true, {vtest::Entry("hero", "dds", vtest::MakeData(900, 5), Bytes{1, 2, 3}),
+                     vtest::Entry("plain", "dds", vtest::MakeData(700, 6))});
+  spec.index_tail = Bytes(26, 0xEE);
+  spec.index_gap = 17;
+  spec.data_gap = 5;
+  const Placed placed = Place(spec);
+  ASSERT_EQ(placed.layout.index_table.size(), 100u);
+  const Bytes dds = SampleDds();
+  Configure("hero", "dds", dds);
+
+  const Outcome outcome = Update(placed);
+  ASSERT_TRUE(outcome.ok);
+  const vtest::ParsedPackage written = Written(outcome.newOffset);
+  EXPECT_EQ(written.header.index_offset, 30u);
+  EXPECT_EQ(written.header.index_size, 100u);
+  EXPECT_EQ(written.header.entry_table_offset, 130u);
+  EXPECT_EQ(written.header.entry_table_size, (8u + 7u) + (8u + 0u) + 2u * 4u);
+  EXPECT_EQ(written.header.data_offset, 2048u);
+  ASSERT_EQ(written.entries.size(), 2u);
+  EXPECT_EQ(written.entries[0].data, dds);
+  EXPECT_EQ(written.entries[0].raw_size, dds.size());
+  EXPECT_EQ(written.entries[0].meta, vtest::TextureMeta(15, 5, 1, 16, 8));
+  EXPECT_EQ(written.entries[1].meta, Bytes{});
+  EXPECT_EQ(written.entries[0].location, 2048u);
+  EXPECT_EQ(written.entries[1].location, 2048u + written.entries[0].block_size);
+  // The stored dds file compresses at level 0 to its size plus 11 bytes.
+  EXPECT_EQ(written.entries[0].block_size, 4 + dds.size() + 11);
+  EXPECT_EQ(written.end, written.entries[1].location + written.entries[1].block_size);
+  EXPECT_EQ(TargetBytes().size(), (written.end + 2047) / 2048 * 2048);
+}
+
+TEST_F(UpdatePackageTest, FullPackageIsOneBlockOfTheNewSizes) {
+  const std::vector<vtest::EntrySpec> entries = SampleEntries();
+  const Bytes level = vtest::MakeData(45000, 77);
+  Configure("level", "bin", level);
+  const Outcome outcome = Update(Place(Package(false, entries)));
+  ASSERT_TRUE(outcome.ok);
+  EXPECT_EQ(outcome.out, "Updating files in package \"pack\" (full compress).\n");
+  const vtest::ParsedPackage written = Written(outcome.newOffset);
+  ASSERT_EQ(written.entries.size(), 3u);
+  EXPECT_EQ(written.entries[0].data, entries[0].data);
+  EXPECT_EQ(written.entries[1].data, level);
+  EXPECT_EQ(written.entries[2].data, entries[2].data);
+  EXPECT_EQ(written.entries[1].meta, entries[1].meta);  // "bin" keeps its metadata
+  // The EntryTable ends with the three new rawSizes.
+  const Bytes& table = written.entry_table;
+  ASSERT_GE(table.size(), 12u);
+  EXPECT_EQ(vtest::GetU32(table, table.size() - 12), 3000u);
+  EXPECT_EQ(vtest::GetU32(table, table.size() - 8), 45000u);
+  EXPECT_EQ(vtest::GetU32(table, table.size() - 4), 500u);
+  // One block at dataOffset that inflates to the sum.
+  std::string error;
+  const Bytes archive = TargetBytes();
+  const std::optional<vtest::InflatedBlock> block =
+      vtest::InflateBlock(archive, outcome.newOffset + written.header.data_offset, &error);
+  ASSERT_TRUE(block.has_value()) << error;
+  EXPECT_EQ(block->data.size(), 3000u + 45000u + 500u);
+  EXPECT_EQ(archive[written.header.data_offset + 4], 0x78);
+  EXPECT_EQ(archive[written.header.data_offset + 5], 0x01);
+}
+
+TEST_F(UpdatePackageTest, MetadataOfReplacedEntries) {
+  const Bytes dds = SampleDds();
+  const Bytes loc = vtest::MakeLoc({11, 22});
+  const Bytes metaFile = {0xDE, 0xAD, 0xBE, 0xEF, 0x01};
+  struct Case {
+    const char* what;
+    const char* name;
+    const char* ext;
+    Bytes data;
+    std::optional<Bytes> meta;
+    size_t entry;
+    Bytes expected;
+  } cases[] = {
+      {"texture without meta", "hero", "dds", dds, std::nullopt, 0,
+       vtest::TextureMeta(15, 5, 1, 16, 8)},
+      {"texture with meta", "hero", "dds", dds, metaFile, 0, metaFile},
+      {"other extension keeps its metadata", "level", "bin", Bytes{1, 2, 3}, std::nullopt, 1,
+       Bytes{0xAB, 0xCD}},
+      {"other extension with meta", "level", "bin", Bytes{1, 2, 3}, metaFile, 1, metaFile},
+      {"loc without meta", "strings", "loc", loc, std::nullopt, 2, vtest::LocMeta({11, 22})},
+      {"empty meta file", "level", "bin", Bytes{1}, Bytes{}, 1, Bytes{}},
+  };
+  for (bool split : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (split ? " (split)" : " (full)"));
+      context_.entries.Clear();
+      Configure(c.name, c.ext, c.data, "", c.meta);
+      const Outcome outcome = Update(Place(Package(split, SampleEntries())));
+      ASSERT_TRUE(outcome.ok);
+      const vtest::ParsedPackage written = Written(outcome.newOffset);
+      ASSERT_EQ(written.entries.size(), 3u);
+      EXPECT_EQ(written.entries[c.entry].data, c.data);
+      EXPECT_EQ(written.entries[c.entry].meta, c.expected);
+    }
+  }
+}
+
+TEST_F(UpdatePackageTest, PackageIdRestrictsAConfiguredFile) {
+  const Bytes mine = {1, 1, 1};
+  const Bytes any = {2, 2, 2};
+  Configure("level", "bin", mine, "mine");
+  Configure("level", "bin", any);
+  const Outcome inMine = Update(Place(Package(true, SampleEntries(), "mine")), "mine");
+  ASSERT_TRUE(inMine.ok);
+  EXPECT_EQ(Written(inMine.newOffset).entries[1].data, mine);
+  const Outcome inOther = Update(Place(Package(true, SampleEntries(), "other")), "other");
+  ASSERT_TRUE(inOther.ok);
+  EXPECT_EQ(Written(inOther.newOffset).entries[1].data, any);
+}
+
+TEST_F(UpdatePackageTest, SecondPackageStartsOnTheNextBoundary) {
+  context_.fullCopy = true;
+  // The second split package is much shorter than the first: the temporary file still holds the
+  // first one's bytes beyond the second's end, and they must not be copied.
+  const Outcome first = Update(Place(Package(true, SampleEntries(), "big")), "big");
+  const Outcome second =
+      Update(Place(Package(true, {vtest::Entry("tiny", "bin", Bytes{7})}, "small")), "small");
+  ASSERT_TRUE(first.ok);
+  ASSERT_TRUE(second.ok);
+  const vtest::ParsedPackage big = Written(first.newOffset);
+  EXPECT_EQ(second.newOffset, (big.end + 2047) / 2048 * 2048);
+  const vtest::ParsedPackage small = Written(second.newOffset);
+  ASSERT_EQ(small.entries.size(), 1u);
+  EXPECT_EQ(small.entries[0].data, Bytes{7});
+  // Tables, then the data from 2048: the package ends at 2048 + 4 + 12 and is padded to 4096.
+  EXPECT_EQ(small.end, 2048u + 4u + 12u);
+  EXPECT_EQ(TargetBytes().size(), second.newOffset + 4096);
+  EXPECT_EQ(file_position(target_.get()), second.newOffset + 4096);
+}
+
+TEST_F(UpdatePackageTest, SourceLayoutsAreReadAsStored) {
+  context_.fullCopy = true;
+  std::vector<vtest::PackageSpec> specs;
+  vtest::PackageSpec reordered = Package(true, SampleEntries());
+  reordered.entry_table_first = true;
+  reordered.table_gap = 9;
+  reordered.block_order = {2, 0, 1};
+  reordered.block_gap = 13;
+  specs.push_back(reordered);
+  vtest::PackageSpec groups = Package(false, {});
+  groups.groups = {vtest::GroupSpec{}, vtest::GroupSpec{}};
+  groups.groups[1].entries = SampleEntries();
+  groups.groups[1].entries[0].type_high_bits = 7;
+  groups.entry_table_tail = Bytes(5, 0x77);
+  specs.push_back(groups);
+  vtest::PackageSpec aligned = Package(true, SampleEntries());
+  aligned.align_data = true;
+  aligned.level = 1;
+  specs.push_back(aligned);
+  for (const vtest::PackageSpec& spec : specs) {
+    const Placed placed = Place(spec, 3);
+    const Outcome outcome = Update(placed);
+    ASSERT_TRUE(outcome.ok);
+    const vtest::ParsedPackage written = Written(outcome.newOffset);
+    ASSERT_EQ(written.entries.size(), placed.layout.entries.size());
+    for (size_t i = 0; i < written.entries.size(); ++i) {
+      EXPECT_EQ(written.entries[i].data, placed.layout.entries[i].data);
+      EXPECT_EQ(written.entries[i].type_byte, placed.layout.entries[i].type_byte);
+    }
+  }
+}
+
+TEST_F(UpdatePackageTest, PackagesWithoutTablesArePassedOver) {
+  context_.fullCopy = true;
+  struct Case {
+    const char* what;
+    std::optional<uint32_t> vtest::PackageSpec::*field;
+    uint32_t value;
+  } cases[] = {
+      {"indexOffset 0", &vtest::PackageSpec::override_index_offset, 0},
+      {"indexOffset all ones", &vtest::PackageSpec::override_index_offset, 0xFFFFFFFF},
+      {"indexSize 0", &vtest::PackageSpec::override_index_size, 0},
+      {"entryTableOffset all ones", &vtest::PackageSpec::override_entry_table_offset, 0xFFFFFFFF},
+      {"entryTableSize 0", &vtest::PackageSpec::override_entry_table_size, 0},
+      {"dataOffset 0", &vtest::PackageSpec::override_data_offset, 0},
+      {"dataOffset all ones", &vtest::PackageSpec::override_data_offset, 0xFFFFFFFF},
+  };
+  for (const Case& c : cases) {
+    vtest::PackageSpec spec = Package(true, SampleEntries());
+    spec.*c.field = c.value;
+    const Outcome outcome = Update(Place(spec));
+    EXPECT_TRUE(outcome.ok) << c.what;
+    EXPECT_FALSE(outcome.changed) << c.what;
+    EXPECT_EQ(outcome.out, "") << c.what;
+  }
+  EXPECT_EQ(TargetBytes().size(), 0u);
+}
+
+TEST_F(UpdatePackageTest, DamagedPackagesFail) {
+  context_.fullCopy = true;
+  struct Case {
+    const char* what;
+    vtest::PackageFault fault;
+    bool printsProgress;
+  } cases[] = {
+      {"wrong magic", vtest::PackageFault::kBadMagic, false},
+      {"IndexTable cut short", vtest::PackageFault::kIndexTableCut, false},
+      {"EntryTable cut short", vtest::PackageFault::kEntryTableCut, true},
+      {"name ids beyond the IdBlock", vtest::PackageFault::kNameIdsOutOfBlock, false},
+      {"extIndex beyond the IdBlock", vtest::PackageFault::kExtIndexOutOfList, false},
+      {"corrupt block", vtest::PackageFault::kCorruptBlock, true},
+      {"last block cut short", vtest::PackageFault::kCutLastBlock, true},
+  };
+  for (bool split : {true, false}) {
+    for (const Case& c : cases) {
+      const std::string what = std::string(c.what) + (split ? " (split)" : " (full)");
+      vtest::PackageSpec spec = Package(split, SampleEntries());
+      spec.fault = c.fault;
+      const Placed placed = Place(spec);
+      Bytes archive = *vtest::ReadFile(placed.archive);
+      if (c.fault == vtest::PackageFault::kCutLastBlock) {
+        archive.resize(placed.offset + placed.size);  // no junk after the cut
+        ASSERT_TRUE(vtest::WriteFile(placed.archive, archive));
+      }
+      const Outcome outcome = Update(placed);
+      EXPECT_FALSE(outcome.ok) << what;
+      EXPECT_FALSE(outcome.changed) << what;
+      EXPECT_EQ(!outcome.out.empty(), c.printsProgress) << what;
+    }
+  }
+}
+
+TEST_F(UpdatePackageTest, TablesLargerThanTheArchiveFail) {
+  context_.fullCopy = true;
+  struct Case {
+    const char* what;
+    std::optional<uint32_t> vtest::PackageSpec::*field;
+    uint32_t value;
+  } cases[] = {
+      {"indexSize", &vtest::PackageSpec::override_index_size, 0x7FFFFFFF},
+      {"entryTableSize", &vtest::PackageSpec::override_entry_table_size, 0xFFFFFFF0},
+      {"indexOffset beyond the archive", &vtest::PackageSpec::override_index_offset, 0x10000000},
+  };
+  for (const Case& c : cases) {
+    vtest::PackageSpec spec = Package(true, SampleEntries());
+    spec.*c.field = c.value;
+    const Outcome outcome = Update(Place(spec));
+    EXPECT_FALSE(outcome.ok) << c.what;
+    for (const ByteBuffer& buffer : context_.packageWork) {
+      EXPECT_LE(buffer.capacity(), 1u << 20) << c.what;
+    }
+  }
+}
+
+TEST_F(UpdatePackageTest, FullPackageWhoseSizesPassTheDataFails) {
+  context_.fullCopy = true;
+  const Placed placed = Place(Package(false, SampleEntries()));
+  // The first rawSize grows by one, so the last entry runs one byte past the inflated data.
+  Bytes archive = *vtest::ReadFile(placed.archive);
+  const size_t at = placed.offset + placed.layout.header.entry_table_offset;
+  vtest::SetU32(archive, at, vtest::GetU32(archive, at) + 1);
+  ASSERT_TRUE(vtest::WriteFile(placed.archive, archive));
+  EXPECT_FALSE(Update(placed).ok);
+}
+
+TEST_F(UpdatePackageTest, ReplacementFailuresFail) {
+  vtest::DdsSpec unsupported = vtest::Dxt1Texture(8, 8, 1);
+  unsupported.fourcc = vtest::FourCC('D', 'X', 'T', '2');
+  struct Case {
+    const char* what;
+    const char* name;
+    const char* ext;
+    Bytes data;
+  } cases[] = {
+      {"unsupported texture", "hero", "dds", vtest::MakeDds(unsupported)},
+      {"short loc file", "strings", "loc", Bytes{'L', 'O', 'C', 2, 5, 0, 0, 0}},
+  };
+  for (bool split : {true, false}) {
+    for (const Case& c : cases) {
+      context_.entries.Clear();
+      Configure(c.name, c.ext, c.data);
+      const Outcome outcome = Update(Place(Package(split, SampleEntries())));
+      EXPECT_FALSE(outcome.ok) << c.what;
+      EXPECT_FALSE(outcome.changed) << c.what;
+    }
+    context_.entries.Clear();
+    PackFileEntry* missing = Configure("level", "bin", Bytes{1});
+    missing->sourcePath.Assign(Path("no such file").c_str());
+    EXPECT_FALSE(Update(Place(Package(split, SampleEntries()))).ok);
+    context_.entries.Clear();
+    PackFileEntry* noMeta = Configure("level", "bin", Bytes{1}, "", Bytes{});
+    noMeta->metaPath.Assign(Path("no such meta").c_str());
+    EXPECT_FALSE(Update(Place(Package(split, SampleEntries()))).ok);
+  }
+}
+
+}  // namespace
