@@ -48,11 +48,12 @@ enum class PackageFault {
   kNone,
   kBadMagic,           // "OBPX" instead of "OBPK"
   kIndexTableCut,      // indexSize stops inside the last group's type bytes
-  kEntryTableCut,      // entryTableSize stops inside the EntryLocations
+  kEntryTableCut,      // entryTableSize stops inside the last EntryInfo
   kNameIdsOutOfBlock,  // the last group's nameIdsOffset points past the IdBlock
   kExtIndexOutOfList,  // the last entry's extIndex is one past the extension list
-  kCorruptBlock,       // one byte of the first block's deflate data is flipped
-  kCutLastBlock,       // the package (and with it the archive) ends inside its last block
+  kCorruptBlock,       // a byte of the first block's Adler-32 (table order) is flipped
+  kCutLastBlock,       // the package ends inside its last placed block; it must be the last
+                       // package of its archive, which then ends there too
 };
 
 struct PackageSpec {
@@ -118,8 +119,11 @@ struct PackageLayout {
 };
 
 // Builds one package (offsets relative to its first byte) and, if `layout` is given, fills its
-// header, tables, ext ids, entries and size. Record, archive and offset are left to the caller.
-Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout);
+// header, tables, ext ids, entries and size; record, archive and offset are left to the caller.
+// Returns empty bytes and sets *error when the spec is inconsistent (more than 32 ext ids, an
+// entry's ext id missing from a given list, a block order that is not a permutation, a fault
+// that needs an entry in a package without one).
+Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* error);
 
 struct GameSpec {
   std::vector<ArchiveRecord> archives;  // the manifest's list; a name may appear twice

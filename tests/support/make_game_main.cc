@@ -1,0 +1,207 @@
+// make_game: writes a synthetic game directory for trying the tool by hand and for benchmarks.
+//
+//   make_game example DIR                     the small example game (a few KB)
+//   make_game bench DIR --bytes N [--seed S] [--level L]
+//       about N bytes of archives: thousands of split and full packages named "pNNNNN" with
+//       entries "pNNNNN_eK" of 1 KB to 8 MB, written one package at a time. Blocks use zlib
+//       level 1 unless --level says otherwise (level 9 would make a large game slow to write).
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/game_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int Usage() {
+  std::printf(
+      "usage: make_game example DIR\n"
+      "       make_game bench DIR --bytes N [--seed S] [--level L]\n");
+  return 2;
+}
+
+// splitmix64: a small deterministic generator, so that a seed always gives the same game.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  double Unit() { return static_cast<double>(Next() >> 11) / 9007199254740992.0; }
+  uint32_t Below(uint32_t n) { return static_cast<uint32_t>(Next() % n); }
+
+ private:
+  uint64_t state_;
+};
+
+// Mostly small entries with a tail of large ones, log-uniform within each band.
+size_t EntrySize(Random& random) {
+  double low = 1024.0, high = 65536.0;
+  if (random.Below(10) == 0) {
+    low = 65536.0;
+    high = 8.0 * 1024 * 1024;
+  }
+  return static_cast<size_t>(low * std::pow(high / low, random.Unit()));
+}
+
+int WriteExample(const fs::path& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  vtest::GameLayout layout;
+  std::string error;
+  if (!vtest::WriteGame(vtest::ExampleGame(), dir, &layout, &error)) {
+    std::fprintf(stderr, "make_game: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("wrote %zu packages in %zu archives to %s\n", layout.packages.size(),
+              layout.archive_files.size(), dir.string().c_str());
+  return 0;
+}
+
+int WriteBench(const fs::path& dir, uint64_t target_bytes, uint64_t seed, int level) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  Random random(seed);
+  static const char* const kExts[] = {"bin", "txt", "dat", "dds", "loc", "snd"};
+
+  size_t archive_files = static_cast<size_t>(
+      std::min<uint64_t>(16, std::max<uint64_t>(2, target_bytes / (256u << 20) + 2)));
+  vtest::PackageDirectory directory;
+  directory.directory_value = 13;
+  directory.id_names = {{vtest::NameHash("bench"), "bench"}};
+  std::vector<std::ofstream> outs;
+  std::vector<uint64_t> sizes(archive_files, 0);
+  for (size_t a = 0; a < archive_files; ++a) {
+    std::string name = "bench" + std::to_string(a);
+    directory.archives.push_back({static_cast<uint8_t>(a + 1), name});
+    outs.emplace_back(dir / (name + ".upak"), std::ios::binary | std::ios::trunc);
+    if (!outs.back()) {
+      std::fprintf(stderr, "make_game: cannot create %s.upak\n", name.c_str());
+      return 1;
+    }
+  }
+  // bench0 is listed a second time; half of its packages are reached through that record.
+  directory.archives.push_back({0x7F, "bench0"});
+
+  uint64_t written = 0;
+  for (uint32_t index = 0; written < target_bytes; ++index) {
+    char name[16];
+    std::snprintf(name, sizeof name, "p%05u", index);
+    vtest::PackageSpec spec;
+    spec.record.name = name;
+    spec.record.package_id = vtest::NameHash(name);
+    spec.record.attr_word1 = static_cast<uint16_t>(random.Next());
+    spec.record.attr_word2 = static_cast<uint16_t>(random.Next());
+    spec.record.words.resize(random.Below(4));
+    for (uint16_t& w : spec.record.words) w = static_cast<uint16_t>(random.Next());
+    spec.record.attr_byte1 = static_cast<uint8_t>(random.Next());
+    spec.split = random.Below(2) == 0;
+    spec.level = level;
+    spec.attr_word = static_cast<uint32_t>(random.Next());
+    uint32_t groups = 1 + random.Below(3);
+    uint32_t entry = 0;
+    for (uint32_t g = 0; g < groups; ++g) {
+      vtest::GroupSpec group;
+      uint32_t count = random.Below(4);  // 0 to 3, so some groups are empty
+      for (uint32_t k = 0; k < count; ++k, ++entry) {
+        std::string entry_name = std::string(name) + "_e" + std::to_string(entry);
+        vtest::EntrySpec e = vtest::Entry(entry_name, kExts[random.Below(6)],
+                                          vtest::MakeData(EntrySize(random), random.Next()),
+                                          vtest::MakeData(random.Below(12), random.Next()));
+        e.type_high_bits = static_cast<uint8_t>(random.Below(8));
+        group.entries.push_back(std::move(e));
+      }
+      spec.groups.push_back(std::move(group));
+    }
+    if (entry == 0)
+      spec.groups[0].entries.push_back(
+          vtest::Entry(std::string(name) + "_e0", "bin", vtest::MakeData(1024, index)));
+
+    if (index % 97 == 96) {  // now and then a package in no archive
+      spec.record.archive_index = vtest::kNoArchive;
+      directory.packages.push_back(spec.record);
+      continue;
+    }
+    std::string error;
+    vtest::PackageLayout layout;
+    vtest::Bytes bytes = vtest::BuildPackage(spec, &layout, &error);
+    if (bytes.empty()) {
+      std::fprintf(stderr, "make_game: %s: %s\n", name, error.c_str());
+      return 1;
+    }
+    size_t file = index % archive_files;
+    // Unaligned offsets, as the game's own archives have them.
+    vtest::Bytes gap(random.Below(32), 0xCC);
+    outs[file].write(reinterpret_cast<const char*>(gap.data()),
+                     static_cast<std::streamsize>(gap.size()));
+    sizes[file] += gap.size();
+    spec.record.offset = sizes[file];
+    spec.record.archive_index =
+        static_cast<uint8_t>(file == 0 && index % 2 == 1 ? archive_files : file);
+    outs[file].write(reinterpret_cast<const char*>(bytes.data()),
+                     static_cast<std::streamsize>(bytes.size()));
+    sizes[file] += bytes.size();
+    written += gap.size() + bytes.size();
+    directory.packages.push_back(spec.record);
+  }
+  for (size_t a = 0; a < archive_files; ++a) {
+    outs[a].close();
+    if (!outs[a]) {
+      std::fprintf(stderr, "make_game: cannot write bench%zu.upak\n", a);
+      return 1;
+    }
+  }
+
+  std::array<vtest::Bytes, 5> sections;
+  sections[0] = vtest::EncodePackageDirectory(directory);
+  for (int i = 1; i < 5; ++i) sections[i] = vtest::MakeData(64 * i, seed + i);
+  vtest::Bytes manifest = vtest::EncodeManifest(sections);
+  std::ofstream out(dir / "manifest.bin", std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(manifest.data()),
+            static_cast<std::streamsize>(manifest.size()));
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "make_game: cannot write manifest.bin\n");
+    return 1;
+  }
+  std::printf("wrote %zu packages, %llu bytes in %zu archives to %s\n", directory.packages.size(),
+              static_cast<unsigned long long>(written), archive_files, dir.string().c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  std::string command = argv[1];
+  fs::path dir = argv[2];
+  if (command == "example" && argc == 3) return WriteExample(dir);
+  if (command != "bench") return Usage();
+  uint64_t bytes = 0, seed = 1;
+  int level = 1;
+  for (int i = 3; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--bytes") == 0) {
+      bytes = std::strtoull(argv[i + 1], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--seed") == 0) {
+      seed = std::strtoull(argv[i + 1], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--level") == 0) {
+      level = std::atoi(argv[i + 1]);
+    } else {
+      return Usage();
+    }
+  }
+  if (bytes == 0 || level < 0 || level > 9 || argc % 2 == 0) return Usage();
+  return WriteBench(dir, bytes, seed, level);
+}

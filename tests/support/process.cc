@@ -1,0 +1,263 @@
+#include "tests/support/process.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <thread>
+#else
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace vtest {
+
+#ifdef _WIN32
+
+namespace {
+
+// Quotes one argument by the rules that the C runtime's command-line parser undoes.
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+
+bool SameName(const std::string& entry, const std::string& name) {
+  if (entry.size() <= name.size() || entry[name.size()] != '=') return false;
+  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry.data(),
+                        static_cast<int>(name.size()), name.data(),
+                        static_cast<int>(name.size())) == CSTR_EQUAL;
+}
+
+std::string BuildEnvironment(const ProcessOptions& options) {
+  std::vector<std::string> entries;
+  if (char* block = GetEnvironmentStringsA()) {
+    for (const char* p = block; *p != '\0'; p += strlen(p) + 1) entries.emplace_back(p);
+    FreeEnvironmentStringsA(block);
+  }
+  auto remove = [&entries](const std::string& name) {
+    for (size_t i = entries.size(); i-- > 0;) {
+      if (SameName(entries[i], name)) entries.erase(entries.begin() + static_cast<ptrdiff_t>(i));
+    }
+  };
+  for (const std::string& name : options.unset_env) remove(name);
+  for (const auto& [name, value] : options.env) {
+    remove(name);
+    entries.push_back(name + "=" + value);
+  }
+  std::string block;
+  for (const std::string& e : entries) block += e + '\0';
+  return block + '\0';
+}
+
+void Drain(HANDLE pipe, std::string* out) {
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) out->append(buffer, got);
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const ProcessOptions& options) {
+  ProcessResult result;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE out_read = nullptr, out_write = nullptr, err_read = nullptr, err_write = nullptr;
+  if (!CreatePipe(&out_read, &out_write, &inherit, 0) ||
+      !CreatePipe(&err_read, &err_write, &inherit, 0)) {
+    result.failure = "CreatePipe failed";
+    return result;
+  }
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  HANDLE null_in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr);
+
+  std::string command = QuoteArgument(program);
+  for (const std::string& arg : args) command += " " + QuoteArgument(arg);
+  std::string environment = BuildEnvironment(options);
+  std::string cwd = options.cwd.string();
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = null_in;
+  startup.hStdOutput = out_write;
+  startup.hStdError = err_write;
+  PROCESS_INFORMATION info{};
+  BOOL created =
+      CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, &environment[0],
+                     cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
+  CloseHandle(out_write);
+  CloseHandle(err_write);
+  if (null_in != INVALID_HANDLE_VALUE) CloseHandle(null_in);
+  if (!created) {
+    result.failure = "CreateProcess failed with error " + std::to_string(GetLastError());
+    CloseHandle(out_read);
+    CloseHandle(err_read);
+    return result;
+  }
+  result.started = true;
+  // Both pipes are drained at once so that a child filling one of them cannot block.
+  std::thread err_thread(Drain, err_read, &result.err);
+  Drain(out_read, &result.out);
+  err_thread.join();
+  WaitForSingleObject(info.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  result.exit_code = static_cast<int>(code);
+  CloseHandle(info.hProcess);
+  CloseHandle(info.hThread);
+  CloseHandle(out_read);
+  CloseHandle(err_read);
+  return result;
+}
+
+#else  // POSIX
+
+namespace {
+
+// Owns a file descriptor.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+struct Pipe {
+  Fd read, write;
+  bool Open() {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    read.Reset(fds[0]);
+    write.Reset(fds[1]);
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    return true;
+  }
+};
+
+// Runs in the child between fork and exec; reports a failure through `report` and exits.
+[[noreturn]] void ExecChild(const std::string& program, const std::vector<std::string>& args,
+                            const ProcessOptions& options, int out, int err, int report) {
+  int null_in = open("/dev/null", O_RDONLY);
+  if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+    int code = errno;
+    (void)!write(report, &code, sizeof code);
+    _exit(127);
+  }
+  for (const std::string& name : options.unset_env) unsetenv(name.c_str());
+  for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
+  if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) {
+    int code = errno;
+    (void)!write(report, &code, sizeof code);
+    _exit(127);
+  }
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  if (program.find('/') == std::string::npos) {
+    execvp(program.c_str(), argv.data());
+  } else {
+    execv(program.c_str(), argv.data());
+  }
+  int code = errno;
+  (void)!write(report, &code, sizeof code);
+  _exit(127);
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const ProcessOptions& options) {
+  ProcessResult result;
+  Pipe out, err, report;
+  if (!out.Open() || !err.Open() || !report.Open()) {
+    result.failure = std::string("pipe failed: ") + strerror(errno);
+    return result;
+  }
+  pid_t pid = fork();
+  if (pid < 0) {
+    result.failure = std::string("fork failed: ") + strerror(errno);
+    return result;
+  }
+  if (pid == 0) {
+    ExecChild(program, args, options, out.write.get(), err.write.get(), report.write.get());
+  }
+  out.write.Reset();
+  err.write.Reset();
+  report.write.Reset();
+
+  int exec_errno = 0;
+  ssize_t got = 0;
+  do {
+    got = read(report.read.get(), &exec_errno, sizeof exec_errno);
+  } while (got < 0 && errno == EINTR);
+  bool exec_failed = got == static_cast<ssize_t>(sizeof exec_errno);
+
+  // Both pipes are read together so that a child filling one of them cannot block.
+  pollfd fds[2] = {{out.read.get(), POLLIN, 0}, {err.read.get(), POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[65536];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (exec_failed) {
+    result.failure = "cannot run " + program + ": " + strerror(exec_errno);
+    return result;
+  }
+  result.started = true;
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+#endif
+
+}  // namespace vtest

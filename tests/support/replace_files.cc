@@ -1,0 +1,146 @@
+#include "tests/support/replace_files.h"
+
+#include <algorithm>
+
+namespace vtest {
+
+Bytes MakeDds(const DdsSpec& spec) {
+  Bytes out;
+  PutText(out, "DDS ");
+  PutU32(out, spec.header_size);
+  // Flags as a real writer sets them: caps, height, width, pixel format, plus mip-map count
+  // and depth when present. The tool does not consult them.
+  uint32_t flags = 0x1 | 0x2 | 0x4 | 0x1000;
+  if (spec.mip_count > 1) flags |= 0x20000;
+  if (spec.depth > 1) flags |= 0x800000;
+  PutU32(out, flags);
+  PutU32(out, spec.height);
+  PutU32(out, spec.width);
+  PutU32(out, static_cast<uint32_t>(spec.payload.size()));  // linear size, not consulted
+  PutU32(out, spec.depth);
+  PutU32(out, spec.mip_count);
+  for (int i = 0; i < 11; ++i) PutU32(out, 0);
+  PutU32(out, spec.pf_size);
+  PutU32(out, spec.pf_flags);
+  PutU32(out, spec.fourcc);
+  PutU32(out, spec.rgb_bit_count);
+  PutU32(out, spec.r_mask);
+  PutU32(out, spec.g_mask);
+  PutU32(out, spec.b_mask);
+  PutU32(out, spec.a_mask);
+  uint32_t caps = 0x1000;  // texture
+  if (spec.mip_count > 1) caps |= 0x400008;
+  if (spec.caps2 != 0) caps |= 0x8;
+  PutU32(out, caps);
+  PutU32(out, spec.caps2);
+  PutU32(out, 0);
+  PutU32(out, 0);
+  PutU32(out, 0);
+  PutBytes(out, spec.payload);
+  return out;
+}
+
+DdsSpec Dxt1Texture(uint32_t width, uint32_t height, uint64_t seed) {
+  DdsSpec spec;
+  spec.width = width;
+  spec.height = height;
+  uint32_t levels = 0;
+  size_t bytes = 0;
+  for (uint32_t w = width, h = height;; w = std::max(1u, w / 2), h = std::max(1u, h / 2)) {
+    ++levels;
+    bytes += size_t{std::max(1u, (w + 3) / 4)} * std::max(1u, (h + 3) / 4) * 8;
+    if (w == 1 && h == 1) break;
+  }
+  spec.mip_count = levels;
+  spec.payload = MakeData(bytes, seed);
+  return spec;
+}
+
+DdsSpec Argb32Texture(uint32_t width, uint32_t height, uint64_t seed) {
+  DdsSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.mip_count = 1;
+  spec.pf_flags = 0x41;
+  spec.fourcc = 0;
+  spec.rgb_bit_count = 32;
+  spec.r_mask = 0x00FF0000;
+  spec.g_mask = 0x0000FF00;
+  spec.b_mask = 0x000000FF;
+  spec.a_mask = 0xFF000000;
+  spec.payload = MakeData(size_t{width} * height * 4, seed);
+  return spec;
+}
+
+Bytes TextureMeta(uint8_t format, uint8_t mip_count, uint8_t kind, uint16_t width, uint16_t height,
+                  std::optional<uint16_t> depth) {
+  Bytes out;
+  PutU8(out, format);
+  PutU8(out, mip_count);
+  PutU8(out, kind);
+  PutU16(out, width);
+  PutU16(out, height);
+  if (depth) PutU16(out, *depth);
+  return out;
+}
+
+Bytes MakeLoc(const std::vector<uint64_t>& ids, std::optional<uint32_t> count, const Bytes& tail) {
+  Bytes out;
+  PutText(out, "LOC");
+  PutU8(out, 2);
+  PutU32(out, count ? *count : static_cast<uint32_t>(ids.size()));
+  for (uint64_t id : ids) PutU64(out, id);
+  PutBytes(out, tail);
+  return out;
+}
+
+Bytes LocMeta(const std::vector<uint64_t>& ids) {
+  Bytes out;
+  PutU32(out, static_cast<uint32_t>(ids.size()));
+  for (uint64_t id : ids) PutU64(out, id);
+  return out;
+}
+
+namespace {
+
+std::string Quote(const std::string& text) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20) {
+      out += "\\u00";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string MakeConfigJson(const std::vector<ConfigFile>& files, std::optional<std::string> upak,
+                           bool fullcopy) {
+  std::string out = "{\n";
+  if (upak) out += "  \"upak\": " + Quote(*upak) + ",\n";
+  if (fullcopy) out += "  \"fullcopy\": true,\n";
+  out += "  \"files\": [";
+  for (size_t i = 0; i < files.size(); ++i) {
+    const ConfigFile& f = files[i];
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\"name\": " + Quote(f.name) + ", \"ext\": " + Quote(f.ext) +
+           ", \"src\": " + Quote(f.src);
+    if (f.pkg) out += ", \"pkg\": " + Quote(*f.pkg);
+    if (f.meta) out += ", \"meta\": " + Quote(*f.meta);
+    out += "}";
+  }
+  out += files.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return out;
+}
+
+}  // namespace vtest
