@@ -167,6 +167,20 @@ TEST(SupportGameReader, TruncationAtEveryLengthFails) {
   }
 }
 
+TEST(SupportGameReader, DamagedBytesAreResults) {
+  Bytes archive = ToolStyleArchive(false);
+  std::string error;
+  std::optional<ParsedPackage> whole = ReadPackage(archive, 0, &error);
+  ASSERT_TRUE(whole) << error;
+  // Any byte may be damaged without a crash; damage to the magic or the block is always found.
+  for (size_t i = 0; i < whole->end; ++i) {
+    Bytes damaged = archive;
+    damaged[i] ^= 0xFF;
+    bool read = ReadPackage(damaged, 0, &error).has_value();
+    if (i < 4 || i >= whole->header.data_offset) EXPECT_FALSE(read) << i;
+  }
+}
+
 TEST(SupportReplaceFiles, DdsFieldsAtTheirOffsets) {
   DdsSpec spec = Dxt1Texture(8, 4, 1);
   spec.caps2 = 0x200;
