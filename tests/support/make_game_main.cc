@@ -1,6 +1,7 @@
 // make_game: writes a synthetic game directory for trying the tool by hand and for benchmarks.
 //
 //   make_game example DIR                     the small example game (a few KB)
+//   make_game example-mod DIR                 the example mod that goes with it
 //   make_game bench DIR --bytes N [--seed S] [--level L]
 //       about N bytes of archives: thousands of split and full packages named "pNNNNN" with
 //       entries "pNNNNN_eK" of 1 KB to 8 MB, written one package at a time. Blocks use zlib
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "tests/support/game_writer.h"
+#include "tests/support/replace_files.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -25,6 +28,7 @@ namespace fs = std::filesystem;
 int Usage() {
   std::printf(
       "usage: make_game example DIR\n"
+      "       make_game example-mod DIR\n"
       "       make_game bench DIR --bytes N [--seed S] [--level L]\n");
   return 2;
 }
@@ -67,6 +71,16 @@ int WriteExample(const fs::path& dir) {
   }
   std::printf("wrote %zu packages in %zu archives to %s\n", layout.packages.size(),
               layout.archive_files.size(), dir.string().c_str());
+  return 0;
+}
+
+int WriteExampleMod(const fs::path& dir) {
+  for (const auto& [name, bytes] : vtest::ExampleMod()) {
+    if (!vtest::WriteFile(dir / name, bytes)) {
+      std::fprintf(stderr, "make_game: cannot write %s\n", name.c_str());
+      return 1;
+    }
+  }
   return 0;
 }
 
@@ -188,6 +202,7 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   fs::path dir = argv[2];
   if (command == "example" && argc == 3) return WriteExample(dir);
+  if (command == "example-mod" && argc == 3) return WriteExampleMod(dir);
   if (command != "bench") return Usage();
   uint64_t bytes = 0, seed = 1;
   int level = 1;

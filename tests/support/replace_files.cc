@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tests/support/game_format.h"
+
 namespace vtest {
 
 Bytes MakeDds(const DdsSpec& spec) {
@@ -141,6 +143,37 @@ std::string MakeConfigJson(const std::vector<ConfigFile>& files, std::optional<s
   }
   out += files.empty() ? "]\n}\n" : "\n  ]\n}\n";
   return out;
+}
+
+std::vector<std::pair<std::string, Bytes>> ExampleMod() {
+  // Real DXT1 blocks: one solid colour per level (both endpoints the same RGB565 value, all
+  // indices 0), so a viewer shows red, green and blue mip levels.
+  DdsSpec hero;
+  hero.mip_count = 3;
+  for (uint16_t colour : {uint16_t{0xF800}, uint16_t{0x07E0}, uint16_t{0x001F}}) {
+    PutU16(hero.payload, colour);
+    PutU16(hero.payload, colour);
+    PutU32(hero.payload, 0);
+  }
+  // A localisation file keeps its strings after the ids; only the ids become metadata.
+  Bytes strings =
+      MakeLoc({NameHash("greeting"), NameHash("farewell"), NameHash("welcome_back")}, {});
+  PutText(strings, std::string("Well met\0Safe travels\0Welcome back\0", 35));
+  const std::string menu = "Start\nOptions\nCredits\nQuit\n";
+  const std::string config = MakeConfigJson(
+      {
+          {"hero", "dds", "hero.dds", std::string("ui_common"), std::nullopt},
+          {"strings", "loc", "strings.loc", std::nullopt, std::nullopt},
+          {"menu", "txt", "menu.txt", std::nullopt, std::string("menu.meta")},
+      },
+      std::string("mod"));
+  return {
+      {"vintrel.json", Bytes(config.begin(), config.end())},
+      {"hero.dds", MakeDds(hero)},
+      {"strings.loc", strings},
+      {"menu.txt", Bytes(menu.begin(), menu.end())},
+      {"menu.meta", Bytes{0x01, 0x00, 0x02, 0x00}},
+  };
 }
 
 }  // namespace vtest

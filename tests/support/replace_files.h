@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/bytes.h"
@@ -66,6 +67,12 @@ struct ConfigFile {
 // only when given/true. Strings are JSON-escaped.
 std::string MakeConfigJson(const std::vector<ConfigFile>& files,
                            std::optional<std::string> upak = std::nullopt, bool fullcopy = false);
+
+// The files of examples/mod, by relative path (vintrel.json included): a 4x4 DXT1 "hero"
+// texture with its mip chain restricted to package "ui_common", a "strings" localisation
+// file, and a plain "menu" "txt" file with a "meta" file. Against ExampleGame() the tool
+// rewrites ui_common (split) and world_full (full) into the user archive "mod".
+std::vector<std::pair<std::string, Bytes>> ExampleMod();
 
 }  // namespace vtest
 
