@@ -9,6 +9,7 @@
 #include "base/file.h"
 #include "driver/name_hash.h"
 #include "driver/run_context.h"
+#include "tests/support/alloc_failure.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
 #include "tests/support/game_reader.h"
@@ -518,6 +519,40 @@ TEST_F(UpdatePackageTest, ReplacementFailuresFail) {
     PackFileEntry* noMeta = Configure("level", "bin", Bytes{1}, "", Bytes{});
     noMeta->metaPath.Assign(Path("no such meta").c_str());
     EXPECT_FALSE(Update(Place(Package(split, SampleEntries()))).ok);
+  }
+}
+
+TEST_F(UpdatePackageTest, EveryAllocationFailureFails) {
+  context_.fullCopy = true;
+  Configure("hero", "dds", SampleDds());
+  for (bool split : {true, false}) {
+    const Placed placed = Place(Package(split, SampleEntries()));
+    uint32_t n = 1;
+    for (; n < 500; ++n) {
+      // Empty buffers, so that every growth happens again in this run.
+      for (ByteBuffer& buffer : context_.packageWork) buffer.release();
+      ASSERT_EQ(file_seek(target_.get(), 0), 0u);
+      ASSERT_TRUE(file_set_end(target_.get()));
+      ScopedFile source(open_file(placed.archive.c_str(), "r"));
+      ASSERT_EQ(file_seek(source.get(), placed.offset), placed.offset);
+      bool changed = false;
+      uint64_t newOffset = 0;
+      testing::internal::CaptureStdout();
+      AllocFailureScope failure;
+      failure.FailNth(n);
+      const bool ok = update_package(context_, "pack", name_hash("pack"), source.get(),
+                                     target_.get(), &changed, &newOffset);
+      failure.Restore();
+      testing::internal::GetCapturedStdout();
+      if (failure.failed() == 0) {
+        EXPECT_TRUE(ok);
+        break;
+      }
+      EXPECT_FALSE(ok) << "allocation " << n << (split ? " (split)" : " (full)");
+      EXPECT_FALSE(changed) << "allocation " << n;
+    }
+    EXPECT_GT(n, 5u);
+    EXPECT_LT(n, 500u);
   }
 }
 
