@@ -91,7 +91,8 @@ TEST(FixedPool, ClosedPoolHandsOutNothingAndTakesNothingBack) {
 }
 
 TEST(FixedPool, ClosingWithSlotsInUseKeepsTheBlocks) {
-  FixedPool pool(kSlotSize, kSlotsPerBlock);
+  // Static, as the process's pools are: the kept block stays reachable until exit.
+  static FixedPool pool(kSlotSize, kSlotsPerBlock);
   void* slot = pool.TakeSlot();
   ASSERT_NE(slot, nullptr);
   AllocFailureScope counting;

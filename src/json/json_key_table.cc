@@ -1,6 +1,7 @@
 #include "json/json_key_table.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "base/alloc_hooks.h"
@@ -45,8 +46,9 @@ JsonKeyTable::Slot JsonKeyTable::FindByText(const char* text, uint32_t hash) con
   return Slot{nullptr, nullptr};
 }
 
-JsonKeyTable::Slot JsonKeyTable::FindByPointer(const char* key) const {
-  for (JsonKeyChunk* chunk = head_; chunk != nullptr; chunk = chunk->next) {
+JsonKeyTable::Slot JsonKeyTable::FindByPointer(const char* key, JsonKeyChunk** previous) const {
+  *previous = nullptr;
+  for (JsonKeyChunk* chunk = head_; chunk != nullptr; *previous = chunk, chunk = chunk->next) {
     if (chunk->used == 0) continue;
     for (JsonKeyEntry& entry : chunk->entries) {
       if (entry.text.Text() == key) return Slot{chunk, &entry};
@@ -80,6 +82,19 @@ JsonKeyTable::Slot JsonKeyTable::FindFreeEntry() {
   return Slot{chunk, &chunk->entries[0]};
 }
 
+void JsonKeyTable::DropNewChunk(JsonKeyChunk* chunk) {
+  JsonKeyChunk* previous = nullptr;
+  for (JsonKeyChunk* walk = head_; walk != chunk; walk = walk->next) previous = walk;
+  if (previous == nullptr) {
+    head_ = nullptr;
+  } else {
+    previous->next = nullptr;
+  }
+  tail_ = previous;
+  chunk->~JsonKeyChunk();
+  AllocHooks.freeHook(chunk);
+}
+
 const char* JsonKeyTable::Intern(const char* text) {
   OwnerLockHolder hold(lock_);
   if (text == nullptr) return nullptr;
@@ -99,6 +114,7 @@ const char* JsonKeyTable::Intern(const char* text) {
   slot.entry->text.Assign(text);
   if (text[0] != 0 && slot.entry->text.Capacity() == 0) {
     slot.entry->hash = 0;
+    if (slot.chunk->used == 0) DropNewChunk(slot.chunk);
     return nullptr;
   }
   ++slot.entry->refcount;
@@ -110,9 +126,21 @@ const char* JsonKeyTable::Intern(const char* text) {
 void JsonKeyTable::ReleaseKey(const char* key) {
   if (key == nullptr) return;
   OwnerLockHolder hold(lock_);
-  Slot found = FindByPointer(key);
+  JsonKeyChunk* previous;
+  Slot found = FindByPointer(key, &previous);
   if (found.entry == nullptr || found.entry->refcount == 0) return;
-  if (--found.entry->refcount == 0) --found.chunk->used;
+  if (--found.entry->refcount != 0 || --found.chunk->used != 0) return;
+  // Every walk skips a chunk whose used count is 0, for good. It moves to the retired list, still
+  // allocated with its texts, so that the walks do not grow with every document ever parsed.
+  JsonKeyChunk* chunk = found.chunk;
+  if (previous == nullptr) {
+    head_ = chunk->next;
+  } else {
+    previous->next = chunk->next;
+  }
+  if (tail_ == chunk) tail_ = previous;
+  chunk->next = retired_;
+  retired_ = chunk;
 }
 
 void JsonKeyTable::Dismantle() {
@@ -146,12 +174,14 @@ uint32_t JsonKeyTable::ChunkCount() const {
 
 bool JsonKeyTable::Inspect(const char* key, uint32_t* refcount, uint32_t* used) const {
   OwnerLockHolder hold(lock_);
-  for (JsonKeyChunk* chunk = head_; chunk != nullptr; chunk = chunk->next) {
-    for (const JsonKeyEntry& entry : chunk->entries) {
-      if (entry.text.Text() != key) continue;
-      *refcount = entry.refcount;
-      *used = chunk->used;
-      return true;
+  for (JsonKeyChunk* list : {head_, retired_}) {
+    for (JsonKeyChunk* chunk = list; chunk != nullptr; chunk = chunk->next) {
+      for (const JsonKeyEntry& entry : chunk->entries) {
+        if (entry.text.Text() != key) continue;
+        *refcount = entry.refcount;
+        *used = chunk->used;
+        return true;
+      }
     }
   }
   return false;

@@ -27,10 +27,11 @@ struct JsonKeyChunk {
 };
 
 // Interns member keys, so that every distinct key text in use exists once and keys compare by
-// pointer: the identity of a key is the address of its entry's text. Chunks are never unlinked
-// or freed while the table is live. Every operation holds the table's OwnerLock for its whole
-// duration. The constructor is constexpr, so a static table is usable before any dynamic
-// initialisation.
+// pointer: the identity of a key is the address of its entry's text. Chunks are never freed while
+// the table is live; a chunk whose used count drops to 0 leaves the list that lookups walk for a
+// list of retired chunks, where its texts stay readable. Every operation holds the table's
+// OwnerLock for its whole duration. The constructor is constexpr, so a static table is usable
+// before any dynamic initialisation.
 class JsonKeyTable {
  public:
   constexpr JsonKeyTable() : head_(nullptr), tail_(nullptr), retired_(nullptr) {}
@@ -53,8 +54,8 @@ class JsonKeyTable {
   void FreeChunks();
 
   // Snapshots for tests: the chunks in the live list, and the refcount of the entry whose text
-  // is at key together with its chunk's used count (any chunk, used or not). Inspect returns false
-  // when key is no entry's text.
+  // is at key together with its chunk's used count (live or retired chunks). Inspect returns
+  // false when key is no entry's text.
   uint32_t ChunkCount() const;
   bool Inspect(const char* key, uint32_t* refcount, uint32_t* used) const;
 
@@ -65,8 +66,12 @@ class JsonKeyTable {
   };
 
   Slot FindByText(const char* text, uint32_t hash) const;
-  Slot FindByPointer(const char* key) const;
+  // Also stores the chunk before the found one in the list (null for the head).
+  Slot FindByPointer(const char* key, JsonKeyChunk** previous) const;
   Slot FindFreeEntry();
+  // Unlinks and frees the tail chunk that FindFreeEntry has just added, when its first entry
+  // could not take its text: no key ever lived in it.
+  void DropNewChunk(JsonKeyChunk* chunk);
 
   JsonKeyChunk* head_;
   JsonKeyChunk* tail_;
