@@ -55,7 +55,9 @@ TEST(ExampleRun, RewritesSplitAndFullPackages) {
     bool moved = was.record.name == "ui_common" || was.record.name == "world_full";
     EXPECT_EQ(got.archive, moved ? "mod" : was.archive);
     if (!got.package) continue;
-    if (moved) EXPECT_EQ(CheckWrittenPackage(*got.package), "");
+    if (moved) {
+      EXPECT_EQ(CheckWrittenPackage(*got.package), "");
+    }
     ASSERT_EQ(got.package->entries.size(), was.entries.size());
     for (size_t k = 0; k < was.entries.size(); ++k) {
       const ParsedEntry& entry = got.package->entries[k];

@@ -177,7 +177,9 @@ TEST(SupportGameReader, DamagedBytesAreResults) {
     Bytes damaged = archive;
     damaged[i] ^= 0xFF;
     bool read = ReadPackage(damaged, 0, &error).has_value();
-    if (i < 4 || i >= whole->header.data_offset) EXPECT_FALSE(read) << i;
+    if (i < 4 || i >= whole->header.data_offset) {
+      EXPECT_FALSE(read) << i;
+    }
   }
 }
 
