@@ -1,0 +1,230 @@
+// Runs of the main job that fail: exit status 1, no message beyond the progress lines already
+// printed, and the game left as it was: its archives, manifest.bin and origmanifest.bin.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e/game_run.h"
+#include "tests/support/scratch_dir.h"
+
+namespace vtest {
+namespace {
+
+// A game and a mod that would run, for a failure case to break.
+struct FailingRun {
+  GameSpec game;
+  std::vector<ConfigFile> config;
+  std::optional<std::string> upak;
+  std::vector<std::pair<std::string, Bytes>> files;  // mod files
+  // Applied to game/ after the game is written; what it leaves counts as the untouched game.
+  std::function<void(const std::filesystem::path&)> alter_game;
+
+  PackageSpec& Package(const std::string& name) {
+    for (PackageSpec& p : game.packages) {
+      if (p.record.name == name) return p;
+    }
+    ADD_FAILURE() << "no package " << name;
+    return game.packages.front();
+  }
+  void Replace(const std::string& name, const std::string& ext, const Bytes& data) {
+    const std::string file = name + "." + ext;
+    config.push_back({name, ext, file, {}, {}});
+    files.push_back({file, data});
+  }
+};
+
+// Three packages: "first" (split, in base) is always rewritten before the others are reached;
+// "second" (split, in extra) holds "other.bin" first in table order and "hero.dds"; "third"
+// (full, in extra) holds "strings.loc" and "more.bin". The manifest is shuffled and carries
+// version 12, so that any rewrite of it shows.
+FailingRun BaseRun() {
+  FailingRun run;
+  GameSpec& game = run.game;
+  game.archives = {{1, "base"}, {2, "extra"}};
+  game.packages = {
+      MakePackage("first", 0, true, {Entry("data", "bin", MakeData(500, 1), {1})}),
+      MakePackage(
+          "second", 1, true,
+          {Entry("other", "bin", MakeData(300, 2), {2}),
+           Entry("hero", "dds", MakeDds(Dxt1Texture(8, 8, 3)), TextureMeta(15, 4, 1, 8, 8))}),
+      MakePackage("third", 1, false,
+                  {Entry("strings", "loc", MakeLoc({5}), LocMeta({5})),
+                   Entry("more", "bin", MakeData(200, 4), {3})}),
+  };
+  game.gap_before = {7, 3, 5};
+  game.opaque_sections = OpaqueSections();
+  game.manifest_layout.version = 12;
+  game.manifest_layout.order = {4, 3, 2, 1, 0};
+  game.manifest_layout.gap_before = {2, 0, 1, 0, 3};
+  run.Replace("data", "bin", MakeData(700, 5));
+  return run;
+}
+
+struct FailureCase {
+  std::string name;
+  std::function<void(FailingRun&)> setup;
+  std::vector<std::string> printed;  // packages whose progress lines come before the failure
+};
+
+FailureCase UnsupportedTexture(const std::string& name, const std::function<void(DdsSpec&)>& edit) {
+  return {"UnsupportedTexture" + name,
+          [edit](FailingRun& run) {
+            DdsSpec spec = Dxt1Texture(8, 8, 20);
+            edit(spec);
+            run.Replace("hero", "dds", MakeDds(spec));
+          },
+          {"first", "second"}};
+}
+
+FailureCase ReplacedDdsFile(const std::string& name, Bytes dds) {
+  return {name, [dds](FailingRun& run) { run.Replace("hero", "dds", dds); }, {"first", "second"}};
+}
+
+FailureCase PackageFaultCase(const std::string& name, const std::string& package,
+                             PackageFault fault, std::vector<std::string> printed) {
+  return {name,
+          [package, fault](FailingRun& run) {
+            run.Package(package).fault = fault;
+            // Give the damaged package a replaced entry, so that it is read beyond its header.
+            if (package == "second") run.Replace("hero", "dds", MakeDds(Dxt1Texture(4, 4, 21)));
+            if (package == "third") run.Replace("strings", "loc", MakeLoc({6}));
+          },
+          std::move(printed)};
+}
+
+std::vector<FailureCase> FailureCases() {
+  Bytes shortDds = MakeDds(Dxt1Texture(4, 4, 22));
+  shortDds.resize(127);
+  Bytes cutLoc = MakeLoc({1, 2, 3});
+  cutLoc.resize(20);
+  Bytes wrongLocMagic = MakeLoc({1});
+  wrongLocMagic[3] = 3;
+
+  std::vector<FailureCase> cases = {
+      {"MissingReplacingFile",
+       [](FailingRun& run) {
+         run.config.push_back({"hero", "dds", "absent.dds", {}, {}});
+       },
+       {"first", "second"}},
+      {"MissingMetaFile",
+       [](FailingRun& run) {
+         run.config.push_back({"hero", "dds", "hero.dds", {}, "absent.meta"});
+         run.files.push_back({"hero.dds", MakeDds(Dxt1Texture(4, 4, 23))});
+       },
+       {"first", "second"}},
+      PackageFaultCase("CorruptBlockInSplitPackage", "second", PackageFault::kCorruptBlock,
+                       {"first", "second"}),
+      PackageFaultCase("CorruptBlockInFullPackage", "third", PackageFault::kCorruptBlock,
+                       {"first", "third"}),
+      PackageFaultCase("ArchiveEndsInsideTheBlock", "third", PackageFault::kCutLastBlock,
+                       {"first", "third"}),
+      PackageFaultCase("WrongMagic", "second", PackageFault::kBadMagic, {"first"}),
+      PackageFaultCase("IndexTableCut", "second", PackageFault::kIndexTableCut, {"first"}),
+      PackageFaultCase("EntryTableCutInSplitPackage", "second", PackageFault::kEntryTableCut,
+                       {"first", "second"}),
+      PackageFaultCase("EntryTableCutInFullPackage", "third", PackageFault::kEntryTableCut,
+                       {"first", "third"}),
+      PackageFaultCase("NameIdsOutsideTheIdBlock", "second", PackageFault::kNameIdsOutOfBlock,
+                       {"first"}),
+      PackageFaultCase("ExtIndexPastTheExtensionList", "second", PackageFault::kExtIndexOutOfList,
+                       {"first"}),
+      {"MissingArchive", [](FailingRun& run) { run.game.omit_archives = {"extra"}; }, {}},
+      {"ArchiveIndexPastTheList",
+       [](FailingRun& run) { run.Package("third").archive_index = 5; },
+       {"first"}},
+      {"DirectoryCutInsideTheLastRecord",
+       [](FailingRun& run) {
+         const ManifestLayout layout = run.game.manifest_layout;
+         run.alter_game = [layout](const std::filesystem::path& dir) {
+           std::string error;
+           std::optional<ParsedManifest> manifest = ReadManifestFile(dir / "manifest.bin", &error);
+           ASSERT_TRUE(manifest) << error;
+           std::array<Bytes, 5> sections = manifest->sections;
+           sections[0].resize(sections[0].size() - 5);
+           ASSERT_TRUE(WriteFile(dir / "manifest.bin", EncodeManifest(sections, layout)));
+         };
+       },
+       {"first"}},
+      // Creating the user archive would truncate the game's own archive of that name.
+      {"UserArchiveNamedLikeAGameArchive", [](FailingRun& run) { run.upak = "base"; }, {}},
+      UnsupportedTexture("Dxt2", [](DdsSpec& s) { s.fourcc = FourCC('D', 'X', 'T', '2'); }),
+      UnsupportedTexture("Ati2", [](DdsSpec& s) { s.fourcc = FourCC('A', 'T', 'I', '2'); }),
+      UnsupportedTexture("FloatRed", [](DdsSpec& s) { s.fourcc = 114; }),
+      UnsupportedTexture("Rgb24",
+                         [](DdsSpec& s) {
+                           s.pf_flags = 0x40;
+                           s.fourcc = 0;
+                           s.rgb_bit_count = 24;
+                         }),
+      UnsupportedTexture("Luminance8",
+                         [](DdsSpec& s) {
+                           s.pf_flags = 0x20000;
+                           s.fourcc = 0;
+                           s.rgb_bit_count = 8;
+                         }),
+      UnsupportedTexture("CubeMapAndVolume",
+                         [](DdsSpec& s) {
+                           s.caps2 = 0x200200;
+                           s.depth = 2;
+                         }),
+      UnsupportedTexture("HeaderSize123", [](DdsSpec& s) { s.header_size = 123; }),
+      ReplacedDdsFile("DdsFileOf127Bytes", shortDds),
+      ReplacedDdsFile("NotADdsFile", {'D', 'D', 'S', '!', 0, 0, 0, 0}),
+      {"LocFileCutInsideItsIds",
+       [cutLoc](FailingRun& run) { run.Replace("strings", "loc", cutLoc); },
+       {"first", "third"}},
+      {"LocFileWithWrongMagic",
+       [wrongLocMagic](FailingRun& run) { run.Replace("strings", "loc", wrongLocMagic); },
+       {"first", "third"}},
+  };
+  return cases;
+}
+
+class MainJobFailure : public GameRunTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(MainJobFailure, LeavesTheGameUntouched) {
+  FailingRun run = BaseRun();
+  GetParam().setup(run);
+  WriteGame(run.game);
+  if (run.alter_game) {
+    run.alter_game(run_.game_path());
+    SnapshotGame();
+  }
+  WriteMod(run.config, run.upak);
+  for (const auto& [path, bytes] : run.files) WriteModFile(path, bytes);
+
+  ExpectFailure(Run(), GetParam().printed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MainJobFailure, testing::ValuesIn(FailureCases()),
+                         [](const testing::TestParamInfo<FailureCase>& info) {
+                           return info.param.name;
+                         });
+
+class FailedRun : public GameRunTest {};
+
+// A failed run does not touch the manifest that an earlier successful run wrote.
+TEST_F(FailedRun, KeepsTheEarlierManifest) {
+  FailingRun run = BaseRun();
+  WriteGame(run.game);
+  WriteMod(run.config);
+  for (const auto& [path, bytes] : run.files) WriteModFile(path, bytes);
+  Outcome outcome;
+  outcome.replaced = {{"first", "data", "bin", run.files[0].second, std::nullopt}};
+  ExpectSuccess(Run(), outcome);
+  const Bytes manifest = ReadGameFile("manifest.bin");
+
+  run.config.push_back({"hero", "dds", "absent.dds", {}, {}});
+  WriteMod(run.config);
+  const ProcessResult result = Run();
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, ProgressLines({"first", "second"}));
+  ExpectGameFilesUntouched();
+  EXPECT_TRUE(SameBytes(ReadGameFile("manifest.bin"), manifest));
+}
+
+}  // namespace
+}  // namespace vtest
