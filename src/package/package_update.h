@@ -12,7 +12,10 @@ struct RunContext;
 // of what has been written) when a configured file matches one of its entries or fullCopy is set.
 // Sets *changed to true and *newOffset to where the new package begins only when a whole package
 // was written; never sets *changed to false. Returns false on failure, true when a package was
-// written and when there was nothing to do. Prints one progress line per package it rewrites.
+// written and when there was nothing to do (no match without fullCopy, or a header whose table
+// fields are 0 or 0xFFFFFFFF: nothing is written then). Prints one progress line per package it
+// rewrites, before writing it, and nothing else. After a failure the user archive may hold a
+// partial package behind its old end. The source's position afterwards is not defined.
 bool update_package(RunContext& context, const char* name, uint64_t packageId, FileHandle source,
                     FileHandle target, bool* changed, uint64_t* newOffset);
 
