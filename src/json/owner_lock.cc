@@ -13,12 +13,21 @@ void SpinUntilTaken(std::atomic<uint32_t>& word, uint32_t value) {
   while (!word.compare_exchange_weak(expected, value)) expected = 0;
 }
 
+// The caller's thread id. The POSIX backend asks the kernel on every call, and the pools and
+// the key table lock once per value, member and key; a thread's id does not change while it runs,
+// so each thread asks once.
+uint32_t CurrentThreadId() {
+  thread_local uint32_t id = 0;
+  if (id == 0) id = sys_current_thread_id();
+  return id;
+}
+
 }  // namespace
 
 void OwnerLock::TakeGuard() { SpinUntilTaken(guard_, 1); }
 
 void OwnerLock::Enter() {
-  const uint32_t self = sys_current_thread_id();
+  const uint32_t self = CurrentThreadId();
   TakeGuard();
   if (owner_.load() == self) {
     count_.fetch_add(1);
@@ -45,7 +54,7 @@ void OwnerLock::Enter() {
 }
 
 void OwnerLock::Leave() {
-  const uint32_t self = sys_current_thread_id();
+  const uint32_t self = CurrentThreadId();
   TakeGuard();
   if (owner_.load() == self) {
     if (count_.fetch_sub(1) == 1) owner_.store(0);
