@@ -26,6 +26,28 @@ std::string HexWindow(const Bytes& bytes, size_t at) {
                    bytes.begin() + static_cast<ptrdiff_t>(end)));
 }
 
+// True when the `size` bytes at `at` are a zlib stream as compression level 0 writes it: the
+// header 0x78 0x01, then stored deflate blocks only (a header byte of 0 or 1, LEN, NLEN and LEN
+// bytes) up to the final one, then the 4-byte Adler-32.
+bool IsStoredStream(const Bytes& bytes, uint64_t at, uint64_t size) {
+  if (at > bytes.size() || size > bytes.size() - at || size < 2 + 5 + 4) return false;
+  if (bytes[at] != 0x78 || bytes[at + 1] != 0x01) return false;
+  const uint64_t end = at + size - 4;
+  uint64_t position = at + 2;
+  for (;;) {
+    if (end - position < 5) return false;
+    const uint8_t blockHeader = bytes[position];
+    if (blockHeader > 1) return false;
+    const uint32_t length = bytes[position + 1] | bytes[position + 2] << 8;
+    const uint32_t inverted = bytes[position + 3] | bytes[position + 4] << 8;
+    if ((length ^ inverted) != 0xFFFF) return false;
+    position += 5;
+    if (length > end - position) return false;
+    position += length;
+    if (blockHeader == 1) return position == end;
+  }
+}
+
 std::string DescribeRecord(const PackageRecord& record) {
   return record.name + " (archiveIndex " + std::to_string(record.archive_index) + ", offset " +
          std::to_string(record.offset) + ")";
@@ -285,17 +307,18 @@ void GameRunTest::ExpectRewrittenPackage(const PackageLayout& before, const Pars
   for (const ParsedEntry& e : after.entries) PutU32(entryTable, e.location);
   EXPECT_TRUE(SameBytes(after.entry_table, entryTable)) << "EntryTable";
 
-  // The tool compresses at level 0: every stream it writes starts 0x78 0x01.
-  std::vector<uint64_t> blocks;
+  // The tool compresses at level 0: every stream it writes holds stored blocks only.
+  std::vector<std::pair<uint64_t, uint64_t>> streams;  // archive position, length
   if (header.split_compress != 0) {
-    for (const ParsedEntry& e : after.entries) blocks.push_back(after.start + e.block_offset);
+    for (const ParsedEntry& e : after.entries) {
+      streams.push_back({after.start + e.block_offset + 4, e.block_size - 4});
+    }
   } else {
-    blocks.push_back(after.start + header.data_offset);
+    streams.push_back({after.start + header.data_offset + 4, after.end - header.data_offset - 4});
   }
-  for (uint64_t block : blocks) {
-    EXPECT_TRUE(block + 6 <= archive.size() && archive[block + 4] == 0x78 &&
-                archive[block + 5] == 0x01)
-        << "the block at " << block << " is not a level-0 zlib stream";
+  for (const auto& [at, size] : streams) {
+    EXPECT_TRUE(IsStoredStream(archive, at, size))
+        << "the zlib stream at " << at << " is not one of level 0";
   }
 }
 
