@@ -40,6 +40,8 @@ uint64_t file_position(FileHandle file);
 uint64_t file_size(FileHandle file);
 // Ends the file at the current position; moving past the end first fills the gap with zeros.
 bool file_set_end(FileHandle file);
+// Asks the system to put everything written so far on the disk.
+bool file_flush(FileHandle file);
 
 // Reads a whole file (below 4 GiB) into the buffer: true when every byte arrived. The buffer's
 // capacity is zero-filled and its length set to 0 first; after a failure its length may already

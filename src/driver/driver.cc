@@ -9,6 +9,7 @@
 #include "driver/run_context.h"
 #include "manifest/manifest_file.h"
 #include "manifest/manifest_update.h"
+#include "manifest/run_commit.h"
 
 namespace {
 
@@ -87,8 +88,8 @@ int run(RunContext& context, int argc, char* argv[]) {
 
   if (!update_manifest(context)) return 1;
 
-  if (path.Format("%smanifest.bin", context.destDir.Text()) <= 0) return 1;
-  if (!write_manifest(context, path.Data())) return 1;
+  // The new manifest and user archive replace the previous ones only now, by rename.
+  if (!commit_run(context)) return 1;
   return 0;
 }
 

@@ -46,4 +46,6 @@ RunContext::~RunContext() {
     tempFile = kNoFile;
     sys_delete_file(tempPath.Text());
   }
+  if (!pendingManifest.IsEmpty()) sys_delete_file(pendingManifest.Text());
+  if (!pendingArchive.IsEmpty()) sys_delete_file(pendingArchive.Text());
 }

@@ -65,6 +65,15 @@ struct RunContext {
   SharedString destDir;           // ends in a backslash
   bool fullCopy = false;
   ByteBuffer packageWork[kPackageWorkCount];
+
+  // The run's results are built under temporary names in the destination directory and put in
+  // place by rename only once everything is written (see manifest/run_commit.h). Until then these
+  // name the files being built; the destructor deletes whatever is still named here, so a failed
+  // run leaves the previous manifest.bin and user archive as they were.
+  SharedString pendingArchive;
+  SharedString pendingManifest;
+  // Whether the pass moved any package into the user archive being built.
+  bool userArchiveChanged = false;
 };
 
 #endif  // VINTREL_DRIVER_RUN_CONTEXT_H_

@@ -77,5 +77,6 @@ bool write_manifest(RunContext& context, const char* path) {
     if (size == 0) continue;
     if (file_write(file.get(), section.data(), size) != size) return false;
   }
-  return true;
+  // The file is put in place by a rename: its bytes must be on the disk before that.
+  return file_flush(file.get());
 }

@@ -52,12 +52,21 @@ bool read_name(ByteReader& reader, uint32_t n, CStringBufferA& name) {
   return true;
 }
 
+// The user archive's name becomes a file name in the destination directory: it must be one
+// name there, not a path that leads elsewhere.
+bool is_plain_file_name(const char* name) {
+  if (name[0] == '\0') return false;
+  if (std::strpbrk(name, "\\/:") != nullptr) return false;
+  return std::strstr(name, "..") == nullptr;
+}
+
 // Checks made before the user archive is created, so that a refused run leaves the destination
 // directory untouched. The directory is only looked at up to the end of the archive list; when it
 // ends early these checks stop quietly and the walk itself fails on the same bytes.
 bool may_create_user_archive(const RunContext& context) {
   const uint32_t userLength = context.userPackage.Length();
   if (userLength > kMaxNameLength16) return false;
+  if (!is_plain_file_name(context.userPackage.Text())) return false;
 
   ByteReader reader(context.manifestSections[0]);
   uint32_t idNameCount = 0;
@@ -71,8 +80,8 @@ bool may_create_user_archive(const RunContext& context) {
   // Without fullcopy the user archive is appended and must itself get an index below 0xFF.
   if (!context.fullCopy && archiveCount >= kMaxArchives) return false;
 
-  // Creating the user archive truncates a file of that name: if it is one of the game's archives
-  // it would be destroyed, and could not be opened for reading beside the user archive anyway.
+  // The user archive replaces a file of that name when the run is committed: if it is one of the
+  // game's archives, that archive would be destroyed.
   for (uint32_t i = 0; i < archiveCount; ++i) {
     uint16_t length = 0;
     if (!reader.skip(1) || !reader.read_u16(&length)) return true;
@@ -120,19 +129,31 @@ bool DirectoryPass::Run() {
   if (!may_create_user_archive(context_)) return false;
 
   if (!context_.sectionRebuild.resize(0)) return false;
-  if (!FormArchivePath(path_, context_.userPackage.Text())) return false;
-  // The user archive's path is needed again for its deletion, after path_ has served the archives.
+  context_.userArchiveChanged = false;
+  // The user archive is built under a temporary name beside its final one, so that the archive of
+  // an earlier run stays intact until this run is committed. The context deletes the file on
+  // every way out until then.
   PathBuffer userPath;
-  if (userPath.Assign(path_.Data()) == nullptr) return false;
+  if (userPath.Format("%s%s.upak.tmp", context_.destDir.Text(), context_.userPackage.Text()) <= 0)
+    return false;
+  context_.pendingArchive.Assign(userPath);
+  if (context_.pendingArchive.IsEmpty()) return false;
   userArchive_.reset(open_file(userPath.Data(), "w"));
   if (!userArchive_.is_open()) return false;
 
   if (!CopyIdNames() || !CopyArchives() || !CopyPackages()) return false;
 
   archives_.release();
+  if (anyChanged_) {
+    if (!file_flush(userArchive_.get())) return false;
+    userArchive_.reset();
+    if (!context_.manifestSections[0].assign(context_.sectionRebuild)) return false;
+    context_.userArchiveChanged = true;
+    return true;
+  }
   userArchive_.reset();
-  if (anyChanged_) return context_.manifestSections[0].assign(context_.sectionRebuild);
   sys_delete_file(userPath.Data());
+  context_.pendingArchive.Release();
   return true;
 }
 

@@ -85,7 +85,8 @@ class ManifestUpdate : public ::testing::Test {
     context_.tempPath.Assign((scratch_ / "vintrel.tmp").string().c_str());
   }
 
-  std::filesystem::path UserArchive() const { return dir_ / "user_dlc.upak"; }
+  // The pass builds the user archive under a temporary name; the run's commit renames it.
+  std::filesystem::path UserArchive() const { return dir_ / "user_dlc.upak.tmp"; }
 
   void SetDirectory(const Bytes& section) {
     ASSERT_TRUE(SetBuffer(context_.manifestSections[0], section));
