@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# Measures a full-copy run of the tool on a large synthetic game against bench_baseline, the
+# least work any full copy must do (inflate every block, compress it again at level 0, write it).
+#
+#   bench/run_bench.sh [--bytes N] [--seed S] [--keep DIR] [--runs R]
+#
+#   --bytes N   size of the game's archives in bytes (default 1073741824, 1 GiB)
+#   --seed S    seed of the synthetic game (default 1)
+#   --keep DIR  keep the game in DIR (created if needed) and reuse it on later runs with the same
+#               size and seed; without it the game is made in a scratch directory that is removed
+#               at the end
+#   --runs R    measured runs of each program (default 3); the best one is reported
+#
+# Installs what it needs when missing, builds the Release targets vintrel_tool, make_game and
+# bench_baseline in build-bench/, and prints the game's figures, the tool's throughput, the
+# ratio of the tool's time to the baseline's, and the tool's peak memory against its target.
+#
+# Fairness: both programs run on the same game, each once unmeasured first (so the game's
+# archives are in the page cache for every measured run: warm cache), then alternately R times.
+# Before every run the game's manifest is restored, the user archive, the back-up manifest and
+# the outputs of earlier runs are deleted, and `sync` flushes what earlier runs left to write.
+set -euo pipefail
+
+usage() {
+  sed -n '4,12p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+}
+
+bytes=1073741824
+seed=1
+keep=""
+runs=3
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --bytes) [ $# -ge 2 ] || usage; bytes="$2"; shift 2 ;;
+    --seed) [ $# -ge 2 ] || usage; seed="$2"; shift 2 ;;
+    --keep) [ $# -ge 2 ] || usage; keep="$2"; shift 2 ;;
+    --runs) [ $# -ge 2 ] || usage; runs="$2"; shift 2 ;;
+    *) usage ;;
+  esac
+done
+case "$bytes$seed$runs" in *[!0-9]*) usage ;; esac
+[ "$bytes" -gt 0 ] && [ "$runs" -gt 0 ] || usage
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build="$repo/build-bench"
+
+# --- Tools and build ---------------------------------------------------------------------------
+"$repo/scripts/deps.sh" time cmake build-essential zlib1g-dev libgtest-dev libbenchmark-dev
+mkdir -p "$build"
+if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON \
+  -DVINTREL_BUILD_BENCH=ON &&
+  cmake --build "$build" --target vintrel_tool make_game bench_baseline -j2; } \
+  >"$build/run_bench_build.log" 2>&1; then
+  tail -20 "$build/run_bench_build.log" >&2
+  echo "run_bench: the build failed; see $build/run_bench_build.log" >&2
+  exit 1
+fi
+tool="$build/vintrel"
+make_game="$build/tests/make_game"
+baseline="$build/bench/bench_baseline"
+
+# --- Scratch space: on the disk that holds the repository, never on a tmpfs --------------------
+if [ -n "$keep" ]; then
+  mkdir -p "$keep"
+  root=$(cd "$keep" && pwd)
+else
+  parent="${TMPDIR:-/tmp}"
+  if [ "$(stat -f -c %T "$parent")" = "tmpfs" ] ||
+    [ "$(stat -c %d "$parent")" != "$(stat -c %d "$repo")" ]; then
+    parent="$build"
+  fi
+  root=$(mktemp -d "$parent/vintrel-bench.XXXXXX")
+  trap 'rm -rf "$root"' EXIT
+fi
+if [ "$(stat -f -c %T "$root")" = "tmpfs" ]; then
+  echo "run_bench: $root is on a tmpfs; choose a directory on a disk" >&2
+  exit 1
+fi
+
+game="$root/game-$bytes-s$seed"
+pristine="$root/game-$bytes-s$seed.manifest"
+if [ ! -f "$pristine" ]; then
+  rm -rf "$game"
+  echo "Writing a synthetic game of $bytes bytes (seed $seed) to $game ..."
+  "$make_game" bench "$game" --bytes "$bytes" --seed "$seed"
+  cp "$game/manifest.bin" "$pristine.part"
+  mv "$pristine.part" "$pristine"
+else
+  echo "Reusing the game in $game"
+fi
+
+mod="$root/mod"
+temp="$root/temp"
+mkdir -p "$mod" "$temp"
+user="bench_user"
+printf '{ "upak": "%s", "fullcopy": true, "files": [] }\n' "$user" >"$mod/vintrel.json"
+baseline_out="$root/baseline.blocks"
+
+# Puts the game back as make_game wrote it and removes every output of earlier runs.
+reset_game() {
+  cp "$pristine" "$game/manifest.bin"
+  rm -f "$game/$user.upak" "$game/$user.upak.tmp" "$game/origmanifest.bin" "$temp/vintrel.tmp" "$baseline_out"
+  sync
+}
+
+# run_measured NAME LOG COMMAND...: runs the command under /usr/bin/time -v, its stdout to
+# $root/NAME.stdout, and appends "wall cpu rss_kb load" to LOG, load being the one-minute load
+# average of the machine when the run began.
+run_measured() {
+  local name="$1" log="$2"
+  shift 2
+  reset_game
+  local load
+  load=$(cut -d' ' -f1 /proc/loadavg)
+  if ! /usr/bin/time -v -o "$root/$name.time" "$@" >"$root/$name.stdout"; then
+    echo "run_bench: $name failed:" >&2
+    tail -5 "$root/$name.stdout" >&2
+    exit 1
+  fi
+  awk -F': ' '
+    /Elapsed \(wall clock\)/ {
+      n = split($2, part, ":"); wall = 0
+      for (i = 1; i <= n; i++) wall = wall * 60 + part[i]
+    }
+    /User time/ { user = $2 }
+    /System time/ { sys = $2 }
+    /Maximum resident set size/ { rss = $2 }
+    END { printf "%.2f %.2f %d %s\n", wall, user + sys, rss, load }
+  ' load="$load" "$root/$name.time" >>"$log"
+}
+
+tool_log="$root/tool.log"
+base_log="$root/baseline.log"
+: >"$tool_log"
+: >"$base_log"
+echo "Warming up (one unmeasured run of each) ..."
+run_measured tool /dev/null "$tool" "$mod" "$game" "$temp"
+run_measured baseline /dev/null "$baseline" "$game" "$baseline_out"
+for ((i = 1; i <= runs; i++)); do
+  echo "Measured run $i of $runs ..."
+  run_measured tool "$tool_log" "$tool" "$mod" "$game" "$temp"
+  run_measured baseline "$base_log" "$baseline" "$game" "$baseline_out"
+done
+reset_game
+
+# --- Report -----------------------------------------------------------------------------------
+stat_of() { sed -n "s/^$1=//p" "$root/baseline.stdout"; }
+rewritten=$(grep -c '^Updating files in package' "$root/tool.stdout" || true)
+
+awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)" \
+  -v archive="$(stat_of archive_bytes)" -v raw="$(stat_of raw_bytes)" \
+  -v packages="$(stat_of packages)" -v nsplit="$(stat_of split_packages)" \
+  -v nfull="$(stat_of full_packages)" -v blocks="$(stat_of blocks)" \
+  -v entry="$(stat_of largest_split_entry)" -v area="$(stat_of largest_full_area)" \
+  -v area_name="$(stat_of largest_full_package)" -v rewritten="$rewritten" \
+  -v tool_log="$tool_log" -v base_log="$base_log" '
+  function best(file, field,   line, f, v, b) {
+    b = -1
+    while ((getline line < file) > 0) {
+      split(line, f, " "); v = f[field] + 0
+      if (b < 0 || v < b) b = v
+    }
+    close(file)
+    return b
+  }
+  function worst(file, field,   line, f, v, b) {
+    b = 0
+    while ((getline line < file) > 0) { split(line, f, " "); if (f[field] + 0 > b) b = f[field] + 0 }
+    close(file)
+    return b
+  }
+  BEGIN {
+    mib = 1048576
+    tw = best(tool_log, 1); tc = best(tool_log, 2); trss = worst(tool_log, 3) * 1024
+    bw = best(base_log, 1); bc = best(base_log, 2); brss = worst(base_log, 3) * 1024
+    printf "\nGame: %.1f MiB of archives, %d packages (%d split, %d full), %d blocks, %.1f MiB inflated\n",
+      archive / mib, packages, nsplit, nfull, blocks, raw / mib
+    printf "      largest split entry %.1f MiB; largest full package %s, data area %.1f MiB\n",
+      entry / mib, area_name, area / mib
+    printf "      packages rewritten by the tool: %d\n", rewritten
+    printf "Tool at %s; best of %d warm runs\n", revision, runs
+    printf "  tool:     %7.2f s wall, %7.2f s CPU  ->  %.1f MiB/s of game data (%.1f MiB/s inflated)\n",
+      tw, tc, archive / mib / tw, raw / mib / tw
+    printf "  baseline: %7.2f s wall, %7.2f s CPU  ->  %.1f MiB/s of game data\n",
+      bw, bc, archive / mib / bw
+    printf "  tool / baseline: %.2f wall, %.2f CPU (target: at most 1.30) %s\n",
+      tw / bw, tc / bc, (tw / bw <= 1.3 ? "MET" : "MISSED")
+    split_target = 3 * entry + 32 * mib
+    full_need = 3 * area + 32 * mib
+    target = split_target > full_need ? split_target : full_need
+    printf "Peak memory (RSS), largest of the measured runs\n"
+    printf "  tool:     %.1f MiB   baseline: %.1f MiB\n", trss / mib, brss / mib
+    printf "  target:   %.1f MiB = 3 x largest split entry + 32 MiB\n", split_target / mib
+    printf "            %.1f MiB = 3 x largest full data area + 32 MiB (old area, new area, its stream)\n",
+      full_need / mib
+    printf "  tool against the larger of the two: %s\n", (trss <= target ? "MET" : "MISSED")
+  }'
+echo
+echo "Raw measurements (wall s, CPU s, peak RSS KiB, load average at the start), one per run:"
+sed 's/^/  tool      /' "$tool_log"
+sed 's/^/  baseline  /' "$base_log"
