@@ -244,12 +244,14 @@ TEST_F(MainJob, FirstQualifyingConfiguredFileWins) {
 // The example game has split and full packages at unaligned offsets, several groups and an
 // empty one, typeBytes with high bits set, a package in no archive, an archive listed twice
 // with packages reached through both listings, its manifest sections shuffled and a version
-// other than 13. Added here: bytes after the directory and a package passed over because its
-// dataOffset is 0xFFFFFFFF, both holding "hero.dds".
+// other than 13. Added here: bytes after the directory, records with 255 and 0 words, and a
+// package passed over because its dataOffset is 0xFFFFFFFF, holding "hero.dds" too.
 TEST_F(MainJob, WalksTheWholeDirectory) {
   GameSpec game = ExampleGame();
   game.manifest_layout.version = 12;
   game.directory_tail = {0x01, 0x02, 0x03, 0x04, 0x05};
+  game.packages[0].record.words.assign(255, 0xA5C3);  // the longest record, moved
+  game.packages[2].record.words.clear();              // the shortest, left in place
   PackageSpec ghost =
       MakePackage("ghost", 3, true, {Entry("hero", "dds", OldHero(), kOldHeroMeta)});
   ghost.override_data_offset = 0xFFFFFFFFu;
@@ -335,6 +337,42 @@ TEST_F(MainJob, LargeEntries) {
   for (const std::string package : {"big", "small", "big_full"}) {
     outcome.replaced.push_back({package, "replaced", "bin", replacement, std::nullopt});
   }
+  ExpectSuccess(Run(), outcome);
+}
+
+// Empty entries, an empty replacing file, and tables that end exactly on a 2048-byte boundary
+// (so that dataOffset is 2048, not 4096).
+TEST_F(MainJob, EmptyEntriesAndTablesEndingOnABoundary) {
+  // One group of one entry: the IndexTable is 48 + 16 + 1 bytes, the EntryTable 8 + meta + 4.
+  const Bytes filling(2048 - 30 - 65 - 12, 0x3C);
+  GameSpec game;
+  game.archives = {{0, "edge"}};
+  game.packages = {
+      MakePackage("boundary", 0, true, {Entry("data", "bin", MakeData(40, 180), filling)}),
+      MakePackage("boundary_full", 0, false, {Entry("data", "bin", MakeData(40, 181), filling)}),
+      MakePackage("empties", 0, true,
+                  {Entry("empty", "bin", {}, {7}), Entry("data", "bin", MakeData(5, 182))}),
+      MakePackage("empties_full", 0, false,
+                  {Entry("empty", "bin", {}), Entry("data", "bin", MakeData(5, 183), {8}),
+                   Entry("last", "bin", {})}),
+  };
+  game.opaque_sections = OpaqueSections();
+  WriteGame(game);
+  for (const std::string package : {"boundary", "boundary_full"}) {
+    const PackageLayout* layout = FindPackage(layout_, package);
+    ASSERT_EQ(30 + layout->header.index_size + 8 + filling.size() + 4, 2048u);
+  }
+  const Bytes data = MakeData(9, 184);
+  WriteMod({{"data", "bin", "data.bin", {}, {}}, {"empty", "bin", "nothing.bin", {}, {}}});
+  WriteModFile("data.bin", data);
+  WriteModFile("nothing.bin", {});
+
+  Outcome outcome;
+  for (const std::string package : {"boundary", "boundary_full", "empties", "empties_full"}) {
+    outcome.replaced.push_back({package, "data", "bin", data, std::nullopt});
+  }
+  outcome.replaced.push_back({"empties", "empty", "bin", {}, std::nullopt});
+  outcome.replaced.push_back({"empties_full", "empty", "bin", {}, std::nullopt});
   ExpectSuccess(Run(), outcome);
 }
 
