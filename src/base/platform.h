@@ -43,6 +43,8 @@ bool sys_get_file_size(FileHandle file, uint64_t* size);
 bool sys_flush_file(FileHandle file);
 // CloseHandle.
 bool sys_close_handle(FileHandle file);
+// GetFileAttributesA: whether anything exists at the path.
+bool sys_file_exists(const char* path);
 // DeleteFileA.
 bool sys_delete_file(const char* path);
 // CopyFileA: copies existing to target, replacing target unless failIfExists. Fails, leaving

@@ -22,6 +22,7 @@
 
 #include "base/alloc_hooks.h"
 #include "base/platform.h"
+#include "base/platform_faults.h"
 
 static_assert(sizeof(off_t) >= 8, "file positions must be 64-bit");
 
@@ -178,6 +179,7 @@ int to_fd(FileHandle file) { return file < 0 || file > INT32_MAX ? -1 : static_c
 
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                            FileDisposition disposition) {
+  if (sys_fault(SysCall::kCreateFile)) return kNoFile;
   PosixPath local(path);
   if (!local.ok()) return kNoFile;
   int flags = access == FileAccess::kRead    ? O_RDONLY
@@ -201,6 +203,10 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
 }
 
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  if (sys_fault(SysCall::kReadFile)) {
+    *done = 0;
+    return false;
+  }
   *done = 0;
   const int fd = to_fd(file);
   if (fd < 0) return false;
@@ -214,6 +220,10 @@ bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done
 }
 
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  if (sys_fault(SysCall::kWriteFile)) {
+    *done = 0;
+    return false;
+  }
   *done = 0;
   const int fd = to_fd(file);
   if (fd < 0) return false;
@@ -228,6 +238,7 @@ bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_
 
 bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
                           uint64_t* newPosition) {
+  if (sys_fault(SysCall::kSetFilePointer)) return false;
   const int fd = to_fd(file);
   if (fd < 0) return false;
   const int whence = origin == SeekOrigin::kBegin     ? SEEK_SET
@@ -240,6 +251,7 @@ bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
 }
 
 bool sys_set_end_of_file(FileHandle file) {
+  if (sys_fault(SysCall::kSetEndOfFile)) return false;
   const int fd = to_fd(file);
   if (fd < 0) return false;
   const off_t position = lseek(fd, 0, SEEK_CUR);
@@ -252,6 +264,7 @@ bool sys_set_end_of_file(FileHandle file) {
 }
 
 bool sys_get_file_size(FileHandle file, uint64_t* size) {
+  if (sys_fault(SysCall::kGetFileSize)) return false;
   const int fd = to_fd(file);
   struct stat info;
   if (fd < 0 || fstat(fd, &info) != 0 || info.st_size < 0) return false;
@@ -260,6 +273,7 @@ bool sys_get_file_size(FileHandle file, uint64_t* size) {
 }
 
 bool sys_flush_file(FileHandle file) {
+  if (sys_fault(SysCall::kFlushFile)) return false;
   const int fd = to_fd(file);
   return fd >= 0 && fsync(fd) == 0;
 }
@@ -270,12 +284,20 @@ bool sys_close_handle(FileHandle file) {
   return fd >= 0 && close(fd) == 0;
 }
 
+bool sys_file_exists(const char* path) {
+  PosixPath local(path);
+  struct stat info;
+  return local.ok() && stat(local.c_str(), &info) == 0;
+}
+
 bool sys_delete_file(const char* path) {
+  if (sys_fault(SysCall::kDeleteFile)) return false;
   PosixPath local(path);
   return local.ok() && unlink(local.c_str()) == 0;
 }
 
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {
+  if (sys_fault(SysCall::kCopyFile)) return false;
   PosixPath from(existing);
   PosixPath to(target);
   if (!from.ok() || !to.ok()) return false;
@@ -306,6 +328,7 @@ bool sys_copy_file(const char* existing, const char* target, bool failIfExists) 
 }
 
 bool sys_move_file(const char* existing, const char* target) {
+  if (sys_fault(SysCall::kMoveFile)) return false;
   PosixPath from(existing);
   PosixPath to(target);
   if (!from.ok() || !to.ok()) return false;
@@ -315,6 +338,7 @@ bool sys_move_file(const char* existing, const char* target) {
 }
 
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
+  if (sys_fault(SysCall::kGetTempPath)) return 0;
   const char* directory = getenv("TMPDIR");
   if (directory == nullptr || directory[0] == '\0') directory = "/tmp/";
   const size_t length = strlen(directory);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "base/platform.h"
+#include "base/platform_faults.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ FileHandle from_handle(HANDLE handle) {
 
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                            FileDisposition disposition) {
+  if (sys_fault(SysCall::kCreateFile)) return kNoFile;
   DWORD desired = access == FileAccess::kRead    ? GENERIC_READ
                   : access == FileAccess::kWrite ? GENERIC_WRITE
                                                  : GENERIC_READ | GENERIC_WRITE;
@@ -32,6 +34,10 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
 }
 
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  if (sys_fault(SysCall::kReadFile)) {
+    *done = 0;
+    return false;
+  }
   DWORD transferred = 0;
   const BOOL ok = ReadFile(to_handle(file), buffer, count, &transferred, nullptr);
   *done = ok ? static_cast<uint32_t>(transferred) : 0;
@@ -39,6 +45,10 @@ bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done
 }
 
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  if (sys_fault(SysCall::kWriteFile)) {
+    *done = 0;
+    return false;
+  }
   DWORD transferred = 0;
   const BOOL ok = WriteFile(to_handle(file), buffer, count, &transferred, nullptr);
   *done = ok ? static_cast<uint32_t>(transferred) : 0;
@@ -47,6 +57,7 @@ bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_
 
 bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
                           uint64_t* newPosition) {
+  if (sys_fault(SysCall::kSetFilePointer)) return false;
   const DWORD method = origin == SeekOrigin::kBegin     ? FILE_BEGIN
                        : origin == SeekOrigin::kCurrent ? FILE_CURRENT
                                                         : FILE_END;
@@ -59,32 +70,49 @@ bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
   return true;
 }
 
-bool sys_set_end_of_file(FileHandle file) { return SetEndOfFile(to_handle(file)) != FALSE; }
+bool sys_set_end_of_file(FileHandle file) {
+  if (sys_fault(SysCall::kSetEndOfFile)) return false;
+  return SetEndOfFile(to_handle(file)) != FALSE;
+}
 
 bool sys_get_file_size(FileHandle file, uint64_t* size) {
+  if (sys_fault(SysCall::kGetFileSize)) return false;
   LARGE_INTEGER length;
   if (!GetFileSizeEx(to_handle(file), &length) || length.QuadPart < 0) return false;
   *size = static_cast<uint64_t>(length.QuadPart);
   return true;
 }
 
-bool sys_flush_file(FileHandle file) { return FlushFileBuffers(to_handle(file)) != FALSE; }
+bool sys_flush_file(FileHandle file) {
+  if (sys_fault(SysCall::kFlushFile)) return false;
+  return FlushFileBuffers(to_handle(file)) != FALSE;
+}
 
 bool sys_close_handle(FileHandle file) {
   return file != kNoFile && CloseHandle(to_handle(file)) != FALSE;
 }
 
-bool sys_delete_file(const char* path) { return DeleteFileA(path) != FALSE; }
+bool sys_file_exists(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool sys_delete_file(const char* path) {
+  if (sys_fault(SysCall::kDeleteFile)) return false;
+  return DeleteFileA(path) != FALSE;
+}
 
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {
+  if (sys_fault(SysCall::kCopyFile)) return false;
   return CopyFileA(existing, target, failIfExists ? TRUE : FALSE) != FALSE;
 }
 
 bool sys_move_file(const char* existing, const char* target) {
+  if (sys_fault(SysCall::kMoveFile)) return false;
   return MoveFileExA(existing, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
+  if (sys_fault(SysCall::kGetTempPath)) return 0;
   // Without a buffer the call only measures, as with a size of 0.
   if (buffer == nullptr) size = 0;
   return static_cast<uint32_t>(GetTempPathA(size, buffer));

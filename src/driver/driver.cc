@@ -77,7 +77,11 @@ int run(RunContext& context, int argc, char* argv[]) {
   // manifest.bin, which is then backed up before anything else is written.
   PathBuffer backupPath;
   if (backupPath.Format("%sorigmanifest.bin", context.destDir.Text()) <= 0) return 1;
-  if (!read_manifest(context, backupPath.Data())) {
+  const ManifestRead backup = load_manifest(context, backupPath.Data());
+  // A back-up that is there but cannot be read just now (in use, a disk error) is never replaced:
+  // it may be the only copy of the untouched manifest. Only a missing or malformed one is.
+  if (backup == ManifestRead::kFailed) return 1;
+  if (backup != ManifestRead::kOk) {
     if (path.Format("%smanifest.bin", context.destDir.Text()) <= 0) return 1;
     if (!read_manifest(context, path.Data())) return 1;
     if (!sys_copy_file(path.Data(), backupPath.Data(), false)) {

@@ -318,6 +318,12 @@ TEST(JsonValue, HeapFailuresFailTheOperationAndLeaveNothingBehind) {
     // The key cannot be interned: the member is added without a key and is never found.
     JsonRef object = NewObject();
     JsonRef member = NewNumber(1);
+    {
+      // A member slot must be free beforehand, or the failing heap stops AddMember earlier
+      // (when the test runs alone in its process, the member pool has no block yet).
+      JsonRef warm = NewObject();
+      warm->AddMember("warm", NewNumber(0));
+    }
     AllocFailureScope failure;
     failure.FailAll();
     const bool added = object->AddMember("never_interned_key", member);

@@ -4,6 +4,7 @@
 
 #include "base/byte_buffer.h"
 #include "base/file.h"
+#include "base/platform.h"
 #include "driver/run_context.h"
 
 namespace {
@@ -27,31 +28,46 @@ void put_u32(uint8_t* p, uint32_t value) {
 
 }  // namespace
 
-bool read_manifest(RunContext& context, const char* path) {
+ManifestRead load_manifest(RunContext& context, const char* path) {
   ScopedFile file(open_file(path, "r"));
-  if (!file.is_open()) return false;
+  if (!file.is_open()) {
+    return sys_file_exists(path) ? ManifestRead::kFailed : ManifestRead::kMissing;
+  }
 
+  // Whether the file is too short is decided by its size, never by a read that came up short:
+  // a failing disk must not make a good file look malformed.
+  const uint64_t fileSize = file_size(file.get());
+  if (fileSize == kBadPosition) return ManifestRead::kFailed;
+  if (fileSize < kManifestHeaderSize) return ManifestRead::kMalformed;
   uint8_t header[kManifestHeaderSize];
-  if (file_read(file.get(), header, kManifestHeaderSize) != kManifestHeaderSize) return false;
+  if (file_read(file.get(), header, kManifestHeaderSize) != kManifestHeaderSize) {
+    return ManifestRead::kFailed;
+  }
 
   // The sizes come from the file and may be hostile: each one is held against the file's real
   // size before a buffer is grown for it, so a damaged header cannot ask for gigabytes. An empty
   // section has no bytes to read, so its offset does not matter.
-  const uint64_t fileSize = file_size(file.get());
-  if (fileSize == kBadPosition) return false;
-
   for (int i = 0; i < kManifestSectionCount; ++i) {
     const uint32_t offset = get_u32(header + kOffsetsAt + 4 * i);
     const uint32_t size = get_u32(header + kSizesAt + 4 * i);
-    if (size != 0 && (offset > fileSize || size > fileSize - offset)) return false;
-
-    ByteBuffer& section = context.manifestSections[i];
-    if (!section.resize(size)) return false;
-    if (size == 0) continue;
-    if (file_seek(file.get(), offset) != offset) return false;
-    if (file_read(file.get(), section.data(), size) != size) return false;
+    if (size != 0 && (offset > fileSize || size > fileSize - offset)) {
+      return ManifestRead::kMalformed;
+    }
   }
-  return true;
+  for (int i = 0; i < kManifestSectionCount; ++i) {
+    const uint32_t offset = get_u32(header + kOffsetsAt + 4 * i);
+    const uint32_t size = get_u32(header + kSizesAt + 4 * i);
+    ByteBuffer& section = context.manifestSections[i];
+    if (!section.resize(size)) return ManifestRead::kFailed;
+    if (size == 0) continue;
+    if (file_seek(file.get(), offset) != offset) return ManifestRead::kFailed;
+    if (file_read(file.get(), section.data(), size) != size) return ManifestRead::kFailed;
+  }
+  return ManifestRead::kOk;
+}
+
+bool read_manifest(RunContext& context, const char* path) {
+  return load_manifest(context, path) == ManifestRead::kOk;
 }
 
 bool write_manifest(RunContext& context, const char* path) {

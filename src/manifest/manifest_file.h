@@ -8,6 +8,12 @@ struct RunContext;
 constexpr unsigned kManifestHeaderSize = 44;
 constexpr unsigned kManifestVersion = 13;
 
+// Why a manifest could not be loaded. kMissing: there is no such file. kMalformed: the file is
+// shorter than its header, or its header names a section that runs past its end. kFailed: the
+// file is there but could not be opened or read (in use, a failing disk, no memory).
+enum class ManifestRead { kOk, kMissing, kMalformed, kFailed };
+ManifestRead load_manifest(RunContext& context, const char* path);
+
 // Loads the five sections of the file at path into context.manifestSections, each from its own
 // offset and size. False when the file cannot be opened, is shorter than its header, or a section
 // cannot be read whole; sections read before the failing one keep their new contents.

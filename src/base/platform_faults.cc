@@ -1,0 +1,3 @@
+#include "base/platform_faults.h"
+
+SysFaultHook g_sysFaultHook = nullptr;

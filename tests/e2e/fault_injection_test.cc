@@ -1,0 +1,206 @@
+// Makes every file open, read, write, seek, rename and allocation of a whole run fail in turn,
+// and checks after each that the run either failed (exit 1, no crash) leaving every file of the
+// game directory byte-identical to before, or succeeded with exactly the result of a run without
+// faults. The run is the real one (vintrel_main) in this process, so that the faults can be
+// injected through the platform seam's test hook and the allocation hooks.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/platform_faults.h"
+#include "driver/driver.h"
+#include "tests/support/alloc_failure.h"
+#include "tests/support/game_writer.h"
+#include "tests/support/replace_files.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Fails the nth call of one kind of the seam, counting from 1 after Arm.
+struct SysFaultPlan {
+  SysCall call = SysCall::kCreateFile;
+  uint32_t failAt = 0;
+  uint32_t seen = 0;
+  bool fired = false;
+};
+SysFaultPlan g_plan;
+
+bool FailPlannedCall(SysCall call) {
+  if (call != g_plan.call) return false;
+  if (++g_plan.seen != g_plan.failAt) return false;
+  g_plan.fired = true;
+  return true;
+}
+
+// Which injection a run gets: a seam call of one kind, or an allocation.
+struct Fault {
+  bool allocation = false;
+  SysCall call = SysCall::kCreateFile;
+  uint32_t n = 0;
+};
+
+class FaultInjection : public testing::Test {
+ protected:
+  void SetUp() override {
+    game_ = root_.MakeDir("game");
+    tmp_ = root_.MakeDir("tmp");
+    modA_ = root_.MakeDir("mod_a");
+    modB_ = root_.MakeDir("mod_b");
+    std::string error;
+    ASSERT_TRUE(vtest::WriteGame(vtest::ExampleGame(), game_, nullptr, &error)) << error;
+    for (const auto& [name, bytes] : vtest::ExampleMod()) {
+      ASSERT_TRUE(vtest::WriteFile(modA_ / name, bytes));
+      ASSERT_TRUE(vtest::WriteFile(modB_ / name, bytes));
+    }
+    // The earlier mod replaces one entry; the later one is the whole example mod. Both write
+    // the user archive "mod", so a later run replaces the earlier run's archive.
+    ASSERT_TRUE(vtest::WriteTextFile(
+        modA_ / "vintrel.json",
+        vtest::MakeConfigJson({{"menu", "txt", "menu.txt", {}, std::string("menu.meta")}}, "mod")));
+  }
+
+  // One run of the tool on the game directory. The arguments are made before `inject` arms a
+  // fault and the progress lines are swallowed outside it, so that only the run meets the fault.
+  template <typename Inject>
+  int RunWith(const fs::path& mod, Inject inject) {
+    std::vector<std::string> args = {"vintrel", mod.string(), game_.string(), tmp_.string()};
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    testing::internal::CaptureStdout();
+    const int exitCode =
+        inject([&] { return vintrel_main(static_cast<int>(argv.size()), argv.data()); });
+    testing::internal::GetCapturedStdout();
+    return exitCode;
+  }
+  int Run(const fs::path& mod) {
+    return RunWith(mod, [](auto run) { return run(); });
+  }
+
+  // Files left behind by a deletion that was made to fail: the temporary files of the run.
+  static void DropTemporaryFiles(std::vector<std::string>& names) {
+    std::vector<std::string> kept;
+    for (const std::string& name : names) {
+      const bool temporary = name.size() > 4 && (name.compare(name.size() - 4, 4, ".tmp") == 0 ||
+                                                 name.compare(name.size() - 4, 4, ".old") == 0);
+      if (!temporary) kept.push_back(name);
+    }
+    names = kept;
+  }
+
+  // Runs mod B on a fresh copy of `start` with one fault. Returns false once the fault no longer
+  // fires (n lies beyond the run's last call of that kind).
+  bool RunWithFault(const fs::path& start, const Fault& fault, int* exitCode) {
+    fs::remove_all(game_);
+    EXPECT_TRUE(vtest::CopyTree(start, game_));
+    bool fired = false;
+    *exitCode = RunWith(modB_, [&](auto run) {
+      int result;
+      if (fault.allocation) {
+        AllocFailureScope failure;
+        failure.FailNth(fault.n);
+        result = run();
+        failure.Restore();
+        fired = failure.failed() > 0;
+      } else {
+        g_plan = SysFaultPlan{fault.call, fault.n, 0, false};
+        g_sysFaultHook = &FailPlannedCall;
+        result = run();
+        g_sysFaultHook = nullptr;
+        fired = g_plan.fired;
+      }
+      return result;
+    });
+    return fired;
+  }
+
+  // Sweeps one kind of fault over every call of a run of mod B starting from `start`. After each
+  // run the game directory must equal `start` (failure) or `success` (success), and the
+  // temporary directory must be empty. `backupMayAppear` allows the back-up of an untouched
+  // manifest.bin to have been made by a failed first run. Returns the number of faults injected.
+  uint32_t Sweep(const fs::path& start, const fs::path& success, Fault fault,
+                 bool backupMayAppear) {
+    uint32_t injected = 0;
+    for (fault.n = 1;; ++fault.n) {
+      int exitCode = -1;
+      if (!RunWithFault(start, fault, &exitCode)) break;
+      ++injected;
+      SCOPED_TRACE(testing::Message() << (fault.allocation ? "allocation" : "seam call ")
+                                      << (fault.allocation ? "" : std::to_string(int(fault.call)))
+                                      << " #" << fault.n << ", exit " << exitCode);
+      EXPECT_TRUE(exitCode == 0 || exitCode == 1);
+      // A deletion that fails can only leave a temporary file behind, never damage another.
+      const bool deletionFailed = !fault.allocation && fault.call == SysCall::kDeleteFile;
+      std::vector<std::string> changed = vtest::DiffTrees(exitCode == 0 ? success : start, game_);
+      std::vector<std::string> leftInTemp = vtest::ListFiles(tmp_);
+      if (deletionFailed) {
+        DropTemporaryFiles(changed);
+        DropTemporaryFiles(leftInTemp);
+      }
+      if (exitCode != 0 && backupMayAppear &&
+          changed == std::vector<std::string>{"origmanifest.bin"}) {
+        EXPECT_TRUE(vtest::FilesEqual(game_ / "origmanifest.bin", game_ / "manifest.bin"));
+        changed.clear();
+      }
+      EXPECT_EQ(changed, std::vector<std::string>{});
+      EXPECT_EQ(leftInTemp, std::vector<std::string>{});
+      if (HasFailure()) break;
+    }
+    return injected;
+  }
+
+  uint32_t SweepAll(const fs::path& start, const fs::path& success, bool backupMayAppear) {
+    uint32_t injected = 0;
+    const SysCall calls[] = {
+        SysCall::kCreateFile,     SysCall::kReadFile,     SysCall::kWriteFile,
+        SysCall::kSetFilePointer, SysCall::kSetEndOfFile, SysCall::kGetFileSize,
+        SysCall::kFlushFile,      SysCall::kDeleteFile,   SysCall::kCopyFile,
+        SysCall::kMoveFile,       SysCall::kGetTempPath};
+    for (SysCall call : calls) {
+      const uint32_t n = Sweep(start, success, Fault{false, call, 0}, backupMayAppear);
+      std::printf("  seam call %d: %u faults\n", static_cast<int>(call), n);
+      injected += n;
+    }
+    const uint32_t n = Sweep(start, success, Fault{true, SysCall::kCreateFile, 0}, backupMayAppear);
+    std::printf("  allocations: %u faults\n", n);
+    return injected + n;
+  }
+
+  // Copies the game directory aside.
+  fs::path Keep(const std::string& name) {
+    const fs::path copy = root_.path() / name;
+    EXPECT_TRUE(vtest::CopyTree(game_, copy));
+    return copy;
+  }
+
+  vtest::ScratchDir root_;
+  fs::path game_, tmp_, modA_, modB_;
+};
+
+TEST_F(FaultInjection, LaterRunNeverDamagesThePreviousRunsFiles) {
+  ASSERT_EQ(Run(modA_), 0);
+  const fs::path start = Keep("start");
+  ASSERT_EQ(Run(modB_), 0);
+  const fs::path success = Keep("success");
+  ASSERT_TRUE(fs::exists(start / "mod.upak"));
+
+  const uint32_t injected = SweepAll(start, success, false);
+  std::printf("faults injected into a later run: %u\n", injected);
+  EXPECT_GT(injected, 100u);
+}
+
+TEST_F(FaultInjection, FirstRunNeverDamagesTheGame) {
+  const fs::path start = Keep("start");
+  ASSERT_EQ(Run(modB_), 0);
+  const fs::path success = Keep("success");
+
+  const uint32_t injected = SweepAll(start, success, true);
+  std::printf("faults injected into a first run: %u\n", injected);
+  EXPECT_GT(injected, 100u);
+}
+
+}  // namespace
