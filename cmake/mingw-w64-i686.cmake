@@ -20,3 +20,10 @@ set(ZLIB_INCLUDE_DIR /usr/${VINTREL_MINGW_TRIPLE}/include CACHE PATH "")
 set(ZLIB_LIBRARY /usr/${VINTREL_MINGW_TRIPLE}/lib/libz.a CACHE FILEPATH "")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# The built programs run under wine: ctest and the post-build steps launch them through it.
+# /usr/bin/wine picks the 32-bit loader; /usr/lib/wine/wine is that loader itself.
+find_program(VINTREL_WINE NAMES wine wine-stable PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(VINTREL_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VINTREL_WINE})
+endif()
