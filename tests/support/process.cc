@@ -3,6 +3,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <thread>
 #else
 #include <errno.h>
@@ -21,7 +23,32 @@ namespace vtest {
 
 namespace {
 
-// Quotes one argument by the rules that the C runtime's command-line parser undoes.
+// Owns a Win32 handle; null and INVALID_HANDLE_VALUE both mean none.
+class ScopedHandle {
+ public:
+  ScopedHandle() = default;
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ~ScopedHandle() { Reset(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  HANDLE* out() {
+    Reset();
+    return &handle_;
+  }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  void Reset() {
+    if (valid()) CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// Quotes one argument so that the C runtime's command-line parser gives it back unchanged:
+// backslashes are literal except in front of a quote, where each pair becomes one backslash;
+// so backslashes before an embedded quote or before the closing quote are doubled.
 std::string QuoteArgument(const std::string& arg) {
   if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
   std::string out = "\"";
@@ -39,12 +66,17 @@ std::string QuoteArgument(const std::string& arg) {
   return out + "\"";
 }
 
-bool SameName(const std::string& entry, const std::string& name) {
-  if (entry.size() <= name.size() || entry[name.size()] != '=') return false;
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry.data(),
-                        static_cast<int>(name.size()), name.data(),
-                        static_cast<int>(name.size())) == CSTR_EQUAL;
+// Environment names compare without regard to case on Windows.
+int CompareNames(const std::string& a, const std::string& b) {
+  const int result =
+      CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                     b.data(), static_cast<int>(b.size()));
+  return result - CSTR_EQUAL;
 }
+
+// The name of an environment entry "NAME=value". Entries of the per-drive directories look like
+// "=C:=C:\dir": their name starts after the leading '='.
+std::string EntryName(const std::string& entry) { return entry.substr(0, entry.find('=', 1)); }
 
 std::string BuildEnvironment(const ProcessOptions& options) {
   std::vector<std::string> entries;
@@ -53,17 +85,25 @@ std::string BuildEnvironment(const ProcessOptions& options) {
     FreeEnvironmentStringsA(block);
   }
   auto remove = [&entries](const std::string& name) {
-    for (size_t i = entries.size(); i-- > 0;) {
-      if (SameName(entries[i], name)) entries.erase(entries.begin() + static_cast<ptrdiff_t>(i));
-    }
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&name](const std::string& entry) {
+                                   return CompareNames(EntryName(entry), name) == 0;
+                                 }),
+                  entries.end());
   };
   for (const std::string& name : options.unset_env) remove(name);
   for (const auto& [name, value] : options.env) {
     remove(name);
     entries.push_back(name + "=" + value);
   }
+  // CreateProcess wants the block sorted by name, without regard to case.
+  std::stable_sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
+    return CompareNames(EntryName(a), EntryName(b)) < 0;
+  });
   std::string block;
   for (const std::string& e : entries) block += e + '\0';
+  // An empty block still needs its two terminating NULs.
+  if (entries.empty()) block += '\0';
   return block + '\0';
 }
 
@@ -73,60 +113,81 @@ void Drain(HANDLE pipe, std::string* out) {
   while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) out->append(buffer, got);
 }
 
+// The C runtime writes "\n" as "\r\n" to a pipe in text mode; the tests compare output as a
+// text-mode reader would see it, the same on every platform.
+std::string TextModeNewlines(const std::string& raw) {
+  std::string text;
+  text.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    text += raw[i];
+  }
+  return text;
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const ProcessOptions& options) {
   ProcessResult result;
+  // The child's ends are inheritable, the parent's are not.
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE out_read = nullptr, out_write = nullptr, err_read = nullptr, err_write = nullptr;
-  if (!CreatePipe(&out_read, &out_write, &inherit, 0) ||
-      !CreatePipe(&err_read, &err_write, &inherit, 0)) {
-    result.failure = "CreatePipe failed";
+  ScopedHandle out_read, out_write, err_read, err_write;
+  if (!CreatePipe(out_read.out(), out_write.out(), &inherit, 0) ||
+      !CreatePipe(err_read.out(), err_write.out(), &inherit, 0) ||
+      !SetHandleInformation(out_read.get(), HANDLE_FLAG_INHERIT, 0) ||
+      !SetHandleInformation(err_read.get(), HANDLE_FLAG_INHERIT, 0)) {
+    result.failure = "CreatePipe failed with error " + std::to_string(GetLastError());
     return result;
   }
-  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
-  HANDLE null_in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               OPEN_EXISTING, 0, nullptr);
+  ScopedHandle null_in(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inherit, OPEN_EXISTING, 0, nullptr));
 
   std::string command = QuoteArgument(program);
   for (const std::string& arg : args) command += " " + QuoteArgument(arg);
   std::string environment = BuildEnvironment(options);
-  std::string cwd = options.cwd.string();
+  const std::string cwd = options.cwd.string();
 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_in;
-  startup.hStdOutput = out_write;
-  startup.hStdError = err_write;
+  startup.hStdInput = null_in.get();
+  startup.hStdOutput = out_write.get();
+  startup.hStdError = err_write.get();
   PROCESS_INFORMATION info{};
-  BOOL created =
+  const BOOL created =
       CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, &environment[0],
                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
-  CloseHandle(out_write);
-  CloseHandle(err_write);
-  if (null_in != INVALID_HANDLE_VALUE) CloseHandle(null_in);
+  const DWORD create_error = GetLastError();
+  // Only the child may hold the writing ends now, so that the reads below end with it.
+  out_write.Reset();
+  err_write.Reset();
+  null_in.Reset();
   if (!created) {
-    result.failure = "CreateProcess failed with error " + std::to_string(GetLastError());
-    CloseHandle(out_read);
-    CloseHandle(err_read);
+    result.failure = "cannot run " + program + ": CreateProcess failed with error " +
+                     std::to_string(create_error);
     return result;
   }
+  ScopedHandle process(info.hProcess);
+  ScopedHandle thread(info.hThread);
   result.started = true;
   // Both pipes are drained at once so that a child filling one of them cannot block.
-  std::thread err_thread(Drain, err_read, &result.err);
-  Drain(out_read, &result.out);
+  std::string raw_out, raw_err;
+  std::thread err_thread(Drain, err_read.get(), &raw_err);
+  Drain(out_read.get(), &raw_out);
   err_thread.join();
-  WaitForSingleObject(info.hProcess, INFINITE);
+  result.out = TextModeNewlines(raw_out);
+  result.err = TextModeNewlines(raw_err);
+
+  WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;
-  GetExitCodeProcess(info.hProcess, &code);
-  result.exit_code = static_cast<int>(code);
-  CloseHandle(info.hProcess);
-  CloseHandle(info.hThread);
-  CloseHandle(out_read);
-  CloseHandle(err_read);
+  if (!GetExitCodeProcess(process.get(), &code)) {
+    result.exit_code = -1;
+    return result;
+  }
+  // A process ended by an unhandled exception exits with its NTSTATUS code (0xC0000005 and
+  // the like): reported as -1, as a POSIX child ended by a signal.
+  result.exit_code = (code & 0xC0000000u) == 0xC0000000u ? -1 : static_cast<int>(code);
   return result;
 }
 

@@ -11,10 +11,12 @@ namespace vtest {
 
 struct ProcessResult {
   bool started = false;  // false: the program could not be run; see `failure`
-  int exit_code = -1;    // the exit status; -1 when it ended by a signal
-  std::string out;       // standard output, byte for byte (no newline translation on POSIX)
-  std::string err;       // standard error, byte for byte
-  std::string failure;   // why it could not be run
+  int exit_code = -1;    // the exit status; -1 when it ended by a signal (Windows: a crash)
+  // Standard output and error as a text-mode reader sees them: byte for byte on POSIX; on
+  // Windows each "\r\n" that the C runtime's text mode wrote for "\n" reads as "\n".
+  std::string out;
+  std::string err;
+  std::string failure;  // why it could not be run
 };
 
 struct ProcessOptions {
