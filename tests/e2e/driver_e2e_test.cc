@@ -79,7 +79,8 @@ TEST_F(DriverRun, MissingConfigurationNamesItsPath) {
   WriteGame(SmallGame());
   const ProcessResult result = run_.Run();
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.out, "Failed to read \"" + run_.mod() + "\\vintrel.json\".\nFailed to load config.\n");
+  EXPECT_EQ(result.out,
+            "Failed to read \"" + run_.mod() + "\\vintrel.json\".\nFailed to load config.\n");
 }
 
 TEST_F(DriverRun, ConfigurationErrorLeavesTheGameUntouched) {
@@ -164,7 +165,8 @@ TEST_F(DriverRun, TemporaryDirectoryComesFromTheSystem) {
   // Without a third argument the system's temporary directory is used: point it nowhere and
   // the split package cannot be built.
   vtest::ProcessOptions options;
-  options.env.push_back({"TMPDIR", (run_.root().path() / "absent").string()});
+  const std::string absent = (run_.root().path() / "absent").string();
+  for (const char* variable : {"TMPDIR", "TMP", "TEMP"}) options.env.push_back({variable, absent});
   const ProcessResult result = vtest::RunProcess(VINTREL_EXE, {run_.mod(), run_.game()}, options);
   EXPECT_EQ(result.exit_code, 1);
 }

@@ -8,6 +8,9 @@ ToolRun::ToolRun()
 ProcessResult ToolRun::Run(const std::vector<std::string>& args) const {
   ProcessOptions options;
   options.env.push_back({"TMPDIR", tmp()});
+  // Windows takes its temporary directory from TMP, then TEMP.
+  options.env.push_back({"TMP", tmp()});
+  options.env.push_back({"TEMP", tmp()});
   return RunProcess(VINTREL_EXE, args, options);
 }
 

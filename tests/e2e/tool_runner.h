@@ -11,7 +11,7 @@
 namespace vtest {
 
 // A scratch layout for one run: mod/ (the source directory), game/ (the destination) and tmp/
-// (the temporary directory, given to the tool through TMPDIR).
+// (the temporary directory, given to the tool through TMPDIR, and TMP and TEMP on Windows).
 class ToolRun {
  public:
   ToolRun();
@@ -24,7 +24,7 @@ class ToolRun {
   const std::filesystem::path& tmp_path() const { return tmp_; }
   const ScratchDir& root() const { return root_; }
 
-  // Runs the tool with these arguments (TMPDIR set to tmp/).
+  // Runs the tool with these arguments (TMPDIR, TMP and TEMP set to tmp/).
   ProcessResult Run(const std::vector<std::string>& args) const;
   // Runs `tool mod game`.
   ProcessResult Run() const { return Run({mod(), game()}); }
