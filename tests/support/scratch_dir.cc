@@ -83,7 +83,19 @@ std::optional<std::string> ReadTextFile(const fs::path& path) {
 bool CopyTree(const fs::path& from, const fs::path& to) {
   std::error_code ec;
   fs::create_directories(to, ec);
-  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  if (ec) return false;
+  // File by file, replacing by removal first: libstdc++ on Windows fails copies with
+  // overwrite_existing ("File exists"), even of a tree into an empty directory.
+  for (fs::recursive_directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path target = to / it->path().lexically_relative(from);
+    if (it->is_directory(ec)) {
+      fs::create_directories(target, ec);
+    } else if (!ec) {
+      fs::remove(target, ec);
+      if (!ec) fs::copy_file(it->path(), target, ec);
+    }
+    if (ec) return false;
+  }
   return !ec;
 }
 
