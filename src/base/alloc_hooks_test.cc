@@ -79,12 +79,17 @@ TEST(AllocHooks, FirstCallThroughAnyEntryInstallsAllFourDefaults) {
   }
 }
 
+// Pointers stored here are observable, so an optimising compiler cannot elide the new and delete
+// pairs below (it may drop a pair whose block is never used).
+char* volatile g_keepText;
+int* volatile g_keepValue;
+
 TEST(OperatorNew, PassesThroughTheTable) {
   AllocFailureScope scope;
-  char* text = new char[100];
-  int* value = new int(7);
-  delete value;
-  delete[] text;
+  g_keepText = new char[100];
+  g_keepValue = new int(7);
+  delete g_keepValue;
+  delete[] g_keepText;
   scope.Restore();
   EXPECT_EQ(scope.allocations(), 2u);
   EXPECT_EQ(scope.bytesRequested(), 100u + sizeof(int));
@@ -109,12 +114,14 @@ TEST(OperatorNew, ThrowingFormsThrowBadAllocOnFailure) {
     AllocFailureScope scope;
     scope.FailAll();
     try {
-      delete new int(1);
+      g_keepValue = new int(1);
+      delete g_keepValue;
     } catch (const std::bad_alloc&) {
       plainThrew = true;
     }
     try {
-      delete[] new char[10];
+      g_keepText = new char[10];
+      delete[] g_keepText;
     } catch (const std::bad_alloc&) {
       arrayThrew = true;
     }
