@@ -14,10 +14,12 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVINTREL_BUILD_FUZZ=ON -DVINTREL_BUILD_TESTS=OFF
 cmake --build build-fuzz -j "$(nproc 2>/dev/null || echo 2)"
 
-found=0
+# The targets run side by side, each for the full time; the script waits for all of them.
+pids=()
+names=()
+logs=$(mktemp -d)
 for target in build-fuzz/fuzz/*_fuzz; do
   [ -x "$target" ] || continue
-  found=1
   name=$(basename "$target" _fuzz)
   seeds=fuzz/corpus/$name
   [ -d "$seeds" ] || seeds=fuzz/corpus/${name%%_*}
@@ -25,10 +27,25 @@ for target in build-fuzz/fuzz/*_fuzz; do
   echo "== fuzzing $name for ${seconds}s (seeds: $seeds)"
   # New inputs go to the scratch corpus; the checked-in seeds are only read.
   "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    "$work" "$seeds"
-  rm -rf "$work"
+    "$work" "$seeds" >"$logs/$name.log" 2>&1 &
+  pids+=($!)
+  names+=("$name")
 done
-if [ "$found" -eq 0 ]; then
+if [ ${#pids[@]} -eq 0 ]; then
   echo "no fuzz target was built" >&2
   exit 1
 fi
+
+failed=0
+for i in "${!pids[@]}"; do
+  if wait "${pids[$i]}"; then
+    echo "== ${names[$i]}: no finding"
+    grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$logs/${names[$i]}.log" || true
+  else
+    echo "== ${names[$i]}: FAILED" >&2
+    tail -n 60 "$logs/${names[$i]}.log" >&2
+    failed=1
+  fi
+done
+rm -rf "$logs"
+exit "$failed"
