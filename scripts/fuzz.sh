@@ -23,7 +23,7 @@ for target in build-fuzz/fuzz/*_fuzz; do
   name=$(basename "$target" _fuzz)
   seeds=fuzz/corpus/$name
   [ -d "$seeds" ] || seeds=fuzz/corpus/${name%%_*}
-  work=$(mktemp -d)
+  work=$(mktemp -d -p "$logs")
   echo "== fuzzing $name for ${seconds}s (seeds: $seeds)"
   # New inputs go to the scratch corpus; the checked-in seeds are only read.
   "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
