@@ -171,6 +171,21 @@ TEST_F(DriverRun, TemporaryDirectoryComesFromTheSystem) {
   EXPECT_EQ(result.exit_code, 1);
 }
 
+TEST_F(DriverRun, LongTemporaryDirectoryIsAskedForAgain) {
+  WriteGame(SmallGame());
+  WriteReplacingMod();
+  // A directory whose path is longer than the first 261-character buffer.
+  fs::path longDir = run_.root().path();
+  while (longDir.string().size() < 320) longDir /= std::string(40, 'd');
+  ASSERT_TRUE(fs::create_directories(longDir));
+  vtest::ProcessOptions options;
+  options.env.push_back({"TMPDIR", longDir.string()});
+  const ProcessResult result = vtest::RunProcess(VINTREL_EXE, {run_.mod(), run_.game()}, options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, "Updating files in package \"level1\" (split compress).\n");
+  EXPECT_TRUE(vtest::ListFiles(longDir).empty());
+}
+
 TEST_F(DriverRun, DirectoryEndingInABackslashIsUsedAsItStands) {
   WriteGame(SmallGame());
   WriteMod(vtest::MakeConfigJson({}));
