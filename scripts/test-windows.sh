@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Cross-builds the 32-bit Windows program (build-win/Vintrel.exe) and every test program with
+# mingw-w64, and runs the tests under wine. Installs the cross toolchain and wine when missing.
+#
+# When wine cannot be installed or cannot run a Windows program, the program and the tests are
+# still built (so that a compile break in the Windows build is caught) and the script says so
+# loudly, then exits 0.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build-win
+export WINEPREFIX="$PWD/$build_dir/wineprefix"
+export WINEDEBUG=-all
+# No Mono or Gecko: console programs need neither, and asking for them would stall a headless
+# machine.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+skip_reason=""
+warn_skipped() {
+  cat >&2 <<EOF
+
+######################################################################################
+#                                                                                    #
+#   WINDOWS TESTS SKIPPED: $1
+#                                                                                    #
+#   Vintrel.exe and the test programs were cross-built, but none of them was run.    #
+#                                                                                    #
+######################################################################################
+
+EOF
+}
+
+scripts/deps.sh cmake googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+  libz-mingw-w64-dev
+
+# wine's 32-bit loader is an i386 package.
+if ! command -v wine >/dev/null 2>&1 || [ ! -x /usr/lib/wine/wine ]; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386 || true
+  fi
+  if ! scripts/deps.sh wine wine32:i386; then
+    skip_reason="wine could not be installed (apt-get install wine wine32:i386 failed)."
+  fi
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build_dir" -j "$jobs"
+
+# The program must run from its own directory alone: no DLL of the compiler's runtime or of zlib.
+objdump=i686-w64-mingw32-objdump
+foreign=$($objdump -p "$build_dir/Vintrel.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+  grep -viE '^(kernel32|msvcrt|advapi32|user32|shell32|ws2_32|ntdll)\.dll$' || true)
+if [ -n "$foreign" ]; then
+  echo "Vintrel.exe needs DLLs that Windows does not have: $foreign" >&2
+  exit 1
+fi
+
+if [ -z "$skip_reason" ]; then
+  if ! command -v wine >/dev/null 2>&1; then
+    skip_reason="wine is not installed."
+  elif ! usage=$(timeout 300 wine "$build_dir/Vintrel.exe" 2>/dev/null) ||
+    [[ "$usage" != Usage:* ]]; then
+    skip_reason="wine cannot run $build_dir/Vintrel.exe (see: wine $build_dir/Vintrel.exe)."
+  fi
+fi
+if [ -n "$skip_reason" ]; then
+  warn_skipped "$skip_reason"
+  exit 0
+fi
+
+ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
