@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs (when missing), configures, builds and runs every test.
-#   scripts/test.sh              native build in build/
+#   scripts/test.sh              native build in build/, then the Windows build in build-win/
+#                                (scripts/test-windows.sh)
 #   scripts/test.sh --sanitize   the same with AddressSanitizer and UndefinedBehaviorSanitizer,
 #                                in build-asan/; any sanitizer report fails a test
 set -euo pipefail
@@ -21,3 +22,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build_dir" "${cmake_args[@]}"
 cmake --build "$build_dir" -j "$jobs"
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
+
+# Then the 32-bit Windows build, cross-compiled and tested under wine; the sanitizer run is
+# native only.
+if [ "$build_dir" = build ]; then
+  scripts/test-windows.sh
+fi
