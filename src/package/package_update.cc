@@ -96,11 +96,13 @@ bool build_split_package(RunContext& context, FileHandle source, uint64_t base,
           return false;
         }
       } else {
-        // The old EntryInfo's rawSize is written, whatever the old block's own prefix says.
+        // The old EntryInfo's rawSize goes to the EntryTable, whatever the old block's own
+        // prefix says; the new block's prefix is the length its stream inflates to, so that a
+        // disagreement in the game's package is carried over without making the block unreadable.
         const uint64_t at = base + entry.blockOffset;
         if (file_seek(source, at) != at || !inflate_entry(source, work[kInflated]) ||
             !deflate_entry(work[kInflated], work[kDeflated]) || !writer.write_u32(entry.rawSize) ||
-            !append_temp_block(context, entry.rawSize, entry, &sum)) {
+            !append_temp_block(context, work[kInflated].length(), entry, &sum)) {
           return false;
         }
       }

@@ -491,6 +491,36 @@ TEST_F(UpdatePackageTest, FullPackageWhoseSizesPassTheDataFails) {
   EXPECT_FALSE(Update(placed).ok);
 }
 
+TEST_F(UpdatePackageTest, SplitEntryWhoseRawSizeDisagreesWithItsBlockKeepsBoth) {
+  context_.fullCopy = true;
+  const Placed placed = Place(Package(true, SampleEntries()));
+  // The first EntryInfo claims five bytes more than its block holds (and says so itself).
+  Bytes archive = *vtest::ReadFile(placed.archive);
+  const size_t at = placed.offset + placed.layout.header.entry_table_offset;
+  const uint32_t claimed = vtest::GetU32(archive, at) + 5;
+  vtest::SetU32(archive, at, claimed);
+  ASSERT_TRUE(vtest::WriteFile(placed.archive, archive));
+  const Outcome outcome = Update(placed);
+  ASSERT_TRUE(outcome.ok);
+  ASSERT_TRUE(outcome.changed);
+
+  // The EntryTable carries the claim over; the block stays whole: its own prefix still matches
+  // its stream, so the entry's bytes can be read back.
+  const Bytes written = TargetBytes();
+  const std::optional<vtest::PackageHeader> header =
+      vtest::DecodePackageHeader(written, outcome.newOffset);
+  ASSERT_TRUE(header.has_value());
+  const size_t table = outcome.newOffset + header->entry_table_offset;
+  EXPECT_EQ(vtest::GetU32(written, table), claimed);
+  const uint32_t location =
+      vtest::GetU32(written, table + header->entry_table_size - 4 * SampleEntries().size());
+  std::string error;
+  const std::optional<vtest::InflatedBlock> block =
+      vtest::InflateBlock(written, outcome.newOffset + location, &error);
+  ASSERT_TRUE(block.has_value()) << error;
+  EXPECT_EQ(block->data, SampleEntries()[0].data);
+}
+
 TEST_F(UpdatePackageTest, ReplacementFailuresFail) {
   vtest::DdsSpec unsupported = vtest::Dxt1Texture(8, 8, 1);
   unsupported.fourcc = vtest::FourCC('D', 'X', 'T', '2');
