@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +69,10 @@ struct FailureCase {
   std::function<void(FailingRun&)> setup;
   std::vector<std::string> printed;  // packages whose progress lines come before the failure
 };
+
+// Without this gtest prints a case as its raw bytes, the uninitialised ones of std::function
+// included, which memory checkers report.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 FailureCase UnsupportedTexture(const std::string& name, const std::function<void(DdsSpec&)>& edit) {
   return {"UnsupportedTexture" + name,
