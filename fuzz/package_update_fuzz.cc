@@ -7,8 +7,9 @@
 // Besides the sanitizers' checks: a call that reports nothing to do has written nothing; a call
 // that wrote a package left the user archive ending on a 2048-byte boundary at its position,
 // with a header of the written form and the old IndexTable byte for byte; a second package
-// starts where the first one's padding ends. After every input the scratch directory holds
-// exactly the files it held before and no file handle is left open.
+// starts where the first one's padding ends; when the independent reader of tests/support reads
+// the input package, it reads the written one too, with the same entries. After every input the
+// scratch directory holds exactly the files it held before and no file handle is left open.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/file.h"
 #include "driver/name_hash.h"
@@ -24,6 +27,7 @@
 #include "package/package_update.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
+#include "tests/support/game_reader.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
@@ -38,12 +42,14 @@ struct World {
   std::string archivePath;
   std::string userPath;
   std::string tempPath;
+  std::vector<std::pair<std::string, vtest::Bytes>> modFiles;
   int rootFiles = 0;
   int openFiles = 0;
 
   World() {
     root = vfuzz::MakeScratchDir("package");
     vfuzz::WriteWorld(root);
+    modFiles = vfuzz::ModFiles();
     srcDir = (root / "mod").string() + "/";
     archivePath = (root / "source.upak").string();
     userPath = (root / "user.upak").string();
@@ -82,6 +88,32 @@ void CheckWrittenPackage(const vtest::Bytes& archive, uint64_t at, const vtest::
   const size_t from = junk + old->index_offset;
   for (uint32_t i = 0; i < old->index_size; ++i) {
     if (archive[at + 30 + i] != input[from + i]) __builtin_trap();
+  }
+}
+
+// When the independent reader accepts the input package, it must accept the written one as well,
+// with the same entries in the same order, each holding its old bytes or a replacing file's.
+// (A package without entries is written with an empty EntryTable, which readers pass over.)
+void CheckAgainstReader(const World& w, const vtest::Bytes& archive, uint64_t at,
+                        const vtest::Bytes& input, size_t junk) {
+  std::string error;
+  const std::optional<vtest::ParsedPackage> old = vtest::ReadPackage(input, junk, &error);
+  if (!old || !old->has_tables) return;
+  const std::optional<vtest::ParsedPackage> written = vtest::ReadPackage(archive, at, &error);
+  if (!written) __builtin_trap();
+  if (old->entries.empty() && !written->has_tables) return;
+  if (!vtest::CheckWrittenPackage(*written).empty()) __builtin_trap();
+  if (written->entries.size() != old->entries.size()) __builtin_trap();
+  for (size_t i = 0; i < old->entries.size(); ++i) {
+    const vtest::ParsedEntry& before = old->entries[i];
+    const vtest::ParsedEntry& after = written->entries[i];
+    if (after.name_id != before.name_id || after.ext_id != before.ext_id ||
+        after.type_byte != before.type_byte) {
+      __builtin_trap();
+    }
+    bool known = after.data == before.data;
+    for (const auto& file : w.modFiles) known = known || after.data == file.second;
+    if (!known) __builtin_trap();
   }
 }
 
@@ -146,6 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const std::optional<vtest::Bytes> archive = vtest::ReadFile(w.userPath);
       if (!archive) __builtin_trap();
       CheckWrittenPackage(*archive, newOffset, input, junk);
+      CheckAgainstReader(w, *archive, newOffset, input, junk);
       if (secondChanged) {
         const uint64_t length = secondOffset - newOffset;
         if (archive->size() != secondOffset + length) __builtin_trap();
