@@ -19,13 +19,13 @@ skip_reason=""
 warn_skipped() {
   cat >&2 <<EOF
 
-######################################################################################
-#                                                                                    #
-#   WINDOWS TESTS SKIPPED: $1
-#                                                                                    #
-#   Vintrel.exe and the test programs were cross-built, but none of them was run.    #
-#                                                                                    #
-######################################################################################
+##################################################################################
+##
+##  WINDOWS TESTS SKIPPED: $1
+##
+##  Vintrel.exe and the test programs were cross-built, but none of them was run.
+##
+##################################################################################
 
 EOF
 }
