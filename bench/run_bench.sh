@@ -22,7 +22,7 @@
 set -euo pipefail
 
 usage() {
-  sed -n '4,12p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '5,12p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
