@@ -12,8 +12,11 @@ cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "${1:-}" = "--sanitize" ]; then
   build_dir=build-asan
   cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DVINTREL_SANITIZE=ON)
+  # A report aborts the process: the end-to-end tests see a signal, never an exit status of 1
+  # that a failure case would accept.
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
-  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:abort_on_error=1"
+  export LSAN_OPTIONS="abort_on_error=1"
 fi
 
 scripts/deps.sh build-essential cmake zlib1g-dev libgtest-dev
