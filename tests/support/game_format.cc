@@ -222,7 +222,10 @@ std::optional<InflatedBlock> InflateBlock(const Bytes& bytes, size_t position, s
     *error = "block size prefix cut short at " + std::to_string(position);
     return std::nullopt;
   }
-  if (raw_size > (size_t{1} << 30)) {
+  // Deflate expands at most 1032 to 1, so the bytes left bound what the stream can give; a
+  // damaged prefix must not make the reader allocate far beyond that.
+  const size_t left = bytes.size() - in.position();
+  if (raw_size > (size_t{1} << 30) || raw_size / 1032 > left) {
     *error = "block raw size " + std::to_string(raw_size) + " is implausible";
     return std::nullopt;
   }
