@@ -103,7 +103,9 @@ class UpdatePackageTest : public testing::Test {
 
   UpdatePackageTest() {
     context_.tempPath.Assign(Path("vintrel.tmp").c_str());
-    target_.reset(open_file(Path("user.upak").c_str(), "w"));
+    // "w+" so that the test can read what was written through the same handle: the file admits
+    // no second opener while it is open, as on Windows.
+    target_.reset(open_file(Path("user.upak").c_str(), "w+"));
   }
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
@@ -154,13 +156,21 @@ class UpdatePackageTest : public testing::Test {
     return outcome;
   }
 
-  Bytes TargetBytes() { return *vtest::ReadFile(Path("user.upak")); }
+  // The user archive's bytes, read through the open handle; its position is kept.
+  Bytes TargetBytes() {
+    const uint64_t position = file_position(target_.get());
+    const uint64_t size = file_size(target_.get());
+    Bytes bytes(static_cast<size_t>(size));
+    EXPECT_EQ(file_seek(target_.get(), 0), 0u);
+    EXPECT_EQ(file_read(target_.get(), bytes.data(), static_cast<uint32_t>(size)), size);
+    EXPECT_EQ(file_seek(target_.get(), position), position);
+    return bytes;
+  }
 
   // Reads back a package of the user archive and checks the layout of written packages.
   vtest::ParsedPackage Written(uint64_t offset) {
     std::string error;
-    std::optional<vtest::ParsedPackage> package =
-        vtest::ReadPackageFile(Path("user.upak"), offset, &error);
+    std::optional<vtest::ParsedPackage> package = vtest::ReadPackage(TargetBytes(), offset, &error);
     EXPECT_TRUE(package.has_value()) << error;
     if (!package) return {};
     EXPECT_EQ(vtest::CheckWrittenPackage(*package), "");
