@@ -26,7 +26,7 @@ for target in build-fuzz/fuzz/*_fuzz; do
   work=$(mktemp -d -p "$logs")
   echo "== fuzzing $name for ${seconds}s (seeds: $seeds)"
   # New inputs go to the scratch corpus; the checked-in seeds are only read.
-  "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 -print_final_stats=1 \
     "$work" "$seeds" >"$logs/$name.log" 2>&1 &
   pids+=($!)
   names+=("$name")
