@@ -113,8 +113,7 @@ bool load_config(const char* path, RunContext& context) {
   }
 
   // The file's text is no longer needed: its buffer now formats the entries' paths.
-  for (const JsonMember* member = files->FirstMember(); member != nullptr;
-       member = member->next) {
+  for (const JsonMember* member = files->FirstMember(); member != nullptr; member = member->next) {
     PackFileEntry* entry = PackFileEntryList::NewEntry();
     if (entry == nullptr) {
       report_error("Out of memory.\n");

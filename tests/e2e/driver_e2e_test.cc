@@ -20,21 +20,7 @@ const char kUsage[] =
     "Usage: Vintrel.exe <srcdir> <destdir> [temp path]\n"
     "srcdir must contain \"vintrel.json\".\n";
 
-// A game whose only package is a split package holding "hero.dds" and "data.bin".
-vtest::GameSpec SmallGame() {
-  vtest::GameSpec game;
-  game.archives = {{0, "base"}};
-  vtest::PackageSpec package;
-  package.record.name = "level1";
-  package.record.package_id = vtest::NameHash("level1");
-  package.archive_index = 0;
-  package.groups.resize(1);
-  package.groups[0].entries = {vtest::Entry("data", "bin", vtest::Bytes(300, 7), {1, 2, 3}),
-                               vtest::Entry("other", "bin", vtest::Bytes(50, 9), {4})};
-  game.packages.push_back(package);
-  game.opaque_sections = {vtest::Bytes{1}, vtest::Bytes{2, 2}, vtest::Bytes{}, vtest::Bytes{4}};
-  return game;
-}
+vtest::GameSpec SmallGame() { return vtest::OneSplitPackageGame(); }
 
 class DriverRun : public testing::Test {
  protected:

@@ -47,8 +47,8 @@ class Safety : public testing::Test {
       files.push_back({name, "bin", name + ".bin", {}, {}});
       ASSERT_TRUE(vtest::WriteFile(run_.mod_path() / (name + ".bin"), Bytes(100, 0x33)));
     }
-    ASSERT_TRUE(vtest::WriteTextFile(run_.mod_path() / "vintrel.json",
-                                     vtest::MakeConfigJson(files, upak)));
+    ASSERT_TRUE(
+        vtest::WriteTextFile(run_.mod_path() / "vintrel.json", vtest::MakeConfigJson(files, upak)));
   }
 
   // A copy of the game directory as it is now.
@@ -73,8 +73,9 @@ TEST_F(Safety, FailedRunKeepsThePreviousRunsManifestAndArchive) {
   std::filesystem::remove(run_.mod_path() / "second_data.bin");
   const ProcessResult result = run_.Run();
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.out, "Updating files in package \"first\" (split compress).\n"
-                        "Updating files in package \"second\" (split compress).\n");
+  EXPECT_EQ(result.out,
+            "Updating files in package \"first\" (split compress).\n"
+            "Updating files in package \"second\" (split compress).\n");
   EXPECT_TRUE(ChangedSinceSnapshot().empty());
 }
 

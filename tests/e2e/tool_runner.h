@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/game_writer.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch_dir.h"
 
@@ -35,6 +36,10 @@ class ToolRun {
   std::filesystem::path game_;
   std::filesystem::path tmp_;
 };
+
+// A game of one archive "base" whose only package, "level1", is a split package holding
+// "data.bin" and "other.bin": replacing either needs the temporary file.
+GameSpec OneSplitPackageGame();
 
 }  // namespace vtest
 

@@ -36,20 +36,7 @@ std::string Backslashed(const fs::path& path) {
   return text;
 }
 
-// One split package holding "data.bin": rewriting it needs the temporary file.
-vtest::GameSpec SplitGame() {
-  vtest::GameSpec game;
-  game.archives = {{0, "base"}};
-  vtest::PackageSpec package;
-  package.record.name = "level1";
-  package.record.package_id = vtest::NameHash("level1");
-  package.archive_index = 0;
-  package.groups.resize(1);
-  package.groups[0].entries = {vtest::Entry("data", "bin", vtest::Bytes(300, 7), {1, 2, 3}),
-                               vtest::Entry("other", "bin", vtest::Bytes(50, 9), {4})};
-  game.packages.push_back(package);
-  return game;
-}
+vtest::GameSpec SplitGame() { return vtest::OneSplitPackageGame(); }
 
 // A game and a mod that replaces "data.bin", laid out in `game` and `mod`.
 void WriteGameAndMod(const fs::path& game, const fs::path& mod) {
