@@ -103,14 +103,14 @@ bool WriteManifestSeeds(const fs::path& dir) {
 
 vtest::PackageSpec Package(const std::string& name, bool split,
                            std::vector<vtest::EntrySpec> entries) {
-  vtest::PackageSpec spec;
-  spec.record.name = name;
-  spec.record.package_id = vtest::NameHash(name);
-  spec.split = split;
+  vtest::PackageSpec plan;
+  plan.record.name = name;
+  plan.record.package_id = vtest::NameHash(name);
+  plan.split = split;
   vtest::GroupSpec group;
   group.entries = std::move(entries);
-  spec.groups.push_back(std::move(group));
-  return spec;
+  plan.groups.push_back(std::move(group));
+  return plan;
 }
 
 // Entries whose names the configured files of fuzz_game.h match.
@@ -131,9 +131,9 @@ std::vector<vtest::EntrySpec> UnmatchedEntries() {
 }
 
 bool WritePackageSeed(const fs::path& dir, const std::string& name, uint8_t flags,
-                      const vtest::PackageSpec& spec) {
+                      const vtest::PackageSpec& plan) {
   std::string error;
-  const Bytes package = vtest::BuildPackage(spec, nullptr, &error);
+  const Bytes package = vtest::BuildPackage(plan, nullptr, &error);
   if (package.empty()) {
     std::fprintf(stderr, "%s: %s\n", name.c_str(), error.c_str());
     return false;
@@ -194,9 +194,9 @@ bool WritePackageSeeds(const fs::path& dir) {
     // The unmatched entries first: the damaged block is the first one, and it must be read.
     std::vector<vtest::EntrySpec> entries = UnmatchedEntries();
     for (vtest::EntrySpec& entry : MatchedEntries()) entries.push_back(std::move(entry));
-    vtest::PackageSpec spec = Package("ui_common", f.split, std::move(entries));
-    spec.fault = f.fault;
-    ok = ok && WritePackageSeed(dir, f.name, match, spec);
+    vtest::PackageSpec plan = Package("ui_common", f.split, std::move(entries));
+    plan.fault = f.fault;
+    ok = ok && WritePackageSeed(dir, f.name, match, plan);
   }
 
   vtest::PackageSpec passOver = Package("ui_common", true, MatchedEntries());

@@ -64,14 +64,14 @@ TEST(FindPackFileEntry, FirstQualifyingEntryWins) {
 
 vtest::PackageSpec Package(bool split, std::vector<vtest::EntrySpec> entries,
                            const std::string& name = "pack") {
-  vtest::PackageSpec spec;
-  spec.record.name = name;
-  spec.record.package_id = vtest::NameHash(name);
-  spec.split = split;
+  vtest::PackageSpec plan;
+  plan.record.name = name;
+  plan.record.package_id = vtest::NameHash(name);
+  plan.split = split;
   vtest::GroupSpec group;
   group.entries = std::move(entries);
-  spec.groups.push_back(std::move(group));
-  return spec;
+  plan.groups.push_back(std::move(group));
+  return plan;
 }
 
 // Three entries of different kinds, with metadata of their own.
@@ -129,10 +129,10 @@ class UpdatePackageTest : public testing::Test {
   }
 
   // Writes the package into an archive of its own behind gap junk bytes.
-  Placed Place(const vtest::PackageSpec& spec, uint32_t gap = 1234) {
+  Placed Place(const vtest::PackageSpec& plan, uint32_t gap = 1234) {
     Placed placed;
     std::string error;
-    const Bytes package = vtest::BuildPackage(spec, &placed.layout, &error);
+    const Bytes package = vtest::BuildPackage(plan, &placed.layout, &error);
     EXPECT_FALSE(package.empty()) << error;
     Bytes archive(gap, 0xA5);
     vtest::PutBytes(archive, package);
@@ -244,13 +244,13 @@ TEST_F(UpdatePackageTest, FullCopyRewritesEveryEntryUnchanged) {
 TEST_F(UpdatePackageTest, SplitWorkedLayout) {
   // One group of two entries and one extension id: the IndexTable is 32 + 16 (name ids) + 8
   // (extension id) + 18 (group) = 74 bytes; 26 bytes of tail make it 100.
-  vtest::PackageSpec spec =
+  vtest::PackageSpec plan =
       Package(true, {vtest::Entry("hero", "dds", vtest::MakeData(900, 5), Bytes{1, 2, 3}),
                      vtest::Entry("plain", "dds", vtest::MakeData(700, 6))});
-  spec.index_tail = Bytes(26, 0xEE);
-  spec.index_gap = 17;
-  spec.data_gap = 5;
-  const Placed placed = Place(spec);
+  plan.index_tail = Bytes(26, 0xEE);
+  plan.index_gap = 17;
+  plan.data_gap = 5;
+  const Placed placed = Place(plan);
   ASSERT_EQ(placed.layout.index_table.size(), 100u);
   const Bytes dds = SampleDds();
   Configure("hero", "dds", dds);
@@ -395,8 +395,8 @@ TEST_F(UpdatePackageTest, SourceLayoutsAreReadAsStored) {
   aligned.align_data = true;
   aligned.level = 1;
   specs.push_back(aligned);
-  for (const vtest::PackageSpec& spec : specs) {
-    const Placed placed = Place(spec, 3);
+  for (const vtest::PackageSpec& plan : specs) {
+    const Placed placed = Place(plan, 3);
     const Outcome outcome = Update(placed);
     ASSERT_TRUE(outcome.ok);
     const vtest::ParsedPackage written = Written(outcome.newOffset);
@@ -424,9 +424,9 @@ TEST_F(UpdatePackageTest, PackagesWithoutTablesArePassedOver) {
       {"dataOffset all ones", &vtest::PackageSpec::override_data_offset, 0xFFFFFFFF},
   };
   for (const Case& c : cases) {
-    vtest::PackageSpec spec = Package(true, SampleEntries());
-    spec.*c.field = c.value;
-    const Outcome outcome = Update(Place(spec));
+    vtest::PackageSpec plan = Package(true, SampleEntries());
+    plan.*c.field = c.value;
+    const Outcome outcome = Update(Place(plan));
     EXPECT_TRUE(outcome.ok) << c.what;
     EXPECT_FALSE(outcome.changed) << c.what;
     EXPECT_EQ(outcome.out, "") << c.what;
@@ -452,9 +452,9 @@ TEST_F(UpdatePackageTest, DamagedPackagesFail) {
   for (bool split : {true, false}) {
     for (const Case& c : cases) {
       const std::string what = std::string(c.what) + (split ? " (split)" : " (full)");
-      vtest::PackageSpec spec = Package(split, SampleEntries());
-      spec.fault = c.fault;
-      const Placed placed = Place(spec);
+      vtest::PackageSpec plan = Package(split, SampleEntries());
+      plan.fault = c.fault;
+      const Placed placed = Place(plan);
       Bytes archive = *vtest::ReadFile(placed.archive);
       if (c.fault == vtest::PackageFault::kCutLastBlock) {
         archive.resize(placed.offset + placed.size);  // no junk after the cut
@@ -480,9 +480,9 @@ TEST_F(UpdatePackageTest, TablesLargerThanTheArchiveFail) {
       {"indexOffset beyond the archive", &vtest::PackageSpec::override_index_offset, 0x10000000},
   };
   for (const Case& c : cases) {
-    vtest::PackageSpec spec = Package(true, SampleEntries());
-    spec.*c.field = c.value;
-    const Outcome outcome = Update(Place(spec));
+    vtest::PackageSpec plan = Package(true, SampleEntries());
+    plan.*c.field = c.value;
+    const Outcome outcome = Update(Place(plan));
     EXPECT_FALSE(outcome.ok) << c.what;
     for (const ByteBuffer& buffer : context_.packageWork) {
       EXPECT_LE(buffer.capacity(), 1u << 20) << c.what;

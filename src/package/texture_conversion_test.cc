@@ -90,22 +90,22 @@ TEST(ClassifyDdsFormat, FirstMatchingRowWins) {
 
 vtest::DdsSpec Dds(uint32_t fourCC, uint32_t width, uint32_t height, uint32_t mips,
                    uint32_t caps2 = 0, uint32_t depth = 0) {
-  vtest::DdsSpec spec;
-  spec.fourcc = fourCC;
-  spec.width = width;
-  spec.height = height;
-  spec.mip_count = mips;
-  spec.caps2 = caps2;
-  spec.depth = depth;
-  spec.payload = vtest::MakeData(64, width);
-  return spec;
+  vtest::DdsSpec plan;
+  plan.fourcc = fourCC;
+  plan.width = width;
+  plan.height = height;
+  plan.mip_count = mips;
+  plan.caps2 = caps2;
+  plan.depth = depth;
+  plan.payload = vtest::MakeData(64, width);
+  return plan;
 }
 
 vtest::DdsSpec Argb32(uint32_t width, uint32_t height, uint32_t caps2, uint32_t depth) {
-  vtest::DdsSpec spec = vtest::Argb32Texture(width, height, 1);
-  spec.caps2 = caps2;
-  spec.depth = depth;
-  return spec;
+  vtest::DdsSpec plan = vtest::Argb32Texture(width, height, 1);
+  plan.caps2 = caps2;
+  plan.depth = depth;
+  return plan;
 }
 
 TEST(ConvertDdsHeader, MakesTextureMeta) {
@@ -144,10 +144,10 @@ TEST(ConvertDdsHeader, MakesTextureMeta) {
 
 TEST(ConvertDdsHeader, RefusesUnsupportedAndMalformedFiles) {
   auto withFormat = [](uint32_t flags, uint32_t fourCC, uint32_t bits) {
-    vtest::DdsSpec spec = Dds(fourCC, 4, 4, 1);
-    spec.pf_flags = flags;
-    spec.rgb_bit_count = bits;
-    return vtest::MakeDds(spec);
+    vtest::DdsSpec plan = Dds(fourCC, 4, 4, 1);
+    plan.pf_flags = flags;
+    plan.rgb_bit_count = bits;
+    return vtest::MakeDds(plan);
   };
   vtest::DdsSpec badSize = Dds(FourCC('D', 'X', 'T', '1'), 4, 4, 1);
   badSize.header_size = 123;

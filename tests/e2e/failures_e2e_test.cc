@@ -77,9 +77,9 @@ void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 FailureCase UnsupportedTexture(const std::string& name, const std::function<void(DdsSpec&)>& edit) {
   return {"UnsupportedTexture" + name,
           [edit](FailingRun& run) {
-            DdsSpec spec = Dxt1Texture(8, 8, 20);
-            edit(spec);
-            run.Replace("hero", "dds", MakeDds(spec));
+            DdsSpec plan = Dxt1Texture(8, 8, 20);
+            edit(plan);
+            run.Replace("hero", "dds", MakeDds(plan));
           },
           {"first", "second"}};
 }

@@ -39,32 +39,32 @@ struct TextureCase {
   Bytes meta;  // the TextureMeta the entry must get
 };
 
-DdsSpec WithFourCC(DdsSpec spec, uint32_t fourcc) {
-  spec.fourcc = fourcc;
-  return spec;
+DdsSpec WithFourCC(DdsSpec plan, uint32_t fourcc) {
+  plan.fourcc = fourcc;
+  return plan;
 }
 
-DdsSpec WithCaps2(DdsSpec spec, uint32_t caps2, uint32_t depth = 0) {
-  spec.caps2 = caps2;
-  spec.depth = depth;
-  return spec;
+DdsSpec WithCaps2(DdsSpec plan, uint32_t caps2, uint32_t depth = 0) {
+  plan.caps2 = caps2;
+  plan.depth = depth;
+  return plan;
 }
 
 DdsSpec Rgb(uint32_t flags, uint32_t bit_count, uint32_t a_mask) {
-  DdsSpec spec = Argb32Texture(8, 4, 30);
-  spec.pf_flags = flags;
-  spec.rgb_bit_count = bit_count;
-  spec.a_mask = a_mask;
-  spec.payload.resize(8 * 4 * bit_count / 8);
-  return spec;
+  DdsSpec plan = Argb32Texture(8, 4, 30);
+  plan.pf_flags = flags;
+  plan.rgb_bit_count = bit_count;
+  plan.a_mask = a_mask;
+  plan.payload.resize(8 * 4 * bit_count / 8);
+  return plan;
 }
 
 DdsSpec Unusual() {
-  DdsSpec spec = Dxt1Texture(4, 4, 31);
-  spec.width = 0x10040;  // only the low 16 bits are kept
-  spec.height = 2;
-  spec.mip_count = 300;  // only the low 8 bits are kept
-  return spec;
+  DdsSpec plan = Dxt1Texture(4, 4, 31);
+  plan.width = 0x10040;  // only the low 16 bits are kept
+  plan.height = 2;
+  plan.mip_count = 300;  // only the low 8 bits are kept
+  return plan;
 }
 
 const TextureCase kTextureCases[] = {

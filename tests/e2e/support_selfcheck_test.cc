@@ -80,15 +80,15 @@ TEST(SupportGameWriter, ExampleGameReadsBack) {
 
 // A package laid out as the tool writes it, alone in an archive padded to 2048.
 Bytes ToolStyleArchive(bool split) {
-  PackageSpec spec;
-  spec.split = split;
-  spec.align_data = true;
-  spec.groups.resize(2);
-  spec.groups[0].entries = {Entry("a", "bin", MakeData(3000, 1), {1, 2}),
+  PackageSpec plan;
+  plan.split = split;
+  plan.align_data = true;
+  plan.groups.resize(2);
+  plan.groups[0].entries = {Entry("a", "bin", MakeData(3000, 1), {1, 2}),
                             Entry("b", "dds", MakeData(10, 2))};
-  spec.groups[1].entries = {Entry("c", "loc", Bytes{}, {7})};
+  plan.groups[1].entries = {Entry("c", "loc", Bytes{}, {7})};
   std::string error;
-  Bytes archive = BuildPackage(spec, nullptr, &error);
+  Bytes archive = BuildPackage(plan, nullptr, &error);
   archive.resize((archive.size() + 2047) / 2048 * 2048, 0);
   return archive;
 }
@@ -101,13 +101,13 @@ TEST(SupportGameReader, WrittenPackageRules) {
     EXPECT_EQ(CheckWrittenPackage(*package), "") << split;
   }
   // One junk byte between the tables breaks the layout rules.
-  PackageSpec spec;
-  spec.table_gap = 1;
-  spec.align_data = true;
-  spec.groups.resize(1);
-  spec.groups[0].entries = {Entry("a", "bin", MakeData(100, 1))};
+  PackageSpec plan;
+  plan.table_gap = 1;
+  plan.align_data = true;
+  plan.groups.resize(1);
+  plan.groups[0].entries = {Entry("a", "bin", MakeData(100, 1))};
   std::string error;
-  Bytes archive = BuildPackage(spec, nullptr, &error);
+  Bytes archive = BuildPackage(plan, nullptr, &error);
   archive.resize(4096, 0);
   std::optional<ParsedPackage> package = ReadPackage(archive, 0, &error);
   ASSERT_TRUE(package) << error;
@@ -123,15 +123,15 @@ TEST(SupportGameReader, FaultsAreFailures) {
   };
   for (bool split : {true, false}) {
     for (PackageFault fault : faults) {
-      PackageSpec spec;
-      spec.split = split;
-      spec.index_tail = {9, 9};
-      spec.groups.resize(1);
-      spec.groups[0].entries = {Entry("a", "bin", MakeData(500, 1), {1}),
+      PackageSpec plan;
+      plan.split = split;
+      plan.index_tail = {9, 9};
+      plan.groups.resize(1);
+      plan.groups[0].entries = {Entry("a", "bin", MakeData(500, 1), {1}),
                                 Entry("b", "txt", MakeData(700, 2), {2, 3})};
-      spec.fault = fault;
+      plan.fault = fault;
       std::string error;
-      Bytes archive = BuildPackage(spec, nullptr, &error);
+      Bytes archive = BuildPackage(plan, nullptr, &error);
       ASSERT_FALSE(archive.empty()) << error;
       EXPECT_FALSE(ReadPackage(archive, 0, &error))
           << "fault " << static_cast<int>(fault) << " split " << split;
@@ -140,13 +140,13 @@ TEST(SupportGameReader, FaultsAreFailures) {
 }
 
 TEST(SupportGameReader, ValidityFieldsPassOver) {
-  PackageSpec spec;
-  spec.groups.resize(1);
-  spec.groups[0].entries = {Entry("a", "bin", MakeData(50, 1))};
-  spec.override_entry_table_size = 0;
+  PackageSpec plan;
+  plan.groups.resize(1);
+  plan.groups[0].entries = {Entry("a", "bin", MakeData(50, 1))};
+  plan.override_entry_table_size = 0;
   std::string error;
   std::optional<ParsedPackage> package =
-      ReadPackage(BuildPackage(spec, nullptr, &error), 0, &error);
+      ReadPackage(BuildPackage(plan, nullptr, &error), 0, &error);
   ASSERT_TRUE(package) << error;
   EXPECT_FALSE(package->has_tables);
 }
@@ -184,9 +184,9 @@ TEST(SupportGameReader, DamagedBytesAreResults) {
 }
 
 TEST(SupportReplaceFiles, DdsFieldsAtTheirOffsets) {
-  DdsSpec spec = Dxt1Texture(8, 4, 1);
-  spec.caps2 = 0x200;
-  Bytes dds = MakeDds(spec);
+  DdsSpec plan = Dxt1Texture(8, 4, 1);
+  plan.caps2 = 0x200;
+  Bytes dds = MakeDds(plan);
   // DXT1 8x4: levels 8x4, 4x2, 2x1, 1x1 of 2, 1, 1, 1 blocks of 8 bytes.
   EXPECT_EQ(dds.size(), 128u + 40u);
   EXPECT_EQ(GetU32(dds, 0), 0x20534444u);

@@ -44,14 +44,14 @@ EntrySpec RawEntry(uint64_t name_id, uint64_t ext_id, Bytes data, Bytes meta) {
   return e;
 }
 
-Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* error) {
+Bytes BuildPackage(const PackageSpec& plan, PackageLayout* layout, std::string* error) {
   std::vector<const EntrySpec*> entries;
-  for (const GroupSpec& g : spec.groups) {
+  for (const GroupSpec& g : plan.groups) {
     for (const EntrySpec& e : g.entries) entries.push_back(&e);
   }
   const size_t n = entries.size();
 
-  std::vector<uint64_t> ext_ids = spec.ext_ids;
+  std::vector<uint64_t> ext_ids = plan.ext_ids;
   if (ext_ids.empty()) {
     for (const EntrySpec* e : entries) {
       if (std::find(ext_ids.begin(), ext_ids.end(), e->ext_id) == ext_ids.end()) {
@@ -73,16 +73,16 @@ Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* 
     type_bytes.push_back(
         static_cast<uint8_t>((e->type_high_bits & 7) << 5 | (it - ext_ids.begin())));
   }
-  bool needs_entry = spec.fault == PackageFault::kEntryTableCut ||
-                     spec.fault == PackageFault::kNameIdsOutOfBlock ||
-                     spec.fault == PackageFault::kExtIndexOutOfList ||
-                     spec.fault == PackageFault::kCorruptBlock ||
-                     spec.fault == PackageFault::kCutLastBlock;
+  bool needs_entry = plan.fault == PackageFault::kEntryTableCut ||
+                     plan.fault == PackageFault::kNameIdsOutOfBlock ||
+                     plan.fault == PackageFault::kExtIndexOutOfList ||
+                     plan.fault == PackageFault::kCorruptBlock ||
+                     plan.fault == PackageFault::kCutLastBlock;
   if (needs_entry && n == 0) {
     Fail(error, "the fault needs a package with entries");
     return {};
   }
-  if (spec.fault == PackageFault::kExtIndexOutOfList) {
+  if (plan.fault == PackageFault::kExtIndexOutOfList) {
     if (ext_ids.size() >= 32) {
       Fail(error, "kExtIndexOutOfList needs fewer than 32 extension ids");
       return {};
@@ -94,15 +94,15 @@ Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* 
   // and an extIndex past the list also lies past the block.
   Bytes id_block;
   std::vector<uint32_t> name_ids_offsets;
-  for (const GroupSpec& g : spec.groups) {
+  for (const GroupSpec& g : plan.groups) {
     name_ids_offsets.push_back(static_cast<uint32_t>(id_block.size()));
     for (const EntrySpec& e : g.entries) PutU64(id_block, e.name_id);
   }
   uint32_t ext_ids_offset = static_cast<uint32_t>(id_block.size());
   for (uint64_t id : ext_ids) PutU64(id_block, id);
-  if (spec.fault == PackageFault::kNameIdsOutOfBlock) {
-    for (size_t g = spec.groups.size(); g-- > 0;) {
-      if (!spec.groups[g].entries.empty()) {
+  if (plan.fault == PackageFault::kNameIdsOutOfBlock) {
+    for (size_t g = plan.groups.size(); g-- > 0;) {
+      if (!plan.groups[g].entries.empty()) {
         name_ids_offsets[g] = static_cast<uint32_t>(id_block.size() - 4);
         break;
       }
@@ -110,37 +110,37 @@ Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* 
   }
 
   Bytes index;
-  PutU32(index, static_cast<uint32_t>(spec.groups.size()));
-  PutU32(index, spec.index_fields[0]);
+  PutU32(index, static_cast<uint32_t>(plan.groups.size()));
+  PutU32(index, plan.index_fields[0]);
   PutU32(index, static_cast<uint32_t>(id_block.size()));
-  PutU32(index, spec.index_fields[1]);
+  PutU32(index, plan.index_fields[1]);
   PutBytes(index, id_block);
-  PutU32(index, spec.index_fields[2]);
+  PutU32(index, plan.index_fields[2]);
   PutU32(index, ext_ids_offset);
-  PutU32(index, spec.index_fields[3]);
-  PutU32(index, spec.index_fields[4]);
+  PutU32(index, plan.index_fields[3]);
+  PutU32(index, plan.index_fields[4]);
   size_t k = 0;
-  for (size_t g = 0; g < spec.groups.size(); ++g) {
-    const GroupSpec& group = spec.groups[g];
+  for (size_t g = 0; g < plan.groups.size(); ++g) {
+    const GroupSpec& group = plan.groups[g];
     PutU32(index, group.field0);
     PutU32(index, static_cast<uint32_t>(group.entries.size()));
     PutU32(index, name_ids_offsets[g]);
     PutU32(index, group.field3);
     for (size_t j = 0; j < group.entries.size(); ++j) PutU8(index, type_bytes[k++]);
   }
-  PutBytes(index, spec.index_tail);
+  PutBytes(index, plan.index_tail);
 
   // Blocks, compressed up front: their sizes fix the EntryLocations.
   std::vector<Bytes> blocks;
-  if (spec.split) {
-    for (const EntrySpec* e : entries) blocks.push_back(MakeBlock(e->data, spec.level));
+  if (plan.split) {
+    for (const EntrySpec* e : entries) blocks.push_back(MakeBlock(e->data, plan.level));
   } else {
     Bytes all;
     for (const EntrySpec* e : entries) PutBytes(all, e->data);
-    blocks.push_back(MakeBlock(all, spec.level));
+    blocks.push_back(MakeBlock(all, plan.level));
   }
-  std::vector<size_t> order = spec.block_order;
-  if (!spec.split || order.empty()) {
+  std::vector<size_t> order = plan.block_order;
+  if (!plan.split || order.empty()) {
     order.clear();
     for (size_t i = 0; i < blocks.size(); ++i) order.push_back(i);
   }
@@ -158,7 +158,7 @@ Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* 
       return {};
     }
   }
-  if (spec.fault == PackageFault::kCorruptBlock) {
+  if (plan.fault == PackageFault::kCorruptBlock) {
     Bytes& first = blocks[0];
     first[first.size() - 2] ^= 0x5A;  // inside the Adler-32 trailer
   }
@@ -167,26 +167,26 @@ Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* 
   size_t entry_table_size = 0;
   for (const EntrySpec* e : entries) entry_table_size += 8 + e->meta.size();
   size_t last_info_offset = entry_table_size - (n == 0 ? 0 : 8 + entries.back()->meta.size());
-  entry_table_size += 4 * n + spec.entry_table_tail.size();
+  entry_table_size += 4 * n + plan.entry_table_tail.size();
 
-  size_t position = kPackageHeaderSize + spec.index_gap;
+  size_t position = kPackageHeaderSize + plan.index_gap;
   size_t index_offset, entry_table_offset;
-  if (spec.entry_table_first) {
+  if (plan.entry_table_first) {
     entry_table_offset = position;
-    index_offset = position + entry_table_size + spec.table_gap;
+    index_offset = position + entry_table_size + plan.table_gap;
     position = index_offset + index.size();
   } else {
     index_offset = position;
-    entry_table_offset = position + index.size() + spec.table_gap;
+    entry_table_offset = position + index.size() + plan.table_gap;
     position = entry_table_offset + entry_table_size;
   }
-  position += spec.data_gap;
-  if (spec.align_data) position = (position + kPackageAlignment - 1) / kPackageAlignment * 2048;
+  position += plan.data_gap;
+  if (plan.align_data) position = (position + kPackageAlignment - 1) / kPackageAlignment * 2048;
   const size_t data_offset = position;
 
   std::vector<uint32_t> block_offsets(blocks.size());
   for (size_t i = 0; i < order.size(); ++i) {
-    if (i > 0) position += spec.block_gap;
+    if (i > 0) position += plan.block_gap;
     block_offsets[order[i]] = static_cast<uint32_t>(position);
     position += blocks[order[i]].size();
   }
@@ -199,42 +199,42 @@ Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* 
   }
   std::vector<uint32_t> locations;
   for (size_t i = 0; i < n; ++i) {
-    locations.push_back(spec.split ? block_offsets[i]
+    locations.push_back(plan.split ? block_offsets[i]
                                    : static_cast<uint32_t>(entries[i]->data.size()));
     PutU32(entry_table, locations.back());
   }
-  PutBytes(entry_table, spec.entry_table_tail);
+  PutBytes(entry_table, plan.entry_table_tail);
 
   PackageHeader header;
-  header.magic = spec.fault == PackageFault::kBadMagic ? 0x5850424Fu : kPackageMagic;
-  header.attr_byte = spec.attr_byte;
-  header.attr_word = spec.attr_word;
+  header.magic = plan.fault == PackageFault::kBadMagic ? 0x5850424Fu : kPackageMagic;
+  header.attr_byte = plan.attr_byte;
+  header.attr_word = plan.attr_word;
   header.index_offset = static_cast<uint32_t>(index_offset);
   header.index_size = static_cast<uint32_t>(index.size());
   header.entry_table_offset = static_cast<uint32_t>(entry_table_offset);
   header.entry_table_size = static_cast<uint32_t>(entry_table.size());
   header.data_offset = static_cast<uint32_t>(data_offset);
-  header.split_compress = spec.split ? spec.split_value : 0;
-  if (spec.fault == PackageFault::kIndexTableCut) {
-    header.index_size -= static_cast<uint32_t>(spec.index_tail.size() + 1);
+  header.split_compress = plan.split ? plan.split_value : 0;
+  if (plan.fault == PackageFault::kIndexTableCut) {
+    header.index_size -= static_cast<uint32_t>(plan.index_tail.size() + 1);
   }
-  if (spec.fault == PackageFault::kEntryTableCut) {
+  if (plan.fault == PackageFault::kEntryTableCut) {
     header.entry_table_size = static_cast<uint32_t>(last_info_offset + 6);
   }
-  if (spec.override_index_offset) header.index_offset = *spec.override_index_offset;
-  if (spec.override_index_size) header.index_size = *spec.override_index_size;
-  if (spec.override_entry_table_offset) {
-    header.entry_table_offset = *spec.override_entry_table_offset;
+  if (plan.override_index_offset) header.index_offset = *plan.override_index_offset;
+  if (plan.override_index_size) header.index_size = *plan.override_index_size;
+  if (plan.override_entry_table_offset) {
+    header.entry_table_offset = *plan.override_entry_table_offset;
   }
-  if (spec.override_entry_table_size) header.entry_table_size = *spec.override_entry_table_size;
-  if (spec.override_data_offset) header.data_offset = *spec.override_data_offset;
+  if (plan.override_entry_table_size) header.entry_table_size = *plan.override_entry_table_size;
+  if (plan.override_data_offset) header.data_offset = *plan.override_data_offset;
 
   Bytes out = EncodePackageHeader(header);
   auto place = [&out](size_t offset, const Bytes& bytes, uint32_t salt) {
     if (out.size() < offset) PutJunk(out, offset - out.size(), salt);
     PutBytes(out, bytes);
   };
-  if (spec.entry_table_first) {
+  if (plan.entry_table_first) {
     place(entry_table_offset, entry_table, 1);
     place(index_offset, index, 2);
   } else {
@@ -242,10 +242,10 @@ Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* 
     place(entry_table_offset, entry_table, 2);
   }
   // The data gap is junk, the alignment after it zero fill.
-  PutJunk(out, spec.data_gap, 3);
+  PutJunk(out, plan.data_gap, 3);
   out.resize(data_offset, 0);
   for (size_t i = 0; i < order.size(); ++i) place(block_offsets[order[i]], blocks[order[i]], 4);
-  if (spec.fault == PackageFault::kCutLastBlock) {
+  if (plan.fault == PackageFault::kCutLastBlock) {
     const Bytes& last = blocks[order.back()];
     out.resize(block_offsets[order.back()] + last.size() / 2);
   }
@@ -271,38 +271,38 @@ Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* 
   return out;
 }
 
-bool WriteGame(const GameSpec& spec, const std::filesystem::path& dir, GameLayout* layout,
+bool WriteGame(const GameSpec& plan, const std::filesystem::path& dir, GameLayout* layout,
                std::string* error) {
   GameLayout result;
   PackageDirectory& directory = result.directory;
-  directory.directory_value = spec.directory_value;
-  directory.id_names = spec.id_names;
-  directory.archives = spec.archives;
-  directory.tail = spec.directory_tail;
-  if (spec.archives.size() > 255) return Fail(error, "more than 255 archives");
+  directory.directory_value = plan.directory_value;
+  directory.id_names = plan.id_names;
+  directory.archives = plan.archives;
+  directory.tail = plan.directory_tail;
+  if (plan.archives.size() > 255) return Fail(error, "more than 255 archives");
 
   // Archive contents by name, in the order names first appear in the list.
   std::map<std::string, Bytes> contents;
   std::map<std::string, bool> closed;  // an archive cut inside its last block takes no more
-  for (const ArchiveRecord& a : spec.archives) {
+  for (const ArchiveRecord& a : plan.archives) {
     if (contents.emplace(a.name, Bytes()).second) result.archive_files.push_back(a.name + ".upak");
   }
 
-  for (size_t i = 0; i < spec.packages.size(); ++i) {
-    const PackageSpec& p = spec.packages[i];
+  for (size_t i = 0; i < plan.packages.size(); ++i) {
+    const PackageSpec& p = plan.packages[i];
     PackageLayout pl;
     Bytes bytes = BuildPackage(p, &pl, error);
     if (bytes.empty()) return Fail(error, "package " + p.record.name + ": " + *error);
     pl.record = p.record;
     pl.record.archive_index = p.archive_index;
     pl.record.offset = p.record.offset;
-    if (p.archive_index < spec.archives.size()) {
-      pl.archive = spec.archives[p.archive_index].name;
+    if (p.archive_index < plan.archives.size()) {
+      pl.archive = plan.archives[p.archive_index].name;
       if (closed[pl.archive]) {
         return Fail(error, "package " + p.record.name + " follows a cut package in " + pl.archive);
       }
       Bytes& archive = contents[pl.archive];
-      PutJunk(archive, i < spec.gap_before.size() ? spec.gap_before[i] : 0,
+      PutJunk(archive, i < plan.gap_before.size() ? plan.gap_before[i] : 0,
               static_cast<uint32_t>(i));
       pl.offset = archive.size();
       pl.record.offset = pl.offset;
@@ -314,11 +314,11 @@ bool WriteGame(const GameSpec& spec, const std::filesystem::path& dir, GameLayou
   }
 
   for (auto& [name, bytes] : contents) {
-    if (std::find(spec.omit_archives.begin(), spec.omit_archives.end(), name) !=
-        spec.omit_archives.end()) {
+    if (std::find(plan.omit_archives.begin(), plan.omit_archives.end(), name) !=
+        plan.omit_archives.end()) {
       continue;
     }
-    if (!closed[name]) PutJunk(bytes, spec.archive_tail, 99);
+    if (!closed[name]) PutJunk(bytes, plan.archive_tail, 99);
     std::ofstream out(dir / (name + ".upak"), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -327,10 +327,10 @@ bool WriteGame(const GameSpec& spec, const std::filesystem::path& dir, GameLayou
 
   std::array<Bytes, 5> sections;
   sections[0] = EncodePackageDirectory(directory);
-  for (int i = 0; i < 4; ++i) sections[i + 1] = spec.opaque_sections[i];
-  result.manifest = EncodeManifest(sections, spec.manifest_layout);
-  if (spec.truncate_manifest && *spec.truncate_manifest < result.manifest.size()) {
-    result.manifest.resize(*spec.truncate_manifest);
+  for (int i = 0; i < 4; ++i) sections[i + 1] = plan.opaque_sections[i];
+  result.manifest = EncodeManifest(sections, plan.manifest_layout);
+  if (plan.truncate_manifest && *plan.truncate_manifest < result.manifest.size()) {
+    result.manifest.resize(*plan.truncate_manifest);
   }
   std::ofstream out(dir / "manifest.bin", std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(result.manifest.data()),

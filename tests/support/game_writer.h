@@ -120,10 +120,10 @@ struct PackageLayout {
 
 // Builds one package (offsets relative to its first byte) and, if `layout` is given, fills its
 // header, tables, ext ids, entries and size; record, archive and offset are left to the caller.
-// Returns empty bytes and sets *error when the spec is inconsistent (more than 32 ext ids, an
+// Returns empty bytes and sets *error when the plan is inconsistent (more than 32 ext ids, an
 // entry's ext id missing from a given list, a block order that is not a permutation, a fault
 // that needs an entry in a package without one).
-Bytes BuildPackage(const PackageSpec& spec, PackageLayout* layout, std::string* error);
+Bytes BuildPackage(const PackageSpec& plan, PackageLayout* layout, std::string* error);
 
 struct GameSpec {
   std::vector<ArchiveRecord> archives;  // the manifest's list; a name may appear twice
@@ -151,10 +151,10 @@ struct GameLayout {
 };
 
 // Writes "<dir>/<name>.upak" for every distinct archive name and "<dir>/manifest.bin". The
-// directory must exist. Returns false with *error set when the spec is inconsistent (e.g. an
+// directory must exist. Returns false with *error set when the plan is inconsistent (e.g. an
 // ext id not in a given ext list, more than 32 ext ids, an out-of-range block order) or a file
 // cannot be written.
-bool WriteGame(const GameSpec& spec, const std::filesystem::path& dir, GameLayout* layout,
+bool WriteGame(const GameSpec& plan, const std::filesystem::path& dir, GameLayout* layout,
                std::string* error);
 
 // The small example game of examples/game: three archive files, one listed twice, split and

@@ -113,17 +113,17 @@ int WriteBench(const fs::path& dir, uint64_t target_bytes, uint64_t seed, int le
   for (uint32_t index = 0; written < target_bytes; ++index) {
     char name[16];
     std::snprintf(name, sizeof name, "p%05u", index);
-    vtest::PackageSpec spec;
-    spec.record.name = name;
-    spec.record.package_id = vtest::NameHash(name);
-    spec.record.attr_word1 = static_cast<uint16_t>(random.Next());
-    spec.record.attr_word2 = static_cast<uint16_t>(random.Next());
-    spec.record.words.resize(random.Below(4));
-    for (uint16_t& w : spec.record.words) w = static_cast<uint16_t>(random.Next());
-    spec.record.attr_byte1 = static_cast<uint8_t>(random.Next());
-    spec.split = random.Below(2) == 0;
-    spec.level = level;
-    spec.attr_word = static_cast<uint32_t>(random.Next());
+    vtest::PackageSpec plan;
+    plan.record.name = name;
+    plan.record.package_id = vtest::NameHash(name);
+    plan.record.attr_word1 = static_cast<uint16_t>(random.Next());
+    plan.record.attr_word2 = static_cast<uint16_t>(random.Next());
+    plan.record.words.resize(random.Below(4));
+    for (uint16_t& w : plan.record.words) w = static_cast<uint16_t>(random.Next());
+    plan.record.attr_byte1 = static_cast<uint8_t>(random.Next());
+    plan.split = random.Below(2) == 0;
+    plan.level = level;
+    plan.attr_word = static_cast<uint32_t>(random.Next());
     uint32_t groups = 1 + random.Below(3);
     uint32_t entry = 0;
     for (uint32_t g = 0; g < groups; ++g) {
@@ -137,20 +137,20 @@ int WriteBench(const fs::path& dir, uint64_t target_bytes, uint64_t seed, int le
         e.type_high_bits = static_cast<uint8_t>(random.Below(8));
         group.entries.push_back(std::move(e));
       }
-      spec.groups.push_back(std::move(group));
+      plan.groups.push_back(std::move(group));
     }
     if (entry == 0)
-      spec.groups[0].entries.push_back(
+      plan.groups[0].entries.push_back(
           vtest::Entry(std::string(name) + "_e0", "bin", vtest::MakeData(1024, index)));
 
     if (index % 97 == 96) {  // now and then a package in no archive
-      spec.record.archive_index = vtest::kNoArchive;
-      directory.packages.push_back(spec.record);
+      plan.record.archive_index = vtest::kNoArchive;
+      directory.packages.push_back(plan.record);
       continue;
     }
     std::string error;
     vtest::PackageLayout layout;
-    vtest::Bytes bytes = vtest::BuildPackage(spec, &layout, &error);
+    vtest::Bytes bytes = vtest::BuildPackage(plan, &layout, &error);
     if (bytes.empty()) {
       std::fprintf(stderr, "make_game: %s: %s\n", name, error.c_str());
       return 1;
@@ -161,14 +161,14 @@ int WriteBench(const fs::path& dir, uint64_t target_bytes, uint64_t seed, int le
     outs[file].write(reinterpret_cast<const char*>(gap.data()),
                      static_cast<std::streamsize>(gap.size()));
     sizes[file] += gap.size();
-    spec.record.offset = sizes[file];
-    spec.record.archive_index =
+    plan.record.offset = sizes[file];
+    plan.record.archive_index =
         static_cast<uint8_t>(file == 0 && index % 2 == 1 ? archive_files : file);
     outs[file].write(reinterpret_cast<const char*>(bytes.data()),
                      static_cast<std::streamsize>(bytes.size()));
     sizes[file] += bytes.size();
     written += gap.size() + bytes.size();
-    directory.packages.push_back(spec.record);
+    directory.packages.push_back(plan.record);
   }
   for (size_t a = 0; a < archive_files; ++a) {
     outs[a].close();

@@ -6,46 +6,46 @@
 
 namespace vtest {
 
-Bytes MakeDds(const DdsSpec& spec) {
+Bytes MakeDds(const DdsSpec& plan) {
   Bytes out;
   PutText(out, "DDS ");
-  PutU32(out, spec.header_size);
+  PutU32(out, plan.header_size);
   // Flags as a real writer sets them: caps, height, width, pixel format, plus mip-map count
   // and depth when present. The tool does not consult them.
   uint32_t flags = 0x1 | 0x2 | 0x4 | 0x1000;
-  if (spec.mip_count > 1) flags |= 0x20000;
-  if (spec.depth > 1) flags |= 0x800000;
+  if (plan.mip_count > 1) flags |= 0x20000;
+  if (plan.depth > 1) flags |= 0x800000;
   PutU32(out, flags);
-  PutU32(out, spec.height);
-  PutU32(out, spec.width);
-  PutU32(out, static_cast<uint32_t>(spec.payload.size()));  // linear size, not consulted
-  PutU32(out, spec.depth);
-  PutU32(out, spec.mip_count);
+  PutU32(out, plan.height);
+  PutU32(out, plan.width);
+  PutU32(out, static_cast<uint32_t>(plan.payload.size()));  // linear size, not consulted
+  PutU32(out, plan.depth);
+  PutU32(out, plan.mip_count);
   for (int i = 0; i < 11; ++i) PutU32(out, 0);
-  PutU32(out, spec.pf_size);
-  PutU32(out, spec.pf_flags);
-  PutU32(out, spec.fourcc);
-  PutU32(out, spec.rgb_bit_count);
-  PutU32(out, spec.r_mask);
-  PutU32(out, spec.g_mask);
-  PutU32(out, spec.b_mask);
-  PutU32(out, spec.a_mask);
+  PutU32(out, plan.pf_size);
+  PutU32(out, plan.pf_flags);
+  PutU32(out, plan.fourcc);
+  PutU32(out, plan.rgb_bit_count);
+  PutU32(out, plan.r_mask);
+  PutU32(out, plan.g_mask);
+  PutU32(out, plan.b_mask);
+  PutU32(out, plan.a_mask);
   uint32_t caps = 0x1000;  // texture
-  if (spec.mip_count > 1) caps |= 0x400008;
-  if (spec.caps2 != 0) caps |= 0x8;
+  if (plan.mip_count > 1) caps |= 0x400008;
+  if (plan.caps2 != 0) caps |= 0x8;
   PutU32(out, caps);
-  PutU32(out, spec.caps2);
+  PutU32(out, plan.caps2);
   PutU32(out, 0);
   PutU32(out, 0);
   PutU32(out, 0);
-  PutBytes(out, spec.payload);
+  PutBytes(out, plan.payload);
   return out;
 }
 
 DdsSpec Dxt1Texture(uint32_t width, uint32_t height, uint64_t seed) {
-  DdsSpec spec;
-  spec.width = width;
-  spec.height = height;
+  DdsSpec plan;
+  plan.width = width;
+  plan.height = height;
   uint32_t levels = 0;
   size_t bytes = 0;
   for (uint32_t w = width, h = height;; w = std::max(1u, w / 2), h = std::max(1u, h / 2)) {
@@ -53,25 +53,25 @@ DdsSpec Dxt1Texture(uint32_t width, uint32_t height, uint64_t seed) {
     bytes += size_t{std::max(1u, (w + 3) / 4)} * std::max(1u, (h + 3) / 4) * 8;
     if (w == 1 && h == 1) break;
   }
-  spec.mip_count = levels;
-  spec.payload = MakeData(bytes, seed);
-  return spec;
+  plan.mip_count = levels;
+  plan.payload = MakeData(bytes, seed);
+  return plan;
 }
 
 DdsSpec Argb32Texture(uint32_t width, uint32_t height, uint64_t seed) {
-  DdsSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.mip_count = 1;
-  spec.pf_flags = 0x41;
-  spec.fourcc = 0;
-  spec.rgb_bit_count = 32;
-  spec.r_mask = 0x00FF0000;
-  spec.g_mask = 0x0000FF00;
-  spec.b_mask = 0x000000FF;
-  spec.a_mask = 0xFF000000;
-  spec.payload = MakeData(size_t{width} * height * 4, seed);
-  return spec;
+  DdsSpec plan;
+  plan.width = width;
+  plan.height = height;
+  plan.mip_count = 1;
+  plan.pf_flags = 0x41;
+  plan.fourcc = 0;
+  plan.rgb_bit_count = 32;
+  plan.r_mask = 0x00FF0000;
+  plan.g_mask = 0x0000FF00;
+  plan.b_mask = 0x000000FF;
+  plan.a_mask = 0xFF000000;
+  plan.payload = MakeData(size_t{width} * height * 4, seed);
+  return plan;
 }
 
 Bytes TextureMeta(uint8_t format, uint8_t mip_count, uint8_t kind, uint16_t width, uint16_t height,

@@ -38,7 +38,7 @@ struct DdsSpec {
 };
 
 // "DDS " + the 124-byte header + payload.
-Bytes MakeDds(const DdsSpec& spec);
+Bytes MakeDds(const DdsSpec& plan);
 
 // A DXT1 texture with its full mip chain down to 1x1 and deterministic block data.
 DdsSpec Dxt1Texture(uint32_t width, uint32_t height, uint64_t seed);
