@@ -103,14 +103,7 @@ bool WriteManifestSeeds(const fs::path& dir) {
 
 vtest::PackageSpec Package(const std::string& name, bool split,
                            std::vector<vtest::EntrySpec> entries) {
-  vtest::PackageSpec plan;
-  plan.record.name = name;
-  plan.record.package_id = vtest::NameHash(name);
-  plan.split = split;
-  vtest::GroupSpec group;
-  group.entries = std::move(entries);
-  plan.groups.push_back(std::move(group));
-  return plan;
+  return vtest::OneGroupPackage(name, split, std::move(entries));
 }
 
 // Entries whose names the configured files of fuzz_game.h match.

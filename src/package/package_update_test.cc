@@ -64,14 +64,7 @@ TEST(FindPackFileEntry, FirstQualifyingEntryWins) {
 
 vtest::PackageSpec Package(bool split, std::vector<vtest::EntrySpec> entries,
                            const std::string& name = "pack") {
-  vtest::PackageSpec plan;
-  plan.record.name = name;
-  plan.record.package_id = vtest::NameHash(name);
-  plan.split = split;
-  vtest::GroupSpec group;
-  group.entries = std::move(entries);
-  plan.groups.push_back(std::move(group));
-  return plan;
+  return vtest::OneGroupPackage(name, split, std::move(entries));
 }
 
 // Three entries of different kinds, with metadata of their own.

@@ -436,4 +436,15 @@ GameSpec ExampleGame() {
   return game;
 }
 
+PackageSpec OneGroupPackage(const std::string& name, bool split, std::vector<EntrySpec> entries) {
+  PackageSpec plan;
+  plan.record.name = name;
+  plan.record.package_id = NameHash(name);
+  plan.split = split;
+  GroupSpec group;
+  group.entries = std::move(entries);
+  plan.groups.push_back(std::move(group));
+  return plan;
+}
+
 }  // namespace vtest

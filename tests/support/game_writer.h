@@ -162,6 +162,10 @@ bool WriteGame(const GameSpec& plan, const std::filesystem::path& dir, GameLayou
 // entries, typeBytes with high bits set, and a package in no archive.
 GameSpec ExampleGame();
 
+// A package plan of one group holding these entries, named `name` with the id NameHash(name);
+// its other fields keep their defaults.
+PackageSpec OneGroupPackage(const std::string& name, bool split, std::vector<EntrySpec> entries);
+
 // Finds a package of the layout by its record name; nullptr when absent.
 const PackageLayout* FindPackage(const GameLayout& layout, const std::string& name);
 
