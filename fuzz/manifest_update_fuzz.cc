@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!vfuzz::AddEntries(context, w.srcDir)) __builtin_trap();
     if (!SetSection(context.manifestSections[0], data + 1, size - 1)) __builtin_trap();
 
-    if (update_manifest(context) && context.userArchiveChanged) CheckRebuiltDirectory(context);
+    if (update_manifest(context) && context.pending.userArchive.armed())
+      CheckRebuiltDirectory(context);
   }
   // The context deletes the pending user archive and the temporary file.
   if (vfuzz::CountFiles(w.root / "game") != w.gameFiles) __builtin_trap();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/alloc_hooks.h"
+#include "base/coding.h"
 
 namespace {
 
@@ -96,24 +97,21 @@ bool ByteReader::read_u8(uint8_t* value) {
 bool ByteReader::read_u16(uint16_t* value) {
   const uint8_t* p = take_bytes(2);
   if (p == nullptr) return false;
-  *value = static_cast<uint16_t>(p[0] | (p[1] << 8));
+  *value = decode_u16(p);
   return true;
 }
 
 bool ByteReader::read_u32(uint32_t* value) {
   const uint8_t* p = take_bytes(4);
   if (p == nullptr) return false;
-  *value = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  *value = decode_u32(p);
   return true;
 }
 
 bool ByteReader::read_u64(uint64_t* value) {
   const uint8_t* p = take_bytes(8);
   if (p == nullptr) return false;
-  uint64_t result = 0;
-  for (int i = 7; i >= 0; --i) result = (result << 8) | p[i];
-  *value = result;
+  *value = decode_u64(p);
   return true;
 }
 
@@ -141,19 +139,20 @@ bool ByteWriter::write_bytes(const void* source, uint32_t n) {
 bool ByteWriter::write_u8(uint8_t value) { return write_bytes(&value, 1); }
 
 bool ByteWriter::write_u16(uint16_t value) {
-  const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+  uint8_t bytes[2];
+  encode_u16(bytes, value);
   return write_bytes(bytes, 2);
 }
 
 bool ByteWriter::write_u32(uint32_t value) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[4];
+  encode_u32(bytes, value);
   return write_bytes(bytes, 4);
 }
 
 bool ByteWriter::write_u64(uint64_t value) {
   uint8_t bytes[8];
-  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+  encode_u64(bytes, value);
   return write_bytes(bytes, 8);
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/byte_buffer.h"
+#include "base/coding.h"
 
 FileHandle open_file(const char* path, const char* mode) {
   if (mode == nullptr) return kNoFile;
@@ -44,16 +45,15 @@ void close_file(FileHandle file) {
 bool file_read_u32(FileHandle file, uint32_t* value) {
   uint8_t bytes[4];
   if (file_read(file, bytes, 4) != 4) return false;
-  *value = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+  *value = decode_u32(bytes);
   return true;
 }
 
 bool file_read_u8(FileHandle file, uint8_t* value) { return file_read(file, value, 1) == 1; }
 
 bool file_write_u32(FileHandle file, uint32_t value) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[4];
+  encode_u32(bytes, value);
   return file_write(file, bytes, 4) == 4;
 }
 

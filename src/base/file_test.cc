@@ -7,26 +7,21 @@
 #include <string>
 
 #include "base/byte_buffer.h"
-#include "base/file_test_util.h"
+#include "tests/support/bytes.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
-
-using file_test::PatternContent;
-using file_test::ReadContent;
-using file_test::WriteContent;
 
 constexpr uint64_t kGiB = 1ull << 30;
 
 class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
-
-  std::string Path(const std::string& name = "file.bin") const { return dir_.file(name); }
+  std::string Path(const std::string& name = "file.bin") const { return (dir_ / name).string(); }
   bool Exists(const std::string& name = "file.bin") const {
     return std::filesystem::exists(dir_.path() / name);
   }
 
-  file_test::TempDir dir_;
+  vtest::ScratchDir dir_;
 };
 
 using OpenFile = FileTest;
@@ -44,10 +39,10 @@ TEST_F(OpenFile, UnknownModesTouchNothing) {
     EXPECT_EQ(open_file(Path("missing").c_str(), mode), kNoFile);
     EXPECT_FALSE(Exists("missing"));
   }
-  ASSERT_TRUE(WriteContent(Path(), "hello"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path(), "hello"));
   for (const char* mode : modes) EXPECT_EQ(open_file(Path().c_str(), mode), kNoFile);
   EXPECT_EQ(open_file(Path().c_str(), nullptr), kNoFile);
-  EXPECT_EQ(ReadContent(Path()), "hello");
+  EXPECT_EQ(vtest::ReadTextFile(Path()), "hello");
 }
 
 // What each mode does to a missing file and to an existing "hello": whether it creates or keeps
@@ -88,7 +83,7 @@ TEST_F(OpenFile, ModeTableOnMissingFile) {
 TEST_F(OpenFile, ModeTableOnExistingFile) {
   for (const ModeCase& c : kModeCases) {
     SCOPED_TRACE(c.mode);
-    ASSERT_TRUE(WriteContent(Path(), "hello"));
+    ASSERT_TRUE(vtest::WriteTextFile(Path(), "hello"));
     ScopedFile file(open_file(Path().c_str(), c.mode));
     ASSERT_TRUE(file.is_open());
     const std::string kept = c.keepsContent ? "hello" : "";
@@ -101,12 +96,12 @@ TEST_F(OpenFile, ModeTableOnExistingFile) {
     std::string expected = kept;
     if (c.canWrite)
       expected = c.startsAtEnd ? kept + "Z" : "Z" + (kept.empty() ? "" : kept.substr(1));
-    EXPECT_EQ(ReadContent(Path()), expected);
+    EXPECT_EQ(vtest::ReadTextFile(Path()), expected);
   }
 }
 
 TEST_F(OpenFile, ReadersShareWithReaders) {
-  ASSERT_TRUE(WriteContent(Path(), "hello"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path(), "hello"));
   ScopedFile first(open_file(Path().c_str(), "r"));
   ScopedFile second(open_file(Path().c_str(), "r"));
   EXPECT_TRUE(first.is_open());
@@ -117,7 +112,7 @@ TEST_F(OpenFile, ReadersShareWithReaders) {
 }
 
 TEST_F(OpenFile, ReaderKeepsWritersOutWithoutLosingData) {
-  ASSERT_TRUE(WriteContent(Path(), "hello"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path(), "hello"));
   ScopedFile reader(open_file(Path().c_str(), "r"));
   ASSERT_TRUE(reader.is_open());
   for (const char* mode : {"r+", "w", "w+", "a", "a+"}) {
@@ -125,13 +120,13 @@ TEST_F(OpenFile, ReaderKeepsWritersOutWithoutLosingData) {
     ScopedFile writer(open_file(Path().c_str(), mode));
     EXPECT_FALSE(writer.is_open());
   }
-  EXPECT_EQ(ReadContent(Path()), "hello");
+  EXPECT_EQ(vtest::ReadTextFile(Path()), "hello");
 }
 
 TEST_F(OpenFile, ExclusiveModesRefuseEveryOtherOpenUntilClosed) {
   for (const char* held : {"r+", "w", "w+", "a", "a+"}) {
     SCOPED_TRACE(held);
-    ASSERT_TRUE(WriteContent(Path(), "hello"));
+    ASSERT_TRUE(vtest::WriteTextFile(Path(), "hello"));
     ScopedFile owner(open_file(Path().c_str(), held));
     ASSERT_TRUE(owner.is_open());
     ASSERT_TRUE(file_write_u8(owner.get(), 'Z'));
@@ -159,7 +154,7 @@ TEST_F(FileValues, LittleEndianRoundTrip) {
   EXPECT_TRUE(file_write_u8(writer.get(), 0xFE));
   EXPECT_TRUE(file_write_u32(writer.get(), 0xA0B0C0D0u));
   writer.reset();
-  EXPECT_EQ(ReadContent(Path()), std::string("\x01\x02\x03\x04\xFE\xD0\xC0\xB0\xA0", 9));
+  EXPECT_EQ(vtest::ReadTextFile(Path()), std::string("\x01\x02\x03\x04\xFE\xD0\xC0\xB0\xA0", 9));
 
   ScopedFile reader(open_file(Path().c_str(), "r"));
   uint32_t word = 0;
@@ -175,7 +170,7 @@ TEST_F(FileValues, LittleEndianRoundTrip) {
 }
 
 TEST_F(FileValues, ReadU32NeedsFourBytes) {
-  ASSERT_TRUE(WriteContent(Path(), "\x11\x22\x33\x44\x55\x66"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path(), "\x11\x22\x33\x44\x55\x66"));
   ScopedFile file(open_file(Path().c_str(), "r"));
   for (uint64_t start = 0; start <= 6; ++start) {
     SCOPED_TRACE(start);
@@ -194,11 +189,11 @@ TEST_F(FilePosition, SeekPastEndThenWriteFillsWithZeros) {
   EXPECT_EQ(file_position(file.get()), 11u);
   EXPECT_EQ(file_size(file.get()), 11u);
   file.reset();
-  EXPECT_EQ(ReadContent(Path()), std::string("a") + std::string(9, '\0') + "b");
+  EXPECT_EQ(vtest::ReadTextFile(Path()), std::string("a") + std::string(9, '\0') + "b");
 }
 
 TEST_F(FilePosition, SetEndShrinksAndExtendsWithZeros) {
-  ASSERT_TRUE(WriteContent(Path(), std::string(100, 'x')));
+  ASSERT_TRUE(vtest::WriteTextFile(Path(), std::string(100, 'x')));
   ScopedFile file(open_file(Path().c_str(), "r+"));
   ASSERT_EQ(file_seek(file.get(), 40), 40u);
   EXPECT_TRUE(file_set_end(file.get()));
@@ -208,7 +203,7 @@ TEST_F(FilePosition, SetEndShrinksAndExtendsWithZeros) {
   EXPECT_TRUE(file_set_end(file.get()));
   EXPECT_EQ(file_size(file.get()), 70u);
   file.reset();
-  EXPECT_EQ(ReadContent(Path()), std::string(40, 'x') + std::string(30, '\0'));
+  EXPECT_EQ(vtest::ReadTextFile(Path()), std::string(40, 'x') + std::string(30, '\0'));
 }
 
 TEST_F(FilePosition, PositionsBeyondFourGiB) {
@@ -258,8 +253,8 @@ bool AllZero(const ByteBuffer& buffer, uint32_t from) {
 TEST_F(ReadWholeFile, ReadsExactContentAndClearsTheRest) {
   for (uint32_t size : {0u, 1u, 8191u, 8192u, 20000u}) {
     SCOPED_TRACE(size);
-    const std::string content = PatternContent(size);
-    ASSERT_TRUE(WriteContent(Path(), content));
+    const std::string content = vtest::PatternText(size);
+    ASSERT_TRUE(vtest::WriteTextFile(Path(), content));
     ByteBuffer buffer;
     FillWithLeftovers(buffer, 30000);
     EXPECT_TRUE(read_whole_file(Path().c_str(), buffer));
@@ -279,7 +274,7 @@ TEST_F(ReadWholeFile, MissingFileFailsWithEmptyBuffer) {
 }
 
 TEST_F(ReadWholeFile, FileInExclusiveUseFails) {
-  ASSERT_TRUE(WriteContent(Path(), "hello"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path(), "hello"));
   ScopedFile owner(open_file(Path().c_str(), "a"));
   ByteBuffer buffer;
   EXPECT_FALSE(read_whole_file(Path().c_str(), buffer));
@@ -316,8 +311,8 @@ TEST_F(CopyFileBytes, CopiesUpToNOrTheEnd) {
   };
   for (const CopyCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.sourceSize << " from " << c.start << " n " << c.n);
-    const std::string content = PatternContent(c.sourceSize);
-    ASSERT_TRUE(WriteContent(Path("source"), content));
+    const std::string content = vtest::PatternText(c.sourceSize);
+    ASSERT_TRUE(vtest::WriteTextFile(Path("source"), content));
     ScopedFile source(open_file(Path("source").c_str(), "r"));
     ScopedFile destination(open_file(Path("destination").c_str(), "w"));
     ASSERT_EQ(file_seek(source.get(), c.start), c.start);
@@ -325,13 +320,13 @@ TEST_F(CopyFileBytes, CopiesUpToNOrTheEnd) {
     EXPECT_EQ(copy_file_bytes(source.get(), destination.get(), c.n, transfer), c.copied);
     EXPECT_EQ(file_position(source.get()), c.start + c.copied);
     destination.reset();
-    EXPECT_EQ(ReadContent(Path("destination")), content.substr(c.start, c.copied));
+    EXPECT_EQ(vtest::ReadTextFile(Path("destination")), content.substr(c.start, c.copied));
   }
 }
 
 TEST_F(CopyFileBytes, FailedWriteEndsTheCopy) {
-  ASSERT_TRUE(WriteContent(Path("source"), PatternContent(5000)));
-  ASSERT_TRUE(WriteContent(Path("destination"), ""));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("source"), vtest::PatternText(5000)));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("destination"), ""));
   ScopedFile source(open_file(Path("source").c_str(), "r"));
   ScopedFile readOnly(open_file(Path("destination").c_str(), "r"));
   uint8_t transfer[kTransferSize];

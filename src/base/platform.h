@@ -27,8 +27,9 @@ enum class SeekOrigin { kBegin, kCurrent, kEnd };
 // readers. Opening a directory fails as on Win32. Returns kNoFile on failure.
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                            FileDisposition disposition);
-// ReadFile / WriteFile: one request, resumed only after an interruption; *done receives the
-// count transferred (0 on failure). Reading at the end succeeds with 0.
+// ReadFile / WriteFile: *done receives the count transferred (0 on failure). A read is one request,
+// resumed only after an interruption, and succeeds with 0 at the end of the file. A write
+// transfers everything or fails.
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
 // SetFilePointerEx. Moving past the end is allowed; a later write or end-of-file fills the gap
@@ -59,6 +60,13 @@ bool sys_move_file(const char* existing, const char* target);
 // included); 0 on failure. POSIX: TMPDIR when set and non-empty, else /tmp/, with a '/' added
 // when it lacks one.
 uint32_t sys_get_temp_path(uint32_t size, char* buffer);
+// The system's error code (errno, GetLastError) of this thread's most recent call of a file
+// function above that failed; 0 when that call succeeded. A failure injected by a test's fault
+// hook reads as a device I/O error.
+uint32_t sys_last_error();
+// The system's own text for an error code (strerror, FormatMessageA), on one line without a final
+// full stop, cut to fit size bytes with its NUL.
+void sys_error_text(uint32_t code, char* buffer, uint32_t size);
 // GetCurrentThreadId: never 0.
 uint32_t sys_current_thread_id();
 // Sleep.

@@ -10,13 +10,11 @@
 
 #include "base/byte_buffer.h"
 #include "base/file.h"
-#include "base/file_test_util.h"
 #include "base/platform.h"
+#include "tests/support/bytes.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
-
-using file_test::ReadContent;
-using file_test::WriteContent;
 
 // Restores the working directory on destruction.
 class WorkingDirectory {
@@ -36,7 +34,6 @@ class WorkingDirectory {
 class SysLongPath : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.ok());
     ASSERT_TRUE(std::filesystem::create_directories(dir_.path() / kA / kB));
     root_ = dir_.path().string();
   }
@@ -47,12 +44,12 @@ class SysLongPath : public ::testing::Test {
 
   const std::string kA = std::string(140, 'a');
   const std::string kB = std::string(140, 'b');
-  file_test::TempDir dir_;
+  vtest::ScratchDir dir_;
   std::string root_;
 };
 
 TEST_F(SysLongPath, EveryFormReachesTheSameFile) {
-  ASSERT_TRUE(WriteContent((DeepPath() / "file").string(), "long"));
+  ASSERT_TRUE(vtest::WriteTextFile((DeepPath() / "file").string(), "long"));
   const std::string forms[] = {
       Deep() + "\\file",
       Deep() + "\\\\file",
@@ -81,24 +78,24 @@ TEST_F(SysLongPath, RelativeToTheWorkingDirectory) {
     ASSERT_TRUE(file.is_open());
     ASSERT_TRUE(file_write_u8(file.get(), 'x'));
   }
-  EXPECT_EQ(ReadContent((DeepPath() / "relative").string()), "x");
+  EXPECT_EQ(vtest::ReadTextFile((DeepPath() / "relative").string()), "x");
   EXPECT_TRUE(sys_delete_file(relative.c_str()));
 }
 
 TEST_F(SysLongPath, CopyMoveAndDelete) {
   const std::string source = Deep() + "\\source";
-  ASSERT_TRUE(WriteContent((DeepPath() / "source").string(), "bytes"));
+  ASSERT_TRUE(vtest::WriteTextFile((DeepPath() / "source").string(), "bytes"));
   // Long on one side only, then on both.
   const std::string shortTarget = root_ + "\\short";
   EXPECT_TRUE(sys_copy_file(source.c_str(), shortTarget.c_str(), true));
-  EXPECT_EQ(ReadContent((dir_.path() / "short").string()), "bytes");
+  EXPECT_EQ(vtest::ReadTextFile((dir_.path() / "short").string()), "bytes");
   EXPECT_FALSE(sys_copy_file(source.c_str(), shortTarget.c_str(), true));
   EXPECT_TRUE(sys_copy_file(shortTarget.c_str(), (Deep() + "\\copy").c_str(), false));
-  EXPECT_EQ(ReadContent((DeepPath() / "copy").string()), "bytes");
+  EXPECT_EQ(vtest::ReadTextFile((DeepPath() / "copy").string()), "bytes");
 
   EXPECT_TRUE(sys_move_file((Deep() + "\\copy").c_str(), (Deep() + "\\moved").c_str()));
   EXPECT_FALSE(std::filesystem::exists(DeepPath() / "copy"));
-  EXPECT_EQ(ReadContent((DeepPath() / "moved").string()), "bytes");
+  EXPECT_EQ(vtest::ReadTextFile((DeepPath() / "moved").string()), "bytes");
 
   EXPECT_TRUE(sys_delete_file((Deep() + "\\moved").c_str()));
   EXPECT_FALSE(std::filesystem::exists(DeepPath() / "moved"));

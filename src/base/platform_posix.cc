@@ -175,182 +175,237 @@ void sync_parent_directory(const char* path) {
 
 int to_fd(FileHandle file) { return file < 0 || file > INT32_MAX ? -1 : static_cast<int>(file); }
 
+// The error code of this thread's most recent call of the seam; 0 after one that succeeded.
+thread_local uint32_t t_lastError = 0;
+
+bool succeed() {
+  t_lastError = 0;
+  return true;
+}
+
+// Records error (errno by default) as the outcome of the present call. A failure that the system
+// did not explain still reads as an I/O error.
+bool fail(int error = errno) {
+  t_lastError = error > 0 ? static_cast<uint32_t>(error) : static_cast<uint32_t>(EIO);
+  return false;
+}
+
+FileHandle fail_open(int error = errno) {
+  fail(error);
+  return kNoFile;
+}
+
+// A failure injected by a test's fault hook reads as a failing disk.
+bool injected_fault(SysCall call) { return sys_fault(call) && !fail(EIO); }
+
 }  // namespace
 
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                            FileDisposition disposition) {
-  if (sys_fault(SysCall::kCreateFile)) return kNoFile;
+  if (injected_fault(SysCall::kCreateFile)) return kNoFile;
   PosixPath local(path);
-  if (!local.ok()) return kNoFile;
+  if (!local.ok()) return fail_open(ENOMEM);
   int flags = access == FileAccess::kRead    ? O_RDONLY
               : access == FileAccess::kWrite ? O_WRONLY
                                              : O_RDWR;
   // Never O_TRUNC: another opener's lock has to be checked before any byte is lost.
   if (disposition != FileDisposition::kOpenExisting) flags |= O_CREAT;
   ScopedFd fd(open_retrying(local.c_str(), flags));
-  if (fd.get() < 0) return kNoFile;
+  if (fd.get() < 0) return fail_open();
   // A Win32 file handle never refers to a directory or a device.
   struct stat info;
-  if (!is_regular(fd.get(), &info)) return kNoFile;
+  if (fstat(fd.get(), &info) != 0) return fail_open();
+  if (!S_ISREG(info.st_mode)) return fail_open(S_ISDIR(info.st_mode) ? EISDIR : EACCES);
   // A write lock needs a descriptor open for writing, so a read-only open always shares with
   // other readers; every mode of the program that excludes others also writes.
   const bool shared = share == FileShare::kRead || access == FileAccess::kRead;
-  if (!lock_whole_file(fd.get(), shared)) return kNoFile;
+  if (!lock_whole_file(fd.get(), shared)) return fail_open();
   if (disposition == FileDisposition::kCreateAlways && ftruncate(fd.get(), 0) != 0) {
-    return kNoFile;
+    return fail_open();
   }
+  succeed();
   return fd.release();
 }
 
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
-  if (sys_fault(SysCall::kReadFile)) {
-    *done = 0;
-    return false;
-  }
   *done = 0;
+  if (injected_fault(SysCall::kReadFile)) return false;
   const int fd = to_fd(file);
-  if (fd < 0) return false;
+  if (fd < 0) return fail(EBADF);
   ssize_t got;
   do {
     got = read(fd, buffer, count);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) return false;
+  if (got < 0) return fail();
   *done = static_cast<uint32_t>(got);
-  return true;
+  return succeed();
 }
 
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
-  if (sys_fault(SysCall::kWriteFile)) {
-    *done = 0;
-    return false;
-  }
   *done = 0;
+  if (injected_fault(SysCall::kWriteFile)) return false;
   const int fd = to_fd(file);
-  if (fd < 0) return false;
-  ssize_t put;
-  do {
-    put = write(fd, buffer, count);
-  } while (put < 0 && errno == EINTR);
-  if (put < 0) return false;
-  *done = static_cast<uint32_t>(put);
-  return true;
+  if (fd < 0) return fail(EBADF);
+  // As WriteFile on a file, the call writes everything or fails: a partial write is resumed, so
+  // that a full disk reports itself instead of showing only as a short count.
+  const uint8_t* data = static_cast<const uint8_t*>(buffer);
+  while (*done < count) {
+    const ssize_t put = write(fd, data + *done, count - *done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return fail();
+    if (put == 0) return fail(ENOSPC);
+    *done += static_cast<uint32_t>(put);
+  }
+  return succeed();
 }
 
 bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
                           uint64_t* newPosition) {
-  if (sys_fault(SysCall::kSetFilePointer)) return false;
+  if (injected_fault(SysCall::kSetFilePointer)) return false;
   const int fd = to_fd(file);
-  if (fd < 0) return false;
+  if (fd < 0) return fail(EBADF);
   const int whence = origin == SeekOrigin::kBegin     ? SEEK_SET
                      : origin == SeekOrigin::kCurrent ? SEEK_CUR
                                                       : SEEK_END;
   const off_t position = lseek(fd, static_cast<off_t>(distance), whence);
-  if (position < 0) return false;
+  if (position < 0) return fail();
   if (newPosition != nullptr) *newPosition = static_cast<uint64_t>(position);
-  return true;
+  return succeed();
 }
 
 bool sys_set_end_of_file(FileHandle file) {
-  if (sys_fault(SysCall::kSetEndOfFile)) return false;
+  if (injected_fault(SysCall::kSetEndOfFile)) return false;
   const int fd = to_fd(file);
-  if (fd < 0) return false;
+  if (fd < 0) return fail(EBADF);
   const off_t position = lseek(fd, 0, SEEK_CUR);
-  if (position < 0) return false;
+  if (position < 0) return fail();
   int result;
   do {
     result = ftruncate(fd, position);
   } while (result != 0 && errno == EINTR);
-  return result == 0;
+  return result == 0 ? succeed() : fail();
 }
 
 bool sys_get_file_size(FileHandle file, uint64_t* size) {
-  if (sys_fault(SysCall::kGetFileSize)) return false;
+  if (injected_fault(SysCall::kGetFileSize)) return false;
   const int fd = to_fd(file);
   struct stat info;
-  if (fd < 0 || fstat(fd, &info) != 0 || info.st_size < 0) return false;
+  if (fd < 0) return fail(EBADF);
+  if (fstat(fd, &info) != 0) return fail();
+  if (info.st_size < 0) return fail(EOVERFLOW);
   *size = static_cast<uint64_t>(info.st_size);
-  return true;
+  return succeed();
 }
 
 bool sys_flush_file(FileHandle file) {
-  if (sys_fault(SysCall::kFlushFile)) return false;
+  if (injected_fault(SysCall::kFlushFile)) return false;
   const int fd = to_fd(file);
-  return fd >= 0 && fsync(fd) == 0;
+  if (fd < 0) return fail(EBADF);
+  return fsync(fd) == 0 ? succeed() : fail();
 }
 
 bool sys_close_handle(FileHandle file) {
   const int fd = to_fd(file);
+  if (fd < 0) return fail(EBADF);
   // Linux releases the descriptor even when close is interrupted, so it is never retried.
-  return fd >= 0 && close(fd) == 0;
+  return close(fd) == 0 ? succeed() : fail();
 }
 
 bool sys_file_exists(const char* path) {
   PosixPath local(path);
   struct stat info;
-  return local.ok() && stat(local.c_str(), &info) == 0;
+  if (!local.ok()) return fail(ENOMEM);
+  return stat(local.c_str(), &info) == 0 ? succeed() : fail();
 }
 
 bool sys_delete_file(const char* path) {
-  if (sys_fault(SysCall::kDeleteFile)) return false;
+  if (injected_fault(SysCall::kDeleteFile)) return false;
   PosixPath local(path);
-  return local.ok() && unlink(local.c_str()) == 0;
+  if (!local.ok()) return fail(ENOMEM);
+  return unlink(local.c_str()) == 0 ? succeed() : fail();
 }
 
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {
-  if (sys_fault(SysCall::kCopyFile)) return false;
+  if (injected_fault(SysCall::kCopyFile)) return false;
   PosixPath from(existing);
   PosixPath to(target);
-  if (!from.ok() || !to.ok()) return false;
+  if (!from.ok() || !to.ok()) return fail(ENOMEM);
   ScopedFd source(open_retrying(from.c_str(), O_RDONLY));
+  if (source.get() < 0) return fail();
   struct stat sourceInfo;
-  if (source.get() < 0 || !is_regular(source.get(), &sourceInfo)) return false;
-  if (!lock_whole_file(source.get(), true)) return false;
+  if (!is_regular(source.get(), &sourceInfo)) return fail(EACCES);
+  if (!lock_whole_file(source.get(), true)) return fail();
 
   // The target is emptied only once it is known not to be the source and not to be in use.
   ScopedFd copy(open_retrying(to.c_str(), O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0)));
-  if (copy.get() < 0) return false;
+  if (copy.get() < 0) return fail();
   struct stat targetInfo;
-  if (!is_regular(copy.get(), &targetInfo)) return false;
+  if (!is_regular(copy.get(), &targetInfo)) return fail(EACCES);
   if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
-    return false;
+    return fail(EINVAL);
   }
-  if (!lock_whole_file(copy.get(), false)) return false;
+  if (!lock_whole_file(copy.get(), false)) return fail();
   if (ftruncate(copy.get(), 0) != 0 || !copy_contents(source.get(), copy.get())) {
+    const int error = errno;
     // A partial copy must not pass for the real thing later.
     unlink(to.c_str());
-    return false;
+    return fail(error);
   }
   if (close(copy.release()) != 0) {
+    const int error = errno;
     unlink(to.c_str());
-    return false;
+    return fail(error);
   }
-  return true;
+  return succeed();
 }
 
 bool sys_move_file(const char* existing, const char* target) {
-  if (sys_fault(SysCall::kMoveFile)) return false;
+  if (injected_fault(SysCall::kMoveFile)) return false;
   PosixPath from(existing);
   PosixPath to(target);
-  if (!from.ok() || !to.ok()) return false;
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  if (!from.ok() || !to.ok()) return fail(ENOMEM);
+  if (rename(from.c_str(), to.c_str()) != 0) return fail();
   sync_parent_directory(to.c_str());
-  return true;
+  return succeed();
 }
 
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
-  if (sys_fault(SysCall::kGetTempPath)) return 0;
+  if (injected_fault(SysCall::kGetTempPath)) return 0;
   const char* directory = getenv("TMPDIR");
   if (directory == nullptr || directory[0] == '\0') directory = "/tmp/";
   const size_t length = strlen(directory);
   const bool addSlash = directory[length - 1] != '/';
   // The result's length without the NUL; it and the NUL must fit in 32 bits.
-  if (length >= UINT32_MAX - 2) return 0;
+  if (length >= UINT32_MAX - 2) {
+    fail(ENAMETOOLONG);
+    return 0;
+  }
   const uint32_t resultLength = static_cast<uint32_t>(length) + (addSlash ? 1 : 0);
+  succeed();
   if (buffer == nullptr || size <= resultLength) return resultLength + 1;
   memcpy(buffer, directory, length);
   if (addSlash) buffer[length] = '/';
   buffer[resultLength] = '\0';
   return resultLength;
+}
+
+uint32_t sys_last_error() { return t_lastError; }
+
+namespace {
+
+// strerror_r comes in two forms: GNU's returns the text, the XSI one fills the buffer.
+const char* chosen_text(int result, const char* buffer) { return result == 0 ? buffer : nullptr; }
+const char* chosen_text(const char* result, const char*) { return result; }
+
+}  // namespace
+
+void sys_error_text(uint32_t code, char* buffer, uint32_t size) {
+  if (size == 0) return;
+  buffer[0] = '\0';
+  char text[256] = {};
+  const char* chosen = chosen_text(strerror_r(static_cast<int>(code), text, sizeof(text)), text);
+  if (chosen == nullptr) chosen = "unknown error";
+  snprintf(buffer, size, "%s", chosen);
 }
 
 uint32_t sys_current_thread_id() {

@@ -11,22 +11,17 @@
 #include <thread>
 
 #include "base/file.h"
-#include "base/file_test_util.h"
+#include "tests/support/bytes.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
-using file_test::PatternContent;
-using file_test::ReadContent;
-using file_test::WriteContent;
-
 class PlatformTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
-
-  std::string Path(const std::string& name) const { return dir_.file(name); }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   bool Exists(const std::string& name) const { return std::filesystem::exists(dir_.path() / name); }
 
-  file_test::TempDir dir_;
+  vtest::ScratchDir dir_;
 };
 
 using SysCreateFile = PlatformTest;
@@ -42,13 +37,13 @@ TEST_F(SysCreateFile, BackslashPathsReachSubdirectories) {
   ASSERT_TRUE(file.is_open());
   ASSERT_TRUE(file_write_u8(file.get(), 'q'));
   file.reset();
-  EXPECT_EQ(ReadContent(Path("dir/file")), "q");
+  EXPECT_EQ(vtest::ReadTextFile(Path("dir/file")), "q");
 
   EXPECT_TRUE(
       sys_copy_file(backslashed.c_str(), (dir_.path().string() + "\\dir\\copy").c_str(), true));
   EXPECT_TRUE(sys_move_file((dir_.path().string() + "\\dir\\copy").c_str(),
                             (dir_.path().string() + "\\moved").c_str()));
-  EXPECT_EQ(ReadContent(Path("moved")), "q");
+  EXPECT_EQ(vtest::ReadTextFile(Path("moved")), "q");
   EXPECT_TRUE(sys_delete_file(backslashed.c_str()));
   EXPECT_FALSE(Exists("dir/file"));
 }
@@ -71,7 +66,7 @@ TEST_F(SysCreateFile, LongPathsAreNotCut) {
 }
 
 TEST_F(SysCreateFile, ReadAtEndSucceedsWithNothing) {
-  ASSERT_TRUE(WriteContent(Path("file"), "ab"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("file"), "ab"));
   ScopedFile file(open_file(Path("file").c_str(), "r"));
   char bytes[4];
   uint32_t done = 99;
@@ -85,140 +80,62 @@ TEST_F(SysCreateFile, ReadAtEndSucceedsWithNothing) {
 
 TEST_F(SysCopyFile, ReplacesExistingTargetWithExactlyTheSourceBytes) {
   // Larger than one piece of the copy, and the old target is longer than the source.
-  const std::string content = PatternContent(3 * 1024 * 1024 + 17);
-  ASSERT_TRUE(WriteContent(Path("source"), content));
-  ASSERT_TRUE(WriteContent(Path("target"), PatternContent(4 * 1024 * 1024)));
+  const std::string content = vtest::PatternText(3 * 1024 * 1024 + 17);
+  ASSERT_TRUE(vtest::WriteTextFile(Path("source"), content));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("target"), vtest::PatternText(4 * 1024 * 1024)));
   EXPECT_TRUE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), false));
-  EXPECT_EQ(ReadContent(Path("target")), content);
-  EXPECT_EQ(ReadContent(Path("source")), content);
+  EXPECT_EQ(vtest::ReadTextFile(Path("target")), content);
+  EXPECT_EQ(vtest::ReadTextFile(Path("source")), content);
 }
 
 TEST_F(SysCopyFile, FailIfExistsKeepsTarget) {
-  ASSERT_TRUE(WriteContent(Path("source"), "new"));
-  ASSERT_TRUE(WriteContent(Path("target"), "old"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("source"), "new"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("target"), "old"));
   EXPECT_FALSE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), true));
-  EXPECT_EQ(ReadContent(Path("target")), "old");
+  EXPECT_EQ(vtest::ReadTextFile(Path("target")), "old");
   EXPECT_TRUE(sys_copy_file(Path("source").c_str(), Path("fresh").c_str(), true));
-  EXPECT_EQ(ReadContent(Path("fresh")), "new");
+  EXPECT_EQ(vtest::ReadTextFile(Path("fresh")), "new");
 }
 
 TEST_F(SysCopyFile, FailuresLeaveTargetAlone) {
-  ASSERT_TRUE(WriteContent(Path("source"), "new"));
-  ASSERT_TRUE(WriteContent(Path("target"), "old"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("source"), "new"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("target"), "old"));
 
   EXPECT_FALSE(sys_copy_file(Path("missing").c_str(), Path("target").c_str(), false));
   EXPECT_FALSE(sys_copy_file(Path("missing").c_str(), Path("nothing").c_str(), false));
   EXPECT_FALSE(Exists("nothing"));
   // Copying a file onto itself must not empty it first.
   EXPECT_FALSE(sys_copy_file(Path("source").c_str(), Path("source").c_str(), false));
-  EXPECT_EQ(ReadContent(Path("source")), "new");
+  EXPECT_EQ(vtest::ReadTextFile(Path("source")), "new");
   EXPECT_FALSE(sys_copy_file(dir_.path().string().c_str(), Path("nothing").c_str(), false));
   EXPECT_FALSE(Exists("nothing"));
   {
     ScopedFile user(open_file(Path("target").c_str(), "r"));
     EXPECT_FALSE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), false));
   }
-  EXPECT_EQ(ReadContent(Path("target")), "old");
+  EXPECT_EQ(vtest::ReadTextFile(Path("target")), "old");
   {
     ScopedFile owner(open_file(Path("source").c_str(), "a"));
     EXPECT_FALSE(sys_copy_file(Path("source").c_str(), Path("target").c_str(), false));
   }
-  EXPECT_EQ(ReadContent(Path("target")), "old");
+  EXPECT_EQ(vtest::ReadTextFile(Path("target")), "old");
 }
 
 TEST_F(SysMoveFile, ReplacesTarget) {
-  ASSERT_TRUE(WriteContent(Path("source"), "new"));
-  ASSERT_TRUE(WriteContent(Path("target"), "older and longer"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("source"), "new"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("target"), "older and longer"));
   EXPECT_TRUE(sys_move_file(Path("source").c_str(), Path("target").c_str()));
-  EXPECT_EQ(ReadContent(Path("target")), "new");
+  EXPECT_EQ(vtest::ReadTextFile(Path("target")), "new");
   EXPECT_FALSE(Exists("source"));
   EXPECT_FALSE(sys_move_file(Path("source").c_str(), Path("target").c_str()));
-  EXPECT_EQ(ReadContent(Path("target")), "new");
+  EXPECT_EQ(vtest::ReadTextFile(Path("target")), "new");
 }
 
 TEST_F(SysDeleteFile, RemovesOnlyWhatExists) {
-  ASSERT_TRUE(WriteContent(Path("file"), "x"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("file"), "x"));
   EXPECT_TRUE(sys_delete_file(Path("file").c_str()));
   EXPECT_FALSE(Exists("file"));
   EXPECT_FALSE(sys_delete_file(Path("file").c_str()));
-}
-
-// Sets or removes TMPDIR for one test and restores it afterwards.
-class TmpDirVariable {
- public:
-  TmpDirVariable() {
-    const char* value = std::getenv("TMPDIR");
-    if (value != nullptr) saved_ = value;
-  }
-  ~TmpDirVariable() {
-    if (saved_) {
-      Set(saved_->c_str());
-    } else {
-      Unset();
-    }
-  }
-  TmpDirVariable(const TmpDirVariable&) = delete;
-  TmpDirVariable& operator=(const TmpDirVariable&) = delete;
-
-#ifdef _WIN32
-  void Set(const char* value) { _putenv_s("TMPDIR", value); }
-  void Unset() { _putenv_s("TMPDIR", ""); }
-#else
-  void Set(const char* value) { setenv("TMPDIR", value, 1); }
-  void Unset() { unsetenv("TMPDIR"); }
-#endif
-
- private:
-  std::optional<std::string> saved_;
-};
-
-struct TempPathCase {
-  const char* tmpdir;  // null: unset
-  const char* expected;
-};
-
-TEST(SysGetTempPath, FollowsTmpDir) {
-#ifdef _WIN32
-  GTEST_SKIP() << "Windows takes its temporary directory from TMP and TEMP";
-#endif
-  const TempPathCase cases[] = {
-      {nullptr, "/tmp/"},
-      {"", "/tmp/"},
-      {"/var/scratch", "/var/scratch/"},
-      {"/var/scratch/", "/var/scratch/"},
-      {"/", "/"},
-  };
-  TmpDirVariable variable;
-  for (const TempPathCase& c : cases) {
-    SCOPED_TRACE(c.tmpdir ? c.tmpdir : "(unset)");
-    if (c.tmpdir) {
-      variable.Set(c.tmpdir);
-    } else {
-      variable.Unset();
-    }
-    char buffer[261];
-    memset(buffer, '#', sizeof(buffer));
-    EXPECT_EQ(sys_get_temp_path(sizeof(buffer), buffer), strlen(c.expected));
-    EXPECT_STREQ(buffer, c.expected);
-  }
-}
-
-TEST(SysGetTempPath, TooSmallBufferGetsTheSizeNeeded) {
-#ifdef _WIN32
-  GTEST_SKIP() << "Windows takes its temporary directory from TMP and TEMP";
-#endif
-  TmpDirVariable variable;
-  variable.Set("/var/scratch");  // "/var/scratch/" is 13 characters, 14 with the NUL
-  char buffer[32];
-  for (uint32_t size : {0u, 1u, 12u, 13u}) {
-    SCOPED_TRACE(size);
-    memset(buffer, '#', sizeof(buffer));
-    EXPECT_EQ(sys_get_temp_path(size, buffer), 14u);
-    EXPECT_EQ(std::string(buffer, sizeof(buffer)), std::string(sizeof(buffer), '#'));
-  }
-  EXPECT_EQ(sys_get_temp_path(0, nullptr), 14u);
-  EXPECT_EQ(sys_get_temp_path(14, buffer), 13u);
-  EXPECT_STREQ(buffer, "/var/scratch/");
 }
 
 TEST(SysThreadId, NonZeroAndDistinctPerThread) {

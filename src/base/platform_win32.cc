@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "base/byte_buffer.h"
@@ -20,10 +21,6 @@ namespace {
 
 // INVALID_HANDLE_VALUE is all bits set, the same value as kNoFile.
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
-
-FileHandle from_handle(HANDLE handle) {
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
-}
 
 bool is_long(const char* path) { return path != nullptr && strlen(path) >= MAX_PATH; }
 
@@ -75,11 +72,40 @@ class LongPath {
   uint32_t start_ = 0;
 };
 
+// The error code of this thread's most recent call of the seam; 0 after one that succeeded.
+thread_local uint32_t t_lastError = 0;
+
+bool succeed() {
+  t_lastError = 0;
+  return true;
+}
+
+// Records error (GetLastError() by default) as the outcome of the present call.
+bool fail(DWORD error = GetLastError()) {
+  t_lastError = error != 0 ? static_cast<uint32_t>(error) : ERROR_GEN_FAILURE;
+  return false;
+}
+
+// The outcome of a call that returns a BOOL.
+bool outcome(BOOL ok) { return ok ? succeed() : fail(); }
+
+FileHandle opened(HANDLE handle) {
+  if (handle == INVALID_HANDLE_VALUE) {
+    fail();
+    return kNoFile;
+  }
+  succeed();
+  return reinterpret_cast<FileHandle>(handle);
+}
+
+// A failure injected by a test's fault hook reads as a failing disk.
+bool injected_fault(SysCall call) { return sys_fault(call) && !fail(ERROR_IO_DEVICE); }
+
 }  // namespace
 
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                            FileDisposition disposition) {
-  if (sys_fault(SysCall::kCreateFile)) return kNoFile;
+  if (injected_fault(SysCall::kCreateFile)) return kNoFile;
   DWORD desired = access == FileAccess::kRead    ? GENERIC_READ
                   : access == FileAccess::kWrite ? GENERIC_WRITE
                                                  : GENERIC_READ | GENERIC_WRITE;
@@ -88,40 +114,39 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                    : disposition == FileDisposition::kCreateAlways ? CREATE_ALWAYS
                                                                    : OPEN_ALWAYS;
   if (!is_long(path)) {
-    return from_handle(
+    return opened(
         CreateFileA(path, desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   const LongPath wide(path);
-  if (wide.get() == nullptr) return kNoFile;
-  return from_handle(
+  if (wide.get() == nullptr) {
+    fail(ERROR_NOT_ENOUGH_MEMORY);
+    return kNoFile;
+  }
+  return opened(
       CreateFileW(wide.get(), desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
-  if (sys_fault(SysCall::kReadFile)) {
-    *done = 0;
-    return false;
-  }
+  *done = 0;
+  if (injected_fault(SysCall::kReadFile)) return false;
   DWORD transferred = 0;
   const BOOL ok = ReadFile(to_handle(file), buffer, count, &transferred, nullptr);
   *done = ok ? static_cast<uint32_t>(transferred) : 0;
-  return ok != FALSE;
+  return outcome(ok);
 }
 
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
-  if (sys_fault(SysCall::kWriteFile)) {
-    *done = 0;
-    return false;
-  }
+  *done = 0;
+  if (injected_fault(SysCall::kWriteFile)) return false;
   DWORD transferred = 0;
   const BOOL ok = WriteFile(to_handle(file), buffer, count, &transferred, nullptr);
   *done = ok ? static_cast<uint32_t>(transferred) : 0;
-  return ok != FALSE;
+  return outcome(ok);
 }
 
 bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
                           uint64_t* newPosition) {
-  if (sys_fault(SysCall::kSetFilePointer)) return false;
+  if (injected_fault(SysCall::kSetFilePointer)) return false;
   const DWORD method = origin == SeekOrigin::kBegin     ? FILE_BEGIN
                        : origin == SeekOrigin::kCurrent ? FILE_CURRENT
                                                         : FILE_END;
@@ -129,74 +154,104 @@ bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
   move.QuadPart = distance;
   LARGE_INTEGER reached;
   reached.QuadPart = 0;
-  if (!SetFilePointerEx(to_handle(file), move, &reached, method)) return false;
+  if (!SetFilePointerEx(to_handle(file), move, &reached, method)) return fail();
   if (newPosition != nullptr) *newPosition = static_cast<uint64_t>(reached.QuadPart);
-  return true;
+  return succeed();
 }
 
 bool sys_set_end_of_file(FileHandle file) {
-  if (sys_fault(SysCall::kSetEndOfFile)) return false;
-  return SetEndOfFile(to_handle(file)) != FALSE;
+  if (injected_fault(SysCall::kSetEndOfFile)) return false;
+  return outcome(SetEndOfFile(to_handle(file)));
 }
 
 bool sys_get_file_size(FileHandle file, uint64_t* size) {
-  if (sys_fault(SysCall::kGetFileSize)) return false;
+  if (injected_fault(SysCall::kGetFileSize)) return false;
   LARGE_INTEGER length;
-  if (!GetFileSizeEx(to_handle(file), &length) || length.QuadPart < 0) return false;
+  if (!GetFileSizeEx(to_handle(file), &length)) return fail();
+  if (length.QuadPart < 0) return fail(ERROR_ARITHMETIC_OVERFLOW);
   *size = static_cast<uint64_t>(length.QuadPart);
-  return true;
+  return succeed();
 }
 
 bool sys_flush_file(FileHandle file) {
-  if (sys_fault(SysCall::kFlushFile)) return false;
-  return FlushFileBuffers(to_handle(file)) != FALSE;
+  if (injected_fault(SysCall::kFlushFile)) return false;
+  return outcome(FlushFileBuffers(to_handle(file)));
 }
 
 bool sys_close_handle(FileHandle file) {
-  return file != kNoFile && CloseHandle(to_handle(file)) != FALSE;
+  if (file == kNoFile) return fail(ERROR_INVALID_HANDLE);
+  return outcome(CloseHandle(to_handle(file)));
 }
 
 bool sys_file_exists(const char* path) {
-  if (!is_long(path)) return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+  if (!is_long(path))
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? succeed() : fail();
   const LongPath wide(path);
-  return wide.get() != nullptr && GetFileAttributesW(wide.get()) != INVALID_FILE_ATTRIBUTES;
+  if (wide.get() == nullptr) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  return GetFileAttributesW(wide.get()) != INVALID_FILE_ATTRIBUTES ? succeed() : fail();
 }
 
 bool sys_delete_file(const char* path) {
-  if (sys_fault(SysCall::kDeleteFile)) return false;
-  if (!is_long(path)) return DeleteFileA(path) != FALSE;
+  if (injected_fault(SysCall::kDeleteFile)) return false;
+  if (!is_long(path)) return outcome(DeleteFileA(path));
   const LongPath wide(path);
-  return wide.get() != nullptr && DeleteFileW(wide.get()) != FALSE;
+  if (wide.get() == nullptr) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  return outcome(DeleteFileW(wide.get()));
 }
 
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {
-  if (sys_fault(SysCall::kCopyFile)) return false;
+  if (injected_fault(SysCall::kCopyFile)) return false;
   if (!is_long(existing) && !is_long(target)) {
-    return CopyFileA(existing, target, failIfExists ? TRUE : FALSE) != FALSE;
+    return outcome(CopyFileA(existing, target, failIfExists ? TRUE : FALSE));
   }
   const LongPath wideExisting(existing);
   const LongPath wideTarget(target);
-  return wideExisting.get() != nullptr && wideTarget.get() != nullptr &&
-         CopyFileW(wideExisting.get(), wideTarget.get(), failIfExists ? TRUE : FALSE) != FALSE;
+  if (wideExisting.get() == nullptr || wideTarget.get() == nullptr) {
+    return fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  return outcome(CopyFileW(wideExisting.get(), wideTarget.get(), failIfExists ? TRUE : FALSE));
 }
 
 bool sys_move_file(const char* existing, const char* target) {
-  if (sys_fault(SysCall::kMoveFile)) return false;
+  if (injected_fault(SysCall::kMoveFile)) return false;
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   if (!is_long(existing) && !is_long(target)) {
-    return MoveFileExA(existing, target, flags) != FALSE;
+    return outcome(MoveFileExA(existing, target, flags));
   }
   const LongPath wideExisting(existing);
   const LongPath wideTarget(target);
-  return wideExisting.get() != nullptr && wideTarget.get() != nullptr &&
-         MoveFileExW(wideExisting.get(), wideTarget.get(), flags) != FALSE;
+  if (wideExisting.get() == nullptr || wideTarget.get() == nullptr) {
+    return fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  return outcome(MoveFileExW(wideExisting.get(), wideTarget.get(), flags));
 }
 
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
-  if (sys_fault(SysCall::kGetTempPath)) return 0;
+  if (injected_fault(SysCall::kGetTempPath)) return 0;
   // Without a buffer the call only measures, as with a size of 0.
   if (buffer == nullptr) size = 0;
-  return static_cast<uint32_t>(GetTempPathA(size, buffer));
+  const DWORD length = GetTempPathA(size, buffer);
+  if (length == 0) {
+    fail();
+  } else {
+    succeed();
+  }
+  return static_cast<uint32_t>(length);
+}
+
+uint32_t sys_last_error() { return t_lastError; }
+
+void sys_error_text(uint32_t code, char* buffer, uint32_t size) {
+  if (size == 0) return;
+  buffer[0] = '\0';
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, buffer, size, nullptr);
+  // The system's texts end in a full stop and a line end, which a one-line message does not want.
+  while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r' ||
+                        buffer[length - 1] == '.' || buffer[length - 1] == ' ')) {
+    buffer[--length] = '\0';
+  }
+  if (length == 0) snprintf(buffer, size, "system error %lu", static_cast<unsigned long>(code));
 }
 
 uint32_t sys_current_thread_id() { return static_cast<uint32_t>(GetCurrentThreadId()); }

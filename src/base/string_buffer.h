@@ -75,4 +75,9 @@ class TStringBufferA : public CStringBufferA {
   char inlineText_[N];
 };
 
+// Paths are formatted into buffers that hold up to 260 characters and the NUL inline, as the
+// system's own path buffers do; longer paths move to the heap.
+constexpr int32_t kPathInline = 261;
+using PathBuffer = TStringBufferA<kPathInline>;
+
 #endif  // VINTREL_BASE_STRING_BUFFER_H_

@@ -13,11 +13,6 @@
 
 namespace {
 
-// Paths are formatted into buffers that hold up to 260 characters inline; longer ones move to the
-// heap.
-constexpr int32_t kPathInline = 261;
-using PathBuffer = TStringBufferA<kPathInline>;
-
 // Copies a formatted path into a stored string. False when either step ran out of memory, so that
 // no stage ever runs with a silently emptied path.
 bool store_path(SharedString& target, const PathBuffer& path, int32_t formatted) {
@@ -77,11 +72,13 @@ int run(RunContext& context, int argc, char* argv[]) {
   // manifest.bin, which is then backed up before anything else is written.
   PathBuffer backupPath;
   if (backupPath.Format("%sorigmanifest.bin", context.destDir.Text()) <= 0) return 1;
-  const ManifestRead backup = load_manifest(context, backupPath.Data());
-  // A back-up that is there but cannot be read just now (in use, a disk error) is never replaced:
-  // it may be the only copy of the untouched manifest. Only a missing or malformed one is.
-  if (backup == ManifestRead::kFailed) return 1;
-  if (backup != ManifestRead::kOk) {
+  if (!load_manifest(context.manifestSections, backupPath.Data(), &context.failure)) {
+    // A back-up that is there but cannot be read just now (in use, a disk error) is never
+    // replaced: it may be the only copy of the untouched manifest. Only a missing or malformed
+    // one is.
+    const StatusCode why = context.failure.code();
+    if (why != StatusCode::kNotFound && why != StatusCode::kCorrupt) return 1;
+    context.failure.Clear();
     if (path.Format("%smanifest.bin", context.destDir.Text()) <= 0) return 1;
     if (!read_manifest(context, path.Data())) return 1;
     if (!sys_copy_file(path.Data(), backupPath.Data(), false)) {

@@ -1,5 +1,7 @@
 #include "driver/name_hash.h"
 
+#include "base/ascii.h"
+
 namespace {
 
 constexpr uint64_t kReflectedPolynomial = 0xD0AB0F0002C00600ull;
@@ -26,15 +28,12 @@ static_assert(kTable.entry[1] == 0x01A1561E0005800Cull, "CRC table entry 1");
 static_assert(kTable.entry[128] == 0xD0AB0F0002C00600ull, "CRC table entry 128");
 static_assert(kTable.entry[255] == 0x9FAD380A037C8404ull, "CRC table entry 255");
 
-// tolower of the "C" locale: only A to Z change.
-uint8_t LowerAscii(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
-
 }  // namespace
 
 uint64_t name_hash(const char* text) {
   uint64_t r = ~0ull;
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
-    r = kTable.entry[(r ^ LowerAscii(*p)) & 0xFF] ^ (r >> 8);
+    r = kTable.entry[(r ^ ascii_lower(static_cast<uint8_t>(*p))) & 0xFF] ^ (r >> 8);
   }
   return ~r;
 }

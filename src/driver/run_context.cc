@@ -1,41 +1,14 @@
 #include "driver/run_context.h"
 
-#include <new>
-
-#include "base/alloc_hooks.h"
 #include "base/file.h"
 
-PackFileEntry* PackFileEntryList::NewEntry() {
-  void* block = AllocHooks.allocHook(sizeof(PackFileEntry));
-  if (block == nullptr) return nullptr;
-  return new (block) PackFileEntry();
+void PackageWork::Clear() {
+  for (ByteBuffer* buffer : All()) buffer->resize(0);
 }
 
-void PackFileEntryList::Discard(PackFileEntry* entry) {
-  if (entry == nullptr) return;
-  entry->~PackFileEntry();
-  AllocHooks.freeHook(entry);
-}
-
-void PackFileEntryList::Append(PackFileEntry* entry) {
-  entry->next = nullptr;
-  if (tail_ == nullptr) {
-    head_ = entry;
-  } else {
-    tail_->next = entry;
-  }
-  tail_ = entry;
-}
-
-void PackFileEntryList::Clear() {
-  PackFileEntry* entry = head_;
-  while (entry != nullptr) {
-    PackFileEntry* next = entry->next;
-    Discard(entry);
-    entry = next;
-  }
-  head_ = nullptr;
-  tail_ = nullptr;
+std::array<ByteBuffer*, 9> PackageWork::All() {
+  return {&oldIndexTable, &oldEntryTable, &newEntryTable, &inflated, &deflated,
+          &newDataArea,   &replacingFile, &replacingMeta, &idBlock};
 }
 
 RunContext::RunContext() { userPackage.Assign("user_dlc"); }
@@ -46,6 +19,4 @@ RunContext::~RunContext() {
     tempFile = kNoFile;
     sys_delete_file(tempPath.Text());
   }
-  if (!pendingManifest.IsEmpty()) sys_delete_file(pendingManifest.Text());
-  if (!pendingArchive.IsEmpty()) sys_delete_file(pendingArchive.Text());
 }

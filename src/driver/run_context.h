@@ -1,54 +1,59 @@
 #ifndef VINTREL_DRIVER_RUN_CONTEXT_H_
 #define VINTREL_DRIVER_RUN_CONTEXT_H_
 
+#include <array>
 #include <cstdint>
 
 #include "base/byte_buffer.h"
+#include "base/pending_file.h"
 #include "base/platform.h"
 #include "base/shared_string.h"
+#include "base/status.h"
+#include "driver/pack_file_entry.h"
 
-// One configured file: where its bytes and metadata come from and the ids it replaces.
-struct PackFileEntry {
-  SharedString sourcePath;  // full path of the replacing file
-  SharedString metaPath;    // full path of the metadata file; empty: derive or keep the metadata
-  uint64_t nameId = 0;
-  uint64_t extId = 0;
-  uint64_t packageId = 0;  // 0: applies to every package
-  PackFileEntry* next = nullptr;
+// The manifest's five sections as read from the file; section 0 is the package directory, the
+// others are carried through unchanged.
+struct ManifestSections {
+  static constexpr int kCount = 5;
+
+  ByteBuffer& operator[](int i) { return section[i]; }
+  const ByteBuffer& operator[](int i) const { return section[i]; }
+
+  ByteBuffer section[kCount];
 };
 
-// The configured files in configuration order. Owns its records, which come from the allocation
-// hooks, and frees them when destroyed.
-class PackFileEntryList {
- public:
-  PackFileEntryList() = default;
-  ~PackFileEntryList() { Clear(); }
-  PackFileEntryList(const PackFileEntryList&) = delete;
-  PackFileEntryList& operator=(const PackFileEntryList&) = delete;
+// The package update's working buffers, kept from one package to the next so that their blocks
+// are reused. Each call starts by setting their lengths to 0.
+struct PackageWork {
+  ByteBuffer oldIndexTable;  // the IndexTable as read; written back unchanged
+  ByteBuffer oldEntryTable;  // the EntryTable as read
+  ByteBuffer newEntryTable;  // the EntryTable being built
+  ByteBuffer inflated;       // one old entry (split) or the whole old data area (full), inflated
+  ByteBuffer deflated;       // the stream made by deflate_entry
+  ByteBuffer newDataArea;    // the new raw data area of a full package
+  ByteBuffer replacingFile;  // the content of a configured file's "src"
+  ByteBuffer replacingMeta;  // its metadata: the "meta" file, or made from the file itself
+  ByteBuffer idBlock;        // the IndexTable's IdBlock
 
-  // A new empty record from the allocation hooks, not yet in the list; null when the heap is
-  // exhausted. Give it to Append, or back with Discard.
-  static PackFileEntry* NewEntry();
-  static void Discard(PackFileEntry* entry);
-  // Takes ownership of entry and links it at the tail.
-  void Append(PackFileEntry* entry);
+  // Every buffer's length to 0; capacities stay.
   void Clear();
-
-  PackFileEntry* head() const { return head_; }
-  PackFileEntry* tail() const { return tail_; }
-
- private:
-  PackFileEntry* head_ = nullptr;
-  PackFileEntry* tail_ = nullptr;
+  // The buffers in the order above.
+  std::array<ByteBuffer*, 9> All();
 };
 
-constexpr int kManifestSectionCount = 5;
-constexpr int kPackageWorkCount = 9;
+// What the run writes into the game directory: the user archive and the new manifest, each built
+// under a temporary name and put in place only when the run commits (manifest/run_commit.h).
+// Until then, destroying them deletes the temporary files, so a failed run leaves the previous
+// manifest.bin and user archive as they were.
+struct PendingResults {
+  PendingFile userArchive;  // armed only while the pass has moved a package into it
+  PendingFile manifest;
+};
 
 // The state of one run, passed by reference to every stage. Members are destroyed in reverse
 // order of declaration, which is the order the run needs: the temporary file (closed and deleted
-// by the destructor body), the package buffers last one first, the directories and names, the
-// manifest, and the configured files last.
+// by the destructor body), the pending results, the package buffers last one first, the
+// directories and names, the manifest, and the configured files last.
 struct RunContext {
   RunContext();
   ~RunContext();
@@ -56,24 +61,18 @@ struct RunContext {
   RunContext& operator=(const RunContext&) = delete;
 
   PackFileEntryList entries;
-  ByteBuffer manifestSections[kManifestSectionCount];
-  ByteBuffer sectionRebuild;
-  SharedString userPackage;  // "user_dlc" until the configuration names one
+  ManifestSections manifestSections;
+  ByteBuffer sectionRebuild;  // where the pass builds the new package directory
+  SharedString userPackage;   // "user_dlc" until the configuration names one
   SharedString tempPath;
   FileHandle tempFile = kNoFile;  // opened by the first split package, deleted at the end
   SharedString srcDir;            // ends in a backslash
   SharedString destDir;           // ends in a backslash
   bool fullCopy = false;
-  ByteBuffer packageWork[kPackageWorkCount];
-
-  // The run's results are built under temporary names in the destination directory and put in
-  // place by rename only once everything is written (see manifest/run_commit.h). Until then these
-  // name the files being built; the destructor deletes whatever is still named here, so a failed
-  // run leaves the previous manifest.bin and user archive as they were.
-  SharedString pendingArchive;
-  SharedString pendingManifest;
-  // Whether the pass moved any package into the user archive being built.
-  bool userArchiveChanged = false;
+  PackageWork packageWork;
+  PendingResults pending;
+  // Why the run failed, recorded where the failure was found.
+  Status failure;
 };
 
 #endif  // VINTREL_DRIVER_RUN_CONTEXT_H_

@@ -6,17 +6,17 @@
 #include <string>
 
 #include "driver/run_context.h"
-#include "manifest/manifest_testing.h"
 #include "tests/support/alloc_failure.h"
+#include "tests/support/buffer_bytes.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
 
-using manifest_testing::BufferBytes;
-using manifest_testing::SetBuffer;
+using vtest::BufferBytes;
 using vtest::Bytes;
+using vtest::SetBuffer;
 
 using Sections = std::array<Bytes, 5>;
 
@@ -29,7 +29,7 @@ Sections SampleSections() {
 
 Sections ContextSections(const RunContext& context) {
   Sections sections;
-  for (int i = 0; i < kManifestSectionCount; ++i) {
+  for (int i = 0; i < ManifestSections::kCount; ++i) {
     sections[i] = BufferBytes(context.manifestSections[i]);
   }
   return sections;
@@ -84,7 +84,7 @@ TEST_F(ManifestFile, LayoutsAreReadAndWrittenBackContiguously) {
 
 TEST_F(ManifestFile, WrittenHeaderHasVersion13AndContiguousOffsets) {
   const Sections sections = {Bytes(10, 1), Bytes(), Bytes(5, 3), Bytes(), Bytes()};
-  for (int i = 0; i < kManifestSectionCount; ++i) {
+  for (int i = 0; i < ManifestSections::kCount; ++i) {
     ASSERT_TRUE(SetBuffer(context_.manifestSections[i], sections[i]));
   }
   const Bytes file = WriteBack();
@@ -139,7 +139,7 @@ TEST_F(ManifestFile, HugeDeclaredSectionIsNotAllocated) {
   const std::string path = PathOf("huge.bin");
   ASSERT_TRUE(vtest::WriteFile(path, file));
   AllocFailureScope probe;
-  probe.FailAtOrAbove(manifest_testing::kModestAllocation);
+  probe.FailAtOrAbove(vtest::kModestAllocation);
   const bool ok = read_manifest(context_, path.c_str());
   probe.Restore();
   EXPECT_FALSE(ok);
@@ -163,7 +163,7 @@ TEST_F(ManifestFile, DamagedHeaderIsReadAsDeclaredOrRefused) {
       file[position] = value;
       if (!ReadBytes(file)) continue;
       // Whatever the damage, what was read is exactly what the header now declares.
-      for (int i = 0; i < kManifestSectionCount; ++i) {
+      for (int i = 0; i < ManifestSections::kCount; ++i) {
         const uint32_t offset = HeaderField(file, 1 + i);
         const uint32_t size = HeaderField(file, 6 + i);
         SCOPED_TRACE(testing::Message()

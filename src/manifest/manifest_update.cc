@@ -3,52 +3,35 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "base/byte_buffer.h"
 #include "base/file.h"
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "driver/run_context.h"
+#include "manifest/package_directory.h"
 #include "package/package_update.h"
 
 namespace {
 
-constexpr uint8_t kNoArchive = 0xFF;
 constexpr uint8_t kUserArchiveTag = 0xFF;
-// archiveIndex is 8 bits wide and 0xFF means "no archive", so indexes 0..254 are all there is.
-constexpr uint32_t kMaxArchives = 255;
 constexpr uint32_t kMaxNameLength16 = 0xFFFF;
 
-// The smallest encoding of each record, used to hold a declared count against the bytes that are
-// left before anything is allocated or looped over for it.
-constexpr uint32_t kIdNameRecordMin = 12;
-constexpr uint32_t kArchiveRecordMin = 3;
-constexpr uint32_t kPackageRecordMin = 26;
-
-constexpr int32_t kPathInline = 261;
-using PathBuffer = TStringBufferA<kPathInline>;
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Whether an archive name and the user archive's name lead to the same file. The path is formed
-// from the name as a C string, so a NUL ends it; Windows file names ignore case.
-bool same_file_name(const uint8_t* name, uint32_t length, const char* text, uint32_t textLength) {
+// The length of an archive name as a path sees it: the path is formed from the name as a C
+// string, so a NUL ends it.
+uint32_t path_length(const uint8_t* name, uint32_t length) {
   const void* nul = std::memchr(name, 0, length);
-  if (nul != nullptr) length = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - name);
-  if (length != textLength) return false;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (ascii_lower(static_cast<char>(name[i])) != ascii_lower(text[i])) return false;
-  }
-  return true;
+  return nul == nullptr ? length : static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - name);
 }
 
-// Copies n bytes of the reader into name as a NUL-terminated text (the bytes may hold anything,
-// a NUL included). False when fewer bytes remain or the buffer cannot grow.
-bool read_name(ByteReader& reader, uint32_t n, CStringBufferA& name) {
-  if (n > reader.remaining()) return false;
-  if (!name.Reserve(static_cast<int32_t>(n) + 1)) return false;
-  if (!reader.read_bytes(name.Data(), n)) return false;
-  name.Data()[n] = '\0';
-  name.SetLength(static_cast<int32_t>(n));
+// Whether an archive name and the user archive's name lead to the same file; Windows file names
+// ignore case.
+bool same_file_name(const ArchiveRecord& archive, const char* text, uint32_t textLength) {
+  const uint32_t length = path_length(archive.name, archive.nameLength);
+  if (length != textLength) return false;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (ascii_lower(archive.name[i]) != ascii_lower(static_cast<uint8_t>(text[i]))) return false;
+  }
   return true;
 }
 
@@ -60,219 +43,254 @@ bool is_plain_file_name(const char* name) {
   return std::strstr(name, "..") == nullptr;
 }
 
-// Checks made before the user archive is created, so that a refused run leaves the destination
-// directory untouched. The directory is only looked at up to the end of the archive list; when it
-// ends early these checks stop quietly and the walk itself fails on the same bytes.
-bool may_create_user_archive(const RunContext& context) {
-  const uint32_t userLength = context.userPackage.Length();
-  if (userLength > kMaxNameLength16) return false;
-  if (!is_plain_file_name(context.userPackage.Text())) return false;
+bool refuse(Status* status, const char* what, const char* name) {
+  status->Fail(StatusCode::kRefused, what, name);
+  return false;
+}
 
-  ByteReader reader(context.manifestSections[0]);
-  uint32_t idNameCount = 0;
-  if (!reader.read_u32(&idNameCount) || !reader.skip(4)) return true;
-  for (uint32_t i = 0; i < idNameCount; ++i) {
-    uint32_t length = 0;
-    if (!reader.skip(8) || !reader.read_u32(&length) || !reader.skip(length)) return true;
+// The checks of the user archive's name that need no directory.
+bool user_name_is_usable(const RunContext& context, Status* status) {
+  const char* name = context.userPackage.Text();
+  if (context.userPackage.Length() > kMaxNameLength16) {
+    return refuse(status, "\"upak\" is longer than the 65535 bytes an archive name can hold%s", "");
   }
-  uint32_t archiveCount = 0;
-  if (!reader.read_u32(&archiveCount)) return true;
-  // Without fullcopy the user archive is appended and must itself get an index below 0xFF.
-  if (!context.fullCopy && archiveCount >= kMaxArchives) return false;
-
-  // The user archive replaces a file of that name when the run is committed: if it is one of the
-  // game's archives, that archive would be destroyed.
-  for (uint32_t i = 0; i < archiveCount; ++i) {
-    uint16_t length = 0;
-    if (!reader.skip(1) || !reader.read_u16(&length)) return true;
-    const uint8_t* name = reader.take_bytes(length);
-    if (name == nullptr) return true;
-    if (same_file_name(name, length, context.userPackage.Text(), userLength)) return false;
+  if (!is_plain_file_name(name)) {
+    return refuse(status,
+                  "\"upak\" \"%s\" is not a plain file name (empty, or holding \\, /, : or ..)",
+                  name);
   }
   return true;
 }
 
-// The directory walk. The members are declared so that the archives are closed before the user
-// archive on every way out.
+// The checks made against the archive list before the user archive is created, so that a
+// refused run leaves the destination directory untouched.
+bool user_archive_fits(const RunContext& context, const DirectoryReader& directory,
+                       Status* status) {
+  // Without fullcopy the user archive is appended and must itself get an index below 0xFF.
+  if (!context.fullCopy && directory.archive_count() >= kMaxArchives) {
+    status->Fail(StatusCode::kRefused,
+                 "the game lists %u archives, leaving no archive index for the user archive",
+                 directory.archive_count());
+    return false;
+  }
+  // The user archive replaces a file of that name when the run is committed: if it is one of the
+  // game's archives, that archive would be destroyed.
+  for (uint32_t i = 0; i < directory.archive_count(); ++i) {
+    if (same_file_name(directory.archive(i), context.userPackage.Text(),
+                       context.userPackage.Length())) {
+      return refuse(status, "\"upak\" \"%s\" names an archive of the game; choose another name",
+                    context.userPackage.Text());
+    }
+  }
+  return true;
+}
+
+// The directory walk. The members are declared so that the archives are closed before the
+// walk ends on every way out; the user archive belongs to the context's pending results.
 class DirectoryPass {
  public:
   explicit DirectoryPass(RunContext& context)
-      : context_(context), reader_(context.manifestSections[0]), writer_(context.sectionRebuild) {}
+      : context_(context),
+        status_(&context.failure),
+        directory_(context.manifestSections[0]),
+        writer_(context.sectionRebuild) {}
 
   bool Run();
 
  private:
-  bool CopyIdNames();
-  bool CopyArchives();
-  bool CopyPackages();
+  bool CreateUserArchive();
+  bool CopyHead();
+  bool OpenArchives();
   bool CopyPackage();
-  bool FormArchivePath(PathBuffer& path, const char* name);
+  bool UpdatePackage(const PackageRecord& record, uint8_t* archiveIndex, uint64_t* offset);
+  void NamePackage(const PackageRecord& record);
+  bool WriteRecord(const PackageRecord& record, uint8_t archiveIndex, uint64_t offset);
+  bool OutOfMemory();
 
   RunContext& context_;
-  ByteReader reader_;
+  Status* status_;
+  DirectoryReader directory_;
   ByteWriter writer_;
   CStringBufferA name_;
   PathBuffer path_;
-  U16Array words_;
-  ScopedFile userArchive_;
   TCountedArray<ScopedFile> archives_;
-  uint32_t archiveCount_ = 0;
   uint8_t userIndex_ = 0;
   bool anyChanged_ = false;
 };
 
-bool DirectoryPass::FormArchivePath(PathBuffer& path, const char* name) {
-  return path.Format("%s%s.upak", context_.destDir.Text(), name) > 0;
-}
-
 bool DirectoryPass::Run() {
-  if (!may_create_user_archive(context_)) return false;
+  if (!user_name_is_usable(context_, status_)) return false;
+  // The archive list is read once, before anything is created. A directory that ends early is
+  // still a failure of the walk, which comes after the user archive was created.
+  const bool headRead = directory_.ReadHead(status_);
+  if (headRead && !user_archive_fits(context_, directory_, status_)) return false;
 
-  if (!context_.sectionRebuild.resize(0)) return false;
-  context_.userArchiveChanged = false;
-  // The user archive is built under a temporary name beside its final one, so that the archive of
-  // an earlier run stays intact until this run is committed. The context deletes the file on
-  // every way out until then.
-  PathBuffer userPath;
-  if (userPath.Format("%s%s.upak.tmp", context_.destDir.Text(), context_.userPackage.Text()) <= 0)
-    return false;
-  context_.pendingArchive.Assign(userPath);
-  if (context_.pendingArchive.IsEmpty()) return false;
-  userArchive_.reset(open_file(userPath.Data(), "w"));
-  if (!userArchive_.is_open()) return false;
-
-  if (!CopyIdNames() || !CopyArchives() || !CopyPackages()) return false;
-
+  if (!context_.sectionRebuild.resize(0)) {
+    return OutOfMemory();
+  }
+  if (!CreateUserArchive() || !headRead) return false;
+  if (!CopyHead() || !OpenArchives()) return false;
+  for (uint32_t i = 0; i < directory_.package_count(); ++i) {
+    if (!CopyPackage()) return false;
+  }
   archives_.release();
-  if (anyChanged_) {
-    if (!file_flush(userArchive_.get())) return false;
-    userArchive_.reset();
-    if (!context_.manifestSections[0].assign(context_.sectionRebuild)) return false;
-    context_.userArchiveChanged = true;
+
+  PendingFile& userArchive = context_.pending.userArchive;
+  if (!anyChanged_) {
+    userArchive.Discard();
     return true;
   }
-  userArchive_.reset();
-  sys_delete_file(userPath.Data());
-  context_.pendingArchive.Release();
-  return true;
-}
-
-bool DirectoryPass::CopyIdNames() {
-  uint32_t idNameCount = 0;
-  uint32_t directoryValue = 0;
-  if (!reader_.read_u32(&idNameCount) || !reader_.read_u32(&directoryValue)) return false;
-  if (!writer_.write_u32(idNameCount) || !writer_.write_u32(directoryValue)) return false;
-  if (idNameCount > reader_.remaining() / kIdNameRecordMin) return false;
-
-  for (uint32_t i = 0; i < idNameCount; ++i) {
-    uint64_t id = 0;
-    uint32_t length = 0;
-    if (!reader_.read_u64(&id) || !reader_.read_u32(&length)) return false;
-    // The two sections are distinct buffers, so the view stays valid while the rebuild grows.
-    const uint8_t* name = reader_.take_bytes(length);
-    if (name == nullptr) return false;
-    if (!writer_.write_u64(id) || !writer_.write_u32(length) || !writer_.write_bytes(name, length))
-      return false;
+  if (!userArchive.Finish(status_)) return false;
+  if (!context_.manifestSections[0].assign(context_.sectionRebuild)) {
+    return OutOfMemory();
   }
   return true;
 }
 
-bool DirectoryPass::CopyArchives() {
-  if (!reader_.read_u32(&archiveCount_)) return false;
-  if (archiveCount_ > reader_.remaining() / kArchiveRecordMin) return false;
+// The user archive is built under a temporary name beside its final one, so that the archive of
+// an earlier run stays intact until this run is committed.
+bool DirectoryPass::CreateUserArchive() {
+  PathBuffer finalPath;
+  if (path_.Format("%s%s.upak.tmp", context_.destDir.Text(), context_.userPackage.Text()) <= 0 ||
+      finalPath.Format("%s%s.upak", context_.destDir.Text(), context_.userPackage.Text()) <= 0) {
+    return OutOfMemory();
+  }
+  return context_.pending.userArchive.Create(path_.Data(), finalPath.Data(), status_);
+}
+
+// The id names unchanged, then the archive list: with fullcopy every name becomes the user
+// archive's, otherwise the user archive is appended.
+bool DirectoryPass::CopyHead() {
+  const ByteBuffer& section = directory_.section();
   const bool fullCopy = context_.fullCopy;
-  if (!fullCopy && archiveCount_ >= kMaxArchives) return false;
-  if (!writer_.write_u32(fullCopy ? archiveCount_ : archiveCount_ + 1)) return false;
-  userIndex_ = fullCopy ? 0 : static_cast<uint8_t>(archiveCount_);
-
-  if (!archives_.allocate(archiveCount_)) return false;
-  const char* userName = context_.userPackage.Text();
+  const uint32_t archiveCount = directory_.archive_count();
   const uint16_t userLength = static_cast<uint16_t>(context_.userPackage.Length());
-  for (uint32_t i = 0; i < archiveCount_; ++i) {
-    uint8_t tag = 0;
-    uint16_t length = 0;
-    if (!reader_.read_u8(&tag) || !writer_.write_u8(tag)) return false;
-    if (!reader_.read_u16(&length) || !read_name(reader_, length, name_)) return false;
-    if (!FormArchivePath(path_, name_.Data())) return false;
-    const char* name = fullCopy ? userName : name_.Data();
-    if (fullCopy) length = userLength;
-    if (!writer_.write_u16(length) || !writer_.write_bytes(name, length)) return false;
-    archives_[i].reset(open_file(path_.Data(), "r"));
-    if (!archives_[i].is_open()) return false;
-  }
+  const char* userName = context_.userPackage.Text();
+  userIndex_ = fullCopy ? 0 : static_cast<uint8_t>(archiveCount);
 
-  if (!fullCopy) {
-    if (!writer_.write_u8(kUserArchiveTag) || !writer_.write_u16(userLength) ||
-        !writer_.write_bytes(userName, userLength))
-      return false;
+  if (!writer_.write_bytes(section.data(), directory_.id_names_end()) ||
+      !writer_.write_u32(fullCopy ? archiveCount : archiveCount + 1)) {
+    return OutOfMemory();
   }
-  return true;
+  for (uint32_t i = 0; i < archiveCount; ++i) {
+    const ArchiveRecord& archive = directory_.archive(i);
+    const uint16_t length = fullCopy ? userLength : archive.nameLength;
+    const void* name = fullCopy ? static_cast<const void*>(userName) : archive.name;
+    if (!writer_.write_u8(archive.tag) || !writer_.write_u16(length) ||
+        !writer_.write_bytes(name, length)) {
+      return OutOfMemory();
+    }
+  }
+  if (!fullCopy && (!writer_.write_u8(kUserArchiveTag) || !writer_.write_u16(userLength) ||
+                    !writer_.write_bytes(userName, userLength))) {
+    return OutOfMemory();
+  }
+  return writer_.write_u32(directory_.package_count()) || OutOfMemory();
 }
 
-bool DirectoryPass::CopyPackages() {
-  uint32_t packageCount = 0;
-  if (!reader_.read_u32(&packageCount) || !writer_.write_u32(packageCount)) return false;
-  if (packageCount > reader_.remaining() / kPackageRecordMin) return false;
-  for (uint32_t i = 0; i < packageCount; ++i) {
-    if (!CopyPackage()) return false;
+bool DirectoryPass::OutOfMemory() {
+  status_->Fail(StatusCode::kOutOfMemory, "out of memory");
+  return false;
+}
+
+// Every listed archive is opened for reading once and stays open for the whole walk.
+bool DirectoryPass::OpenArchives() {
+  if (!archives_.allocate(directory_.archive_count())) {
+    return OutOfMemory();
+  }
+  for (uint32_t i = 0; i < directory_.archive_count(); ++i) {
+    const ArchiveRecord& archive = directory_.archive(i);
+    if (!copy_directory_name(archive.name, archive.nameLength, name_) ||
+        path_.Format("%s%s.upak", context_.destDir.Text(), name_.Data()) <= 0) {
+      status_->Fail(StatusCode::kOutOfMemory, "out of memory");
+      return false;
+    }
+    archives_[i].reset(open_file(path_.Data(), "r"));
+    if (!archives_[i].is_open()) {
+      status_->FailIo("cannot open archive", path_.Data());
+      return false;
+    }
   }
   return true;
 }
 
 bool DirectoryPass::CopyPackage() {
-  uint8_t nameLength = 0;
-  uint64_t packageId = 0;
-  uint16_t attrWord1 = 0;
-  uint16_t attrWord2 = 0;
-  uint8_t wordCount = 0;
-  if (!reader_.read_u8(&nameLength) || !read_name(reader_, nameLength, name_)) return false;
-  if (!reader_.read_u64(&packageId) || !reader_.read_u16(&attrWord1) ||
-      !reader_.read_u16(&attrWord2) || !reader_.read_u8(&wordCount))
-    return false;
-  if (!words_.reserve(wordCount)) return false;
-  uint16_t* words = words_.data();
-  for (uint32_t k = 0; k < wordCount; ++k) {
-    if (!reader_.read_u16(&words[k])) return false;
-  }
-  uint8_t attrByte1 = 0;
-  uint8_t archiveIndex = 0;
-  uint8_t attrByte2 = 0;
-  uint8_t attrByte3 = 0;
-  uint64_t offset = 0;
-  if (!reader_.read_u8(&attrByte1) || !reader_.read_u8(&archiveIndex) ||
-      !reader_.read_u8(&attrByte2) || !reader_.read_u8(&attrByte3) || !reader_.read_u64(&offset))
-    return false;
-
+  PackageRecord record;
+  if (!directory_.NextPackage(&record, status_)) return false;
+  uint8_t archiveIndex = record.archiveIndex;
+  uint64_t offset = record.offset;
   if (archiveIndex != kNoArchive) {
     // The handle array has no entry beyond the archive list.
-    if (archiveIndex >= archiveCount_) return false;
-    const FileHandle source = archives_[archiveIndex].get();
-    if (file_seek(source, offset) != offset) return false;
-    bool changed = false;
-    uint64_t newOffset = 0;
-    if (!update_package(context_, name_.Data(), packageId, source, userArchive_.get(), &changed,
-                        &newOffset))
+    if (archiveIndex >= directory_.archive_count()) {
+      status_->Fail(StatusCode::kCorrupt, "package record %u names archive %u of a list of %u",
+                    directory_.packages_read() - 1, archiveIndex, directory_.archive_count());
       return false;
-    if (changed) {
-      anyChanged_ = true;
-      offset = newOffset;
-      archiveIndex = userIndex_;
-    } else if (context_.fullCopy) {
-      // With fullcopy every archive name now names the user archive, so a package left where it
-      // was would be looked for in the user archive at its old offset.
+    }
+    if (!UpdatePackage(record, &archiveIndex, &offset)) {
+      NamePackage(record);
       return false;
     }
   }
+  return WriteRecord(record, archiveIndex, offset);
+}
 
-  if (!writer_.write_u8(nameLength) || !writer_.write_bytes(name_.Data(), nameLength) ||
-      !writer_.write_u64(packageId) || !writer_.write_u16(attrWord1) ||
-      !writer_.write_u16(attrWord2) || !writer_.write_u8(wordCount))
-    return false;
-  for (uint32_t k = 0; k < wordCount; ++k) {
-    if (!writer_.write_u16(words[k])) return false;
+// Hands the record's package to the package update; when it moved, *archiveIndex and *offset
+// become its place in the user archive.
+bool DirectoryPass::UpdatePackage(const PackageRecord& record, uint8_t* archiveIndex,
+                                  uint64_t* offset) {
+  if (!copy_directory_name(record.name, record.nameLength, name_)) {
+    return OutOfMemory();
   }
-  return writer_.write_u8(attrByte1) && writer_.write_u8(archiveIndex) &&
-         writer_.write_u8(attrByte2) && writer_.write_u8(attrByte3) && writer_.write_u64(offset);
+  const FileHandle source = archives_[record.archiveIndex].get();
+  if (file_seek(source, record.offset) != record.offset) {
+    status_->FailIo("cannot read", "");
+    return false;
+  }
+  bool changed = false;
+  uint64_t newOffset = 0;
+  if (!update_package(context_, name_.Data(), record.packageId, source,
+                      context_.pending.userArchive.file(), &changed, &newOffset)) {
+    return false;
+  }
+  if (changed) {
+    anyChanged_ = true;
+    *offset = newOffset;
+    *archiveIndex = userIndex_;
+  } else if (context_.fullCopy) {
+    // With fullcopy every archive name now names the user archive, so a package left where it
+    // was would be looked for in the user archive at its old offset.
+    status_->Fail(StatusCode::kUnsupported,
+                  "with \"fullcopy\" every package is copied, and this one has no tables to copy");
+    return false;
+  }
+  return true;
+}
+
+// Adds to a failure which package it concerns and where that lies, unless it names a file of
+// its own (a configured file, say).
+void DirectoryPass::NamePackage(const PackageRecord& record) {
+  const ArchiveRecord& archive = directory_.archive(record.archiveIndex);
+  CStringBufferA packageName;
+  if (!copy_directory_name(record.name, record.nameLength, packageName) ||
+      !copy_directory_name(archive.name, archive.nameLength, name_) ||
+      path_.Format("%s%s.upak", context_.destDir.Text(), name_.Data()) <= 0) {
+    return;
+  }
+  status_->SetPackage(packageName.Data(), path_.Data(), record.offset);
+}
+
+// The record as read, but for archiveIndex and offset.
+bool DirectoryPass::WriteRecord(const PackageRecord& record, uint8_t archiveIndex,
+                                uint64_t offset) {
+  const uint8_t* bytes = directory_.section().data() + record.start;
+  const uint32_t length = record.end - record.start;
+  const uint32_t archiveIndexAt = length - kArchiveIndexFromEnd;
+  if (writer_.write_bytes(bytes, archiveIndexAt) && writer_.write_u8(archiveIndex) &&
+      writer_.write_bytes(bytes + archiveIndexAt + 1, kArchiveIndexFromEnd - 1 - kOffsetFromEnd) &&
+      writer_.write_u64(offset)) {
+    return true;
+  }
+  return OutOfMemory();
 }
 
 }  // namespace

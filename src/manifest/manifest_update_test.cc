@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "driver/run_context.h"
-#include "manifest/manifest_testing.h"
 #include "tests/support/alloc_failure.h"
+#include "tests/support/buffer_bytes.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
 #include "tests/support/game_reader.h"
@@ -19,12 +19,12 @@
 
 namespace {
 
-using manifest_testing::BufferBytes;
-using manifest_testing::SetBuffer;
+using vtest::BufferBytes;
 using vtest::Bytes;
 using vtest::NameHash;
 using vtest::PackageDirectory;
 using vtest::PackageRecord;
+using vtest::SetBuffer;
 
 constexpr uint8_t kNoArchive = vtest::kNoArchive;
 
@@ -397,7 +397,7 @@ TEST_F(ManifestUpdate, HugeCountsFailWithoutAllocating) {
     SetDirectory(directory);
     context_.fullCopy = c.fullCopy;
     AllocFailureScope probe;
-    probe.FailAtOrAbove(manifest_testing::kModestAllocation);
+    probe.FailAtOrAbove(vtest::kModestAllocation);
     const bool ok = update_manifest(context_);
     probe.Restore();
     EXPECT_FALSE(ok);

@@ -7,14 +7,9 @@
 #include "driver/run_context.h"
 #include "manifest/manifest_file.h"
 
-namespace {
-
-constexpr int32_t kPathInline = 261;
-using PathBuffer = TStringBufferA<kPathInline>;
-
-}  // namespace
-
 bool commit_run(RunContext& context) {
+  Status* status = &context.failure;
+  PendingResults& pending = context.pending;
   const char* destDir = context.destDir.Text();
   const char* upak = context.userPackage.Text();
   PathBuffer manifestPath;
@@ -24,18 +19,22 @@ bool commit_run(RunContext& context) {
   if (manifestPath.Format("%smanifest.bin", destDir) <= 0 ||
       manifestTemp.Format("%smanifest.bin.tmp", destDir) <= 0 ||
       archivePath.Format("%s%s.upak", destDir, upak) <= 0 ||
-      archiveAside.Format("%s%s.upak.old", destDir, upak) <= 0)
+      archiveAside.Format("%s%s.upak.old", destDir, upak) <= 0) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
     return false;
+  }
 
-  context.pendingManifest.Assign(manifestTemp);
-  if (context.pendingManifest.IsEmpty()) return false;
-  if (!write_manifest(context, manifestTemp.Data())) return false;
+  if (!pending.manifest.Create(manifestTemp.Data(), manifestPath.Data(), status) ||
+      !write_manifest_file(context.manifestSections, pending.manifest.file(), manifestTemp.Data(),
+                           status) ||
+      !pending.manifest.Finish(status)) {
+    return false;
+  }
 
-  if (!context.userArchiveChanged) {
+  if (!pending.userArchive.armed()) {
     // Nothing moved: the new manifest refers to no user archive, so it goes in place first and
     // the archive of an earlier run, now unreferenced, goes after.
-    if (!sys_move_file(manifestTemp.Data(), manifestPath.Data())) return false;
-    context.pendingManifest.Release();
+    if (!pending.manifest.Commit(status)) return false;
     sys_delete_file(archivePath.Data());
     return true;
   }
@@ -44,13 +43,15 @@ bool commit_run(RunContext& context) {
   // is in place, so that a failure between the two renames can put everything back: the
   // previous manifest.bin must never point into the new archive.
   const bool hadArchive = sys_file_exists(archivePath.Data());
-  if (hadArchive && !sys_move_file(archivePath.Data(), archiveAside.Data())) return false;
-  if (!sys_move_file(context.pendingArchive.Text(), archivePath.Data())) {
+  if (hadArchive && !sys_move_file(archivePath.Data(), archiveAside.Data())) {
+    status->FailIo("cannot move aside", archivePath.Data());
+    return false;
+  }
+  if (!pending.userArchive.Commit(status)) {
     if (hadArchive) sys_move_file(archiveAside.Data(), archivePath.Data());
     return false;
   }
-  context.pendingArchive.Release();
-  if (!sys_move_file(manifestTemp.Data(), manifestPath.Data())) {
+  if (!pending.manifest.Commit(status)) {
     if (hadArchive) {
       sys_move_file(archiveAside.Data(), archivePath.Data());
     } else {
@@ -58,7 +59,6 @@ bool commit_run(RunContext& context) {
     }
     return false;
   }
-  context.pendingManifest.Release();
   if (hadArchive) sys_delete_file(archiveAside.Data());
   return true;
 }

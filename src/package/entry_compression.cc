@@ -61,19 +61,32 @@ DeflateStream& deflate_stream() {
   return stream;
 }
 
-// The most that the rest of the file can inflate to, capped at the u32 range of a raw size.
-bool raw_size_fits_file(FileHandle file, uint32_t rawSize) {
+// Whether the rest of the file can inflate to rawSize bytes at all. The bound is checked before
+// the output grows, so that a damaged size prefix cannot ask for gigabytes.
+bool raw_size_fits_file(FileHandle file, uint32_t rawSize, Status* status) {
   const uint64_t size = file_size(file);
   const uint64_t position = file_position(file);
-  if (size == kBadPosition || position == kBadPosition) return false;
+  if (size == kBadPosition || position == kBadPosition) {
+    status->FailIo("cannot read a compressed block", "");
+    return false;
+  }
   const uint64_t left = size > position ? size - position : 0;
-  if (left > UINT32_MAX / kMaxInflateRatio) return true;
-  return rawSize <= left * kMaxInflateRatio;
+  if (left > UINT32_MAX / kMaxInflateRatio || rawSize <= left * kMaxInflateRatio) return true;
+  status->Fail(StatusCode::kCorrupt,
+               "a compressed block declares %u bytes, more than the %llu bytes after it can hold",
+               rawSize, static_cast<unsigned long long>(left));
+  return false;
+}
+
+bool corrupt_block(Status* status, const z_stream& stream) {
+  status->Fail(StatusCode::kCorrupt, "a compressed block is damaged (%s)",
+               stream.msg != nullptr ? stream.msg : "zlib refused it");
+  return false;
 }
 
 // The block's stream into output's rawSize bytes. A failed call leaves the stream mid-block;
 // the next use resets it before starting.
-bool run_inflate(z_stream& stream, FileHandle file, ByteBuffer& output) {
+bool run_inflate(z_stream& stream, FileHandle file, ByteBuffer& output, Status* status) {
   uint8_t piece[kInflateReadSize];
   // zlib refuses a null output pointer even with no room, and an empty buffer has no block.
   uint8_t none = 0;
@@ -81,35 +94,66 @@ bool run_inflate(z_stream& stream, FileHandle file, ByteBuffer& output) {
   stream.avail_out = output.length();
   for (;;) {
     const uint32_t got = file_read(file, piece, kInflateReadSize);
-    if (got == 0) return false;
+    if (got == 0) {
+      if (sys_last_error() != 0) {
+        status->FailIo("cannot read a compressed block", "");
+      } else {
+        status->Fail(StatusCode::kCorrupt,
+                     "a compressed block is cut short by the end of the file");
+      }
+      return false;
+    }
     stream.next_in = piece;
     stream.avail_in = got;
     const int result = inflate(&stream, Z_NO_FLUSH);
-    if (result < 0 || result == Z_NEED_DICT) return false;
+    if (result < 0 || result == Z_NEED_DICT) return corrupt_block(status, stream);
     if (result == Z_STREAM_END) {
       // A stream that stops short would leave undefined bytes in the entry.
-      return stream.avail_out == 0;
+      if (stream.avail_out == 0) return true;
+      status->Fail(StatusCode::kCorrupt,
+                   "a compressed block inflates to fewer bytes than its size prefix says (%u)",
+                   output.length());
+      return false;
     }
     // inflate stops before its input is used up only when the output is full; whatever is left
     // would inflate beyond the raw size (and must not be dropped by the next read).
-    if (stream.avail_in != 0) return false;
+    if (stream.avail_in != 0) {
+      status->Fail(StatusCode::kCorrupt,
+                   "a compressed block inflates to more bytes than its size prefix says (%u)",
+                   output.length());
+      return false;
+    }
   }
 }
 
 }  // namespace
 
-bool inflate_entry(FileHandle file, ByteBuffer& output) {
+bool inflate_entry(FileHandle file, ByteBuffer& output, Status* status) {
+  Status ignored;
+  if (status == nullptr) status = &ignored;
   InflateStream& holder = inflate_stream();
-  if (!holder.ready()) return false;
   z_stream& stream = holder.get();
   // Resetting first as well means that a block after a failed one starts clean.
-  if (inflateReset(&stream) != Z_OK) return false;
+  if (!holder.ready() || inflateReset(&stream) != Z_OK) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    return false;
+  }
 
   uint32_t rawSize = 0;
-  if (!file_read_u32(file, &rawSize)) return false;
-  if (!raw_size_fits_file(file, rawSize)) return false;
-  if (!output.resize(rawSize)) return false;
-  if (!run_inflate(stream, file, output)) return false;
+  if (!file_read_u32(file, &rawSize)) {
+    if (sys_last_error() != 0) {
+      status->FailIo("cannot read a compressed block", "");
+    } else {
+      status->Fail(StatusCode::kCorrupt, "a compressed block's size prefix is cut short");
+    }
+    return false;
+  }
+  if (!raw_size_fits_file(file, rawSize, status)) return false;
+  if (!output.resize(rawSize)) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    return false;
+  }
+  if (!run_inflate(stream, file, output, status)) return false;
   return inflateReset(&stream) == Z_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "base/platform.h"
+#include "base/status.h"
 
 class ByteBuffer;
 
@@ -22,9 +23,10 @@ constexpr uint32_t kInflateReadSize = 8192;
 // left in the file can inflate to ((file size - position after the prefix) * 1032), checked
 // before output grows; when output cannot grow; when the stream is corrupt, cut short by the end
 // of the file, or has a wrong Adler-32; when it would inflate to more than the raw size; and when
-// it ends before producing the raw size. The file position afterwards is not defined (reading
-// may pass the block's end). On failure output's content is of no use.
-bool inflate_entry(FileHandle file, ByteBuffer& output);
+// it ends before producing the raw size; the reason goes to *status when one is given. The file
+// position afterwards is not defined (reading may pass the block's end). On failure output's
+// content is of no use.
+bool inflate_entry(FileHandle file, ByteBuffer& output, Status* status = nullptr);
 
 // Compresses input into output as one complete zlib stream at level 0 (stored deflate blocks;
 // the stream begins 0x78 0x01), sized by deflateBound. The raw-size prefix is not written. Fails

@@ -1,22 +1,48 @@
 #include "package/package_format.h"
 
+#include "base/coding.h"
 #include "base/file.h"
 
+bool decode_package_header(const uint8_t* bytes, PackageHeader* header, Status* status) {
+  header->magic = decode_u32(bytes + kHeaderMagicOffset);
+  if (header->magic != kPackageMagic) {
+    status->Fail(StatusCode::kCorrupt, "no package here: the bytes do not begin with \"OBPK\"");
+    return false;
+  }
+  header->attrByte = bytes[kHeaderAttrByteOffset];
+  header->attrWord = decode_u32(bytes + kHeaderAttrWordOffset);
+  header->indexOffset = decode_u32(bytes + kHeaderIndexOffsetOffset);
+  header->indexSize = decode_u32(bytes + kHeaderIndexSizeOffset);
+  header->entryTableOffset = decode_u32(bytes + kHeaderEntryTableOffsetOffset);
+  header->entryTableSize = decode_u32(bytes + kHeaderEntryTableSizeOffset);
+  header->dataOffset = decode_u32(bytes + kHeaderDataOffsetOffset);
+  header->splitCompress = bytes[kHeaderSplitCompressOffset];
+  return true;
+}
+
+void encode_package_header(const PackageHeader& header, uint8_t* bytes) {
+  encode_u32(bytes + kHeaderMagicOffset, header.magic);
+  bytes[kHeaderAttrByteOffset] = header.attrByte;
+  encode_u32(bytes + kHeaderAttrWordOffset, header.attrWord);
+  encode_u32(bytes + kHeaderIndexOffsetOffset, header.indexOffset);
+  encode_u32(bytes + kHeaderIndexSizeOffset, header.indexSize);
+  encode_u32(bytes + kHeaderEntryTableOffsetOffset, header.entryTableOffset);
+  encode_u32(bytes + kHeaderEntryTableSizeOffset, header.entryTableSize);
+  encode_u32(bytes + kHeaderDataOffsetOffset, header.dataOffset);
+  bytes[kHeaderSplitCompressOffset] = header.splitCompress;
+}
+
 bool read_package_header(FileHandle file, PackageHeader* header) {
-  if (!file_read_u32(file, &header->magic) || header->magic != kPackageMagic) return false;
-  return file_read_u8(file, &header->attrByte) && file_read_u32(file, &header->attrWord) &&
-         file_read_u32(file, &header->indexOffset) && file_read_u32(file, &header->indexSize) &&
-         file_read_u32(file, &header->entryTableOffset) &&
-         file_read_u32(file, &header->entryTableSize) && file_read_u32(file, &header->dataOffset) &&
-         file_read_u8(file, &header->splitCompress);
+  uint8_t bytes[kPackageHeaderSize];
+  if (file_read(file, bytes, kPackageHeaderSize) != kPackageHeaderSize) return false;
+  Status ignored;
+  return decode_package_header(bytes, header, &ignored);
 }
 
 bool write_package_header(FileHandle file, const PackageHeader& header) {
-  return file_write_u32(file, header.magic) && file_write_u8(file, header.attrByte) &&
-         file_write_u32(file, header.attrWord) && file_write_u32(file, header.indexOffset) &&
-         file_write_u32(file, header.indexSize) && file_write_u32(file, header.entryTableOffset) &&
-         file_write_u32(file, header.entryTableSize) && file_write_u32(file, header.dataOffset) &&
-         file_write_u8(file, header.splitCompress);
+  uint8_t bytes[kPackageHeaderSize];
+  encode_package_header(header, bytes);
+  return file_write(file, bytes, kPackageHeaderSize) == kPackageHeaderSize;
 }
 
 namespace {
@@ -62,67 +88,109 @@ bool read_package_table(FileHandle file, uint64_t base, uint32_t offset, uint32_
 bool read_block_id(const ByteBuffer& idBlock, uint32_t offset, uint32_t index, uint64_t* id) {
   const uint32_t length = idBlock.length();
   if (offset > length || index >= (length - offset) / 8) return false;
-  ByteReader reader(idBlock, offset + index * 8);
-  return reader.read_u64(id);
+  *id = decode_u64(idBlock.data() + offset + index * 8);
+  return true;
 }
 
 namespace {
 
-bool parse_group(ByteReader& reader, const ByteBuffer& idBlock, uint32_t extIdsOffset,
-                 PackageGroup& group) {
-  uint32_t ignored = 0;
+constexpr const char* kIndexTableCut = "the index table ends inside a record";
+
+struct GroupHeader {
+  uint32_t entryCount = 0;
   uint32_t nameIdsOffset = 0;
-  if (!reader.read_u32(&ignored) || !reader.read_u32(&group.entryCount) ||
-      !reader.read_u32(&nameIdsOffset) || !reader.read_u32(&ignored)) {
-    return false;
-  }
-  // Every entry has a type byte in the table, so a count beyond the remaining bytes is damage;
-  // refusing it here keeps the allocation proportional to the table.
-  if (group.entryCount > reader.remaining()) return false;
-  if (!group.entries.allocate(group.entryCount)) return false;
-  for (uint32_t j = 0; j < group.entryCount; ++j) {
-    PackageEntry& entry = group.entries[j];
-    uint8_t typeByte = 0;
-    if (!reader.read_u8(&typeByte)) return false;
-    entry.extIndex = typeByte & kExtIndexMask;
-    if (!read_block_id(idBlock, nameIdsOffset, j, &entry.nameId) ||
-        !read_block_id(idBlock, extIdsOffset, entry.extIndex, &entry.extId)) {
+};
+
+bool read_group_header(ByteReader& reader, GroupHeader* group) {
+  uint32_t ignored = 0;
+  return reader.read_u32(&ignored) && reader.read_u32(&group->entryCount) &&
+         reader.read_u32(&group->nameIdsOffset) && reader.read_u32(&ignored);
+}
+
+// Counts the entries of every group without looking at them, so that they can be allocated as one
+// array. Every entry has a type byte in the table, so a count beyond the remaining bytes is
+// damage; refusing it here keeps the allocation proportional to the table.
+bool count_entries(ByteReader reader, uint32_t groupCount, uint32_t* total, Status* status) {
+  uint32_t sum = 0;
+  for (uint32_t g = 0; g < groupCount; ++g) {
+    GroupHeader group;
+    if (!read_group_header(reader, &group)) {
+      status->Fail(StatusCode::kCorrupt, kIndexTableCut);
       return false;
     }
+    if (!reader.skip(group.entryCount)) {
+      status->Fail(StatusCode::kCorrupt,
+                   "group %u declares %u entries, more than the index table holds", g,
+                   group.entryCount);
+      return false;
+    }
+    // Cannot wrap: each entry consumed one byte of a table whose size is a u32.
+    sum += group.entryCount;
   }
+  *total = sum;
   return true;
 }
 
 }  // namespace
 
 bool parse_index_table(const ByteBuffer& table, ByteBuffer& idBlock,
-                       TCountedArray<PackageGroup>& groups, uint32_t* entryCount) {
+                       TCountedArray<PackageEntry>& entries, Status* status) {
   ByteReader reader(table);
   uint32_t groupCount = 0;
   uint32_t ignored = 0;
   uint32_t idBlockSize = 0;
   if (!reader.read_u32(&groupCount) || !reader.read_u32(&ignored) ||
       !reader.read_u32(&idBlockSize) || !reader.read_u32(&ignored)) {
+    status->Fail(StatusCode::kCorrupt, kIndexTableCut);
     return false;
   }
-  if (idBlockSize > reader.remaining() || !idBlock.resize(idBlockSize) ||
-      !reader.read_bytes(idBlock.data(), idBlockSize)) {
+  if (idBlockSize > reader.remaining()) {
+    status->Fail(StatusCode::kCorrupt, "the id block runs past the end of the index table");
+    return false;
+  }
+  if (!idBlock.resize(idBlockSize) || !reader.read_bytes(idBlock.data(), idBlockSize)) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
     return false;
   }
   uint32_t extIdsOffset = 0;
   if (!reader.read_u32(&ignored) || !reader.read_u32(&extIdsOffset) || !reader.read_u32(&ignored) ||
       !reader.read_u32(&ignored)) {
+    status->Fail(StatusCode::kCorrupt, kIndexTableCut);
     return false;
   }
-  if (groupCount > reader.remaining() / kGroupHeaderSize) return false;
-  if (!groups.allocate(groupCount)) return false;
-  uint32_t total = 0;
-  for (uint32_t g = 0; g < groupCount; ++g) {
-    if (!parse_group(reader, idBlock, extIdsOffset, groups[g])) return false;
-    // Cannot wrap: each entry consumed one byte of a table whose size is a u32.
-    total += groups[g].entryCount;
+  if (groupCount > reader.remaining() / kGroupHeaderSize) {
+    status->Fail(StatusCode::kCorrupt, "%u groups declared, more than the index table holds",
+                 groupCount);
+    return false;
   }
-  *entryCount = total;
+
+  uint32_t total = 0;
+  if (!count_entries(reader, groupCount, &total, status)) return false;
+  if (!entries.allocate(total)) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    return false;
+  }
+  uint32_t k = 0;
+  for (uint32_t g = 0; g < groupCount; ++g) {
+    GroupHeader group;
+    read_group_header(reader, &group);  // counted above: cannot fail
+    for (uint32_t j = 0; j < group.entryCount; ++j, ++k) {
+      PackageEntry& entry = entries[k];
+      uint8_t typeByte = 0;
+      reader.read_u8(&typeByte);
+      entry.extIndex = typeByte & kExtIndexMask;
+      if (!read_block_id(idBlock, group.nameIdsOffset, j, &entry.nameId)) {
+        status->Fail(StatusCode::kCorrupt, "the name id of entry %u lies outside the id block", k);
+        return false;
+      }
+      if (!read_block_id(idBlock, extIdsOffset, entry.extIndex, &entry.extId)) {
+        status->Fail(StatusCode::kCorrupt,
+                     "the extension id of entry %u (index %u) lies outside the id block", k,
+                     entry.extIndex);
+        return false;
+      }
+    }
+  }
   return true;
 }
 
@@ -146,20 +214,24 @@ bool read_entry_info(ByteReader& reader, EntryInfo* info) {
   return true;
 }
 
-bool read_entry_locations(const ByteBuffer& entryTable, TCountedArray<PackageGroup>& groups) {
+bool parse_entry_table(const ByteBuffer& entryTable, bool split,
+                       TCountedArray<PackageEntry>& entries, Status* status) {
   ByteReader reader(entryTable);
-  for (uint32_t g = 0; g < groups.count(); ++g) {
-    PackageGroup& group = groups[g];
-    for (uint32_t j = 0; j < group.entryCount; ++j) {
-      EntryInfo info;
-      if (!read_entry_info(reader, &info)) return false;
-      group.entries[j].rawSize = info.rawSize;
+  for (uint32_t k = 0; k < entries.count(); ++k) {
+    EntryInfo info;
+    if (!read_entry_info(reader, &info)) {
+      status->Fail(StatusCode::kCorrupt, "the entry table ends inside the record of entry %u", k);
+      return false;
     }
+    entries[k].rawSize = info.rawSize;
+    entries[k].metaSize = info.metaSize;
+    entries[k].meta = info.meta;
   }
-  for (uint32_t g = 0; g < groups.count(); ++g) {
-    PackageGroup& group = groups[g];
-    for (uint32_t j = 0; j < group.entryCount; ++j) {
-      if (!reader.read_u32(&group.entries[j].blockOffset)) return false;
+  if (!split) return true;
+  for (uint32_t k = 0; k < entries.count(); ++k) {
+    if (!reader.read_u32(&entries[k].blockOffset)) {
+      status->Fail(StatusCode::kCorrupt, "the entry table ends before the location of entry %u", k);
+      return false;
     }
   }
   return true;

@@ -3,12 +3,13 @@
 
 // The layout of a package: the 30-byte header, the IndexTable with its IdBlock and groups, and
 // the EntryTable. Every offset in a package counts from its first byte (the magic). The layout
-// is described in doc/package_format.md.
+// is described in doc/package_format.md; PackageReader (package/package_reader.h) reads it.
 
 #include <cstdint>
 
 #include "base/byte_buffer.h"
 #include "base/platform.h"
+#include "base/status.h"
 
 struct PackFileEntry;
 
@@ -46,11 +47,17 @@ struct PackageHeader {
   uint8_t splitCompress = 0;  // nonzero: one block per entry; 0: one block for all entries
 };
 
-// Reads the header field by field from the file's current position. False on a short read or
-// when the magic is not "OBPK"; *header is then partly filled.
+// Decodes the 30 header bytes at bytes. False, with the reason in *status, when the magic is not
+// "OBPK"; *header is then of no use.
+bool decode_package_header(const uint8_t* bytes, PackageHeader* header, Status* status);
+// The 30 header bytes, field by field.
+void encode_package_header(const PackageHeader& header, uint8_t* bytes);
+
+// Reads the header at the file's current position. False on a short read or when the magic is not
+// "OBPK"; *header is then of no use.
 bool read_package_header(FileHandle file, PackageHeader* header);
 
-// Writes the 30 header bytes field by field at the file's current position. False on a short
+// Writes the 30 header bytes at the file's current position in one request. False on a short
 // write.
 bool write_package_header(FileHandle file, const PackageHeader& header);
 
@@ -72,34 +79,32 @@ bool align_package_position(uint64_t position, uint64_t* aligned);
 bool read_package_table(FileHandle file, uint64_t base, uint32_t offset, uint32_t size,
                         uint64_t fileSize, ByteBuffer& table);
 
-// One entry of a package, as the update works on it.
+// One entry of a package, in table order: its ids from the IndexTable, its EntryInfo and (split
+// package) EntryLocation from the EntryTable, and what the update makes of it.
 struct PackageEntry {
+  uint64_t nameId = 0;
+  uint64_t extId = 0;
+  uint32_t extIndex = 0;  // typeByte & 0x1F
+  uint32_t rawSize = 0;   // uncompressed size; for a replaced entry, the replacing file's size
+  uint32_t metaSize = 0;
+  const uint8_t* meta = nullptr;  // the old metadata, a view into the EntryTable's buffer
   // Split package: first the old EntryLocation, then the offset of the new block from the start
   // of the new data area.
   uint32_t blockOffset = 0;
-  uint32_t rawSize = 0;   // uncompressed size; for a replaced entry, the replacing file's size
-  uint32_t extIndex = 0;  // typeByte & 0x1F
-  uint64_t extId = 0;
-  uint64_t nameId = 0;
   const PackFileEntry* match = nullptr;  // the configured file that replaces the entry
-};
-
-struct PackageGroup {
-  uint32_t entryCount = 0;
-  TCountedArray<PackageEntry> entries;  // entryCount of them
 };
 
 // The u64 at byte offset + 8 * index of the IdBlock. False when those 8 bytes do not lie wholly
 // inside the block.
 bool read_block_id(const ByteBuffer& idBlock, uint32_t offset, uint32_t index, uint64_t* id);
 
-// Parses an IndexTable: copies its IdBlock into idBlock, allocates one PackageGroup per group
-// and, per entry, its extIndex, nameId and extId (match stays null). *entryCount receives the
-// number of entries N. Fails when a read runs past the end of the table, an id look-up leaves the
-// IdBlock, a count cannot be backed by the table's remaining bytes, or an allocation fails; the
-// outputs are then of no use. Bytes after the last group are not read.
+// Parses an IndexTable: copies its IdBlock into idBlock and makes one PackageEntry per entry, in
+// table order, with its extIndex, nameId and extId. Fails, with the reason in *status, when a
+// read runs past the end of the table, an id look-up leaves the IdBlock, a count cannot be backed
+// by the table's remaining bytes, or an allocation fails; the outputs are then of no use. Bytes
+// after the last group are not read.
 bool parse_index_table(const ByteBuffer& table, ByteBuffer& idBlock,
-                       TCountedArray<PackageGroup>& groups, uint32_t* entryCount);
+                       TCountedArray<PackageEntry>& entries, Status* status);
 
 // One EntryInfo record of an EntryTable; meta points into the table's buffer.
 struct EntryInfo {
@@ -112,9 +117,11 @@ struct EntryInfo {
 // position unchanged, when the record runs past the end of the table.
 bool read_entry_info(ByteReader& reader, EntryInfo* info);
 
-// Walks an EntryTable from its start: takes every entry's rawSize from its EntryInfo, then reads
-// the N EntryLocations that follow into the entries' blockOffset, in table order. False when the
-// table ends early.
-bool read_entry_locations(const ByteBuffer& entryTable, TCountedArray<PackageGroup>& groups);
+// Walks an EntryTable from its start: every entry's rawSize and metadata view from its EntryInfo,
+// then, for a split package, the N EntryLocations that follow into the entries' blockOffset, in
+// table order. A full package's locations are not read. False, with the reason in *status, when
+// the table ends early.
+bool parse_entry_table(const ByteBuffer& entryTable, bool split,
+                       TCountedArray<PackageEntry>& entries, Status* status);
 
 #endif  // VINTREL_PACKAGE_PACKAGE_FORMAT_H_

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -227,24 +228,21 @@ TEST(ParseIndexTable, ReadsGroupsAndIds) {
   ByteBuffer table;
   ByteBuffer idBlock;
   Fill(table, SampleIndexTable(Bytes{1, 2, 3}));
-  TCountedArray<PackageGroup> groups;
-  uint32_t entryCount = 0;
-  ASSERT_TRUE(parse_index_table(table, idBlock, groups, &entryCount));
-  EXPECT_EQ(entryCount, 3u);
+  TCountedArray<PackageEntry> entries;
+  Status status;
+  ASSERT_TRUE(parse_index_table(table, idBlock, entries, &status));
   EXPECT_EQ(idBlock.length(), 35u * 8);
-  ASSERT_EQ(groups.count(), 3u);
-  ASSERT_EQ(groups[0].entryCount, 2u);
-  EXPECT_EQ(groups[1].entryCount, 0u);
-  ASSERT_EQ(groups[2].entryCount, 1u);
+  // Groups of 2, 0 and 1 entries, in table order.
+  ASSERT_EQ(entries.count(), 3u);
   struct Expected {
     const PackageEntry& entry;
     uint32_t extIndex;
     uint64_t nameId;
     uint64_t extId;
   } expected[] = {
-      {groups[0].entries[0], 0, 0xAAA0, 0xE00},
-      {groups[0].entries[1], 1, 0xAAA1, 0xE01},   // 0xE1: the high 3 bits are ignored
-      {groups[2].entries[0], 31, 0xAAA2, 0xE1F},  // 0xFF: the 32nd extension id
+      {entries[0], 0, 0xAAA0, 0xE00},
+      {entries[1], 1, 0xAAA1, 0xE01},   // 0xE1: the high 3 bits are ignored
+      {entries[2], 31, 0xAAA2, 0xE1F},  // third group, 0xFF: the 32nd extension id
   };
   for (const Expected& e : expected) {
     EXPECT_EQ(e.entry.extIndex, e.extIndex);
@@ -258,11 +256,10 @@ TEST(ParseIndexTable, NoGroups) {
   ByteBuffer table;
   ByteBuffer idBlock;
   Fill(table, IndexTable({}, 0, {}));
-  TCountedArray<PackageGroup> groups;
-  uint32_t entryCount = 7;
-  ASSERT_TRUE(parse_index_table(table, idBlock, groups, &entryCount));
-  EXPECT_EQ(entryCount, 0u);
-  EXPECT_EQ(groups.count(), 0u);
+  TCountedArray<PackageEntry> entries;
+  Status status;
+  ASSERT_TRUE(parse_index_table(table, idBlock, entries, &status));
+  EXPECT_EQ(entries.count(), 0u);
 }
 
 TEST(ParseIndexTable, TruncationAtEveryLengthFails) {
@@ -271,9 +268,10 @@ TEST(ParseIndexTable, TruncationAtEveryLengthFails) {
     ByteBuffer table;
     ByteBuffer idBlock;
     Fill(table, Bytes(bytes.begin(), bytes.begin() + cut));
-    TCountedArray<PackageGroup> groups;
-    uint32_t entryCount = 0;
-    EXPECT_FALSE(parse_index_table(table, idBlock, groups, &entryCount)) << cut;
+    TCountedArray<PackageEntry> entries;
+    Status status;
+    EXPECT_FALSE(parse_index_table(table, idBlock, entries, &status)) << cut;
+    EXPECT_EQ(status.code(), StatusCode::kCorrupt) << cut;
   }
 }
 
@@ -297,9 +295,12 @@ TEST(ParseIndexTable, IdLookupsStayInsideTheIdBlock) {
     ByteBuffer table;
     ByteBuffer idBlock;
     Fill(table, IndexTable(SampleIds(), c.extIdsOffset, {c.group}));
-    TCountedArray<PackageGroup> groups;
-    uint32_t entryCount = 0;
-    EXPECT_EQ(parse_index_table(table, idBlock, groups, &entryCount), c.ok) << c.what;
+    TCountedArray<PackageEntry> entries;
+    Status status;
+    EXPECT_EQ(parse_index_table(table, idBlock, entries, &status), c.ok) << c.what;
+    if (!c.ok) {
+      EXPECT_NE(std::strstr(status.what(), "outside the id block"), nullptr) << c.what;
+    }
   }
 }
 
@@ -314,9 +315,10 @@ TEST(ParseIndexTable, CountsBeyondTheTableFailWithoutAllocating) {
     ByteBuffer table;
     ByteBuffer idBlock;
     Fill(table, bytes);
-    TCountedArray<PackageGroup> groups;
-    uint32_t entryCount = 0;
-    EXPECT_FALSE(parse_index_table(table, idBlock, groups, &entryCount));
+    TCountedArray<PackageEntry> entries;
+    Status status;
+    EXPECT_FALSE(parse_index_table(table, idBlock, entries, &status));
+    EXPECT_EQ(status.code(), StatusCode::kCorrupt) << status.what();
     EXPECT_LE(idBlock.capacity(), ByteBuffer::kGranule);
   }
 }
@@ -337,9 +339,9 @@ TEST(EntryTable, ReadsInfosThenLocations) {
   ByteBuffer indexTable;
   ByteBuffer idBlock;
   Fill(indexTable, SampleIndexTable());
-  TCountedArray<PackageGroup> groups;
-  uint32_t entryCount = 0;
-  ASSERT_TRUE(parse_index_table(indexTable, idBlock, groups, &entryCount));
+  TCountedArray<PackageEntry> entries;
+  Status status;
+  ASSERT_TRUE(parse_index_table(indexTable, idBlock, entries, &status));
 
   const Bytes bytes = EntryTable({{10, {1, 2, 3}}, {20, {}}, {30, {9}}}, {2048, 3000, 4000});
   ByteBuffer table;
@@ -353,18 +355,24 @@ TEST(EntryTable, ReadsInfosThenLocations) {
   ASSERT_TRUE(read_entry_info(reader, &info));
   EXPECT_EQ(info.metaSize, 0u);
 
-  ASSERT_TRUE(read_entry_locations(table, groups));
-  EXPECT_EQ(groups[0].entries[0].rawSize, 10u);
-  EXPECT_EQ(groups[0].entries[1].rawSize, 20u);
-  EXPECT_EQ(groups[2].entries[0].rawSize, 30u);
-  EXPECT_EQ(groups[0].entries[0].blockOffset, 2048u);
-  EXPECT_EQ(groups[0].entries[1].blockOffset, 3000u);
-  EXPECT_EQ(groups[2].entries[0].blockOffset, 4000u);
+  ASSERT_TRUE(parse_entry_table(table, true, entries, &status));
+  EXPECT_EQ(entries[0].rawSize, 10u);
+  EXPECT_EQ(entries[1].rawSize, 20u);
+  EXPECT_EQ(entries[2].rawSize, 30u);
+  EXPECT_EQ(entries[0].blockOffset, 2048u);
+  EXPECT_EQ(entries[1].blockOffset, 3000u);
+  EXPECT_EQ(entries[2].blockOffset, 4000u);
+  ASSERT_EQ(entries[2].metaSize, 1u);
+  EXPECT_EQ(entries[2].meta[0], 9);
 
   for (size_t cut = 0; cut < bytes.size(); ++cut) {
     Fill(table, Bytes(bytes.begin(), bytes.begin() + cut));
-    EXPECT_FALSE(read_entry_locations(table, groups)) << cut;
+    EXPECT_FALSE(parse_entry_table(table, true, entries, &status)) << cut;
+    EXPECT_NE(std::strstr(status.what(), "the entry table ends"), nullptr) << cut;
   }
+  // A full package has no locations to read.
+  Fill(table, EntryTable({{10, {1, 2, 3}}, {20, {}}, {30, {9}}}, {}));
+  EXPECT_TRUE(parse_entry_table(table, false, entries, &status));
 }
 
 TEST(EntryTable, ShortRecordLeavesThePosition) {

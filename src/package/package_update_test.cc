@@ -477,8 +477,8 @@ TEST_F(UpdatePackageTest, TablesLargerThanTheArchiveFail) {
     plan.*c.field = c.value;
     const Outcome outcome = Update(Place(plan));
     EXPECT_FALSE(outcome.ok) << c.what;
-    for (const ByteBuffer& buffer : context_.packageWork) {
-      EXPECT_LE(buffer.capacity(), 1u << 20) << c.what;
+    for (const ByteBuffer* buffer : context_.packageWork.All()) {
+      EXPECT_LE(buffer->capacity(), 1u << 20) << c.what;
     }
   }
 }
@@ -563,7 +563,7 @@ TEST_F(UpdatePackageTest, EveryAllocationFailureFails) {
     uint32_t n = 1;
     for (; n < 500; ++n) {
       // Empty buffers, so that every growth happens again in this run.
-      for (ByteBuffer& buffer : context_.packageWork) buffer.release();
+      for (ByteBuffer* buffer : context_.packageWork.All()) buffer->release();
       ASSERT_EQ(file_seek(target_.get(), 0), 0u);
       ASSERT_TRUE(file_set_end(target_.get()));
       ScopedFile source(open_file(placed.archive.c_str(), "r"));

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/byte_buffer.h"
+#include "base/coding.h"
 #include "driver/name_hash.h"
 
 namespace {
@@ -43,13 +44,43 @@ bool is_signed_bump_map(const DdsPixelFormat& f) {
          f.rMask == 0xFFFF && f.gMask == 0xFFFF0000 && f.bMask == 0 && f.aMask == 0;
 }
 
-void put_u16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
+constexpr uint32_t kDx10FourCC = fourcc('D', 'X', '1', '0');
+// A file whose FourCC is "DX10" names its format in a second header, as a DXGI format number.
+constexpr uint32_t kDx10FormatOffset = 128;
+
+bool printable(uint32_t code) {
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t c = static_cast<uint8_t>(code >> (8 * i));
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
 }
 
-void put_u32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+MetaConversion unconvertible(Status* status, const char* what) {
+  if (status != nullptr) status->Fail(StatusCode::kUnsupported, "%s", what);
+  return kMetaFailed;
+}
+
+// Says which pixel format a texture has that the game cannot take.
+MetaConversion unsupported_format(Status* status, const ByteBuffer& content,
+                                  const DdsPixelFormat& f) {
+  if (status == nullptr) return kMetaFailed;
+  if (f.fourCC == kDx10FourCC && content.length() >= kDx10FormatOffset + 4) {
+    status->Fail(StatusCode::kUnsupported, "unsupported texture format (DXGI format %u)",
+                 decode_u32(content.data() + kDx10FormatOffset));
+  } else if (f.fourCC != 0 && printable(f.fourCC)) {
+    const char name[5] = {static_cast<char>(f.fourCC), static_cast<char>(f.fourCC >> 8),
+                          static_cast<char>(f.fourCC >> 16), static_cast<char>(f.fourCC >> 24),
+                          '\0'};
+    status->Fail(StatusCode::kUnsupported, "unsupported texture format (FourCC \"%s\")", name);
+  } else if (f.fourCC != 0) {
+    status->Fail(StatusCode::kUnsupported, "unsupported texture format (FourCC %u)", f.fourCC);
+  } else {
+    status->Fail(StatusCode::kUnsupported,
+                 "unsupported texture format (pixel format flags 0x%X, %u bits per pixel)", f.flags,
+                 f.rgbBitCount);
+  }
+  return kMetaFailed;
 }
 
 }  // namespace
@@ -97,20 +128,25 @@ uint8_t texture_format_of(DdsFormatClass formatClass) {
   }
 }
 
-MetaConversion convert_meta(const ByteBuffer& content, ByteBuffer& meta, uint64_t extId) {
+MetaConversion convert_meta(const ByteBuffer& content, ByteBuffer& meta, uint64_t extId,
+                            Status* status) {
   static const uint64_t ddsId = name_hash("dds");
   static const uint64_t locId = name_hash("loc");
-  if (extId == ddsId) return convert_dds_header(content, meta);
-  if (extId == locId) return convert_loc_header(content, meta);
+  if (extId == ddsId) return convert_dds_header(content, meta, status);
+  if (extId == locId) return convert_loc_header(content, meta, status);
   return kMetaNone;
 }
 
-MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta) {
-  if (!meta.resize(kVolumeMetaSize)) return kMetaFailed;
+MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta, Status* status) {
+  if (!meta.resize(kVolumeMetaSize)) return unconvertible(status, "out of memory");
   ByteReader reader(content);
   uint32_t magic = 0;
-  if (!reader.read_u32(&magic) || magic != kDdsMagic) return kMetaFailed;
-  if (content.length() < kDdsFileMinimum) return kMetaFailed;
+  if (!reader.read_u32(&magic) || magic != kDdsMagic) {
+    return unconvertible(status, "not a DDS texture: the file does not begin with \"DDS \"");
+  }
+  if (content.length() < kDdsFileMinimum) {
+    return unconvertible(status, "the DDS file is shorter than its 128-byte header");
+  }
 
   uint32_t headerSize = 0;
   uint32_t height = 0;
@@ -121,7 +157,9 @@ MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta) {
   DdsPixelFormat format;
   // Every field lies inside the 128 bytes checked above, so none of these reads can fail.
   reader.read_u32(&headerSize);
-  if (headerSize != kDdsHeaderSize) return kMetaFailed;
+  if (headerSize != kDdsHeaderSize) {
+    return unconvertible(status, "the DDS header does not give its size as 124 bytes");
+  }
   reader.set_position(kDdsHeightOffset);
   reader.read_u32(&height);
   reader.read_u32(&width);
@@ -136,11 +174,11 @@ MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta) {
   reader.read_u32(&caps2);
 
   const uint8_t textureFormat = texture_format_of(classify_dds_format(format));
-  if (textureFormat == 0) return kMetaFailed;
+  if (textureFormat == 0) return unsupported_format(status, content, format);
   uint8_t* out = meta.data();
   out[0] = textureFormat;
-  put_u16(out + 3, width);
-  put_u16(out + 5, height);
+  encode_u16(out + 3, static_cast<uint16_t>(width));
+  encode_u16(out + 5, static_cast<uint16_t>(height));
 
   switch (caps2 & (kCaps2CubeMap | kCaps2Volume)) {
     case 0:
@@ -157,29 +195,41 @@ MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta) {
         meta.resize(kTextureMetaSize);
       } else {
         out[2] = kKindVolume;
-        put_u16(out + 7, depth);
+        encode_u16(out + 7, static_cast<uint16_t>(depth));
       }
       break;
-    default:  // a cube map and a volume at once
-      return kMetaFailed;
+    default:
+      return unconvertible(status, "a texture cannot be a cube map and a volume at once");
   }
   out[1] = mipCount > 1 ? static_cast<uint8_t>(mipCount) : 1;
   return kMetaConverted;
 }
 
-MetaConversion convert_loc_header(const ByteBuffer& content, ByteBuffer& meta) {
+MetaConversion convert_loc_header(const ByteBuffer& content, ByteBuffer& meta, Status* status) {
   meta.resize(0);
   ByteReader reader(content);
   uint32_t magic = 0;
   uint32_t count = 0;
-  if (!reader.read_u32(&magic) || magic != kLocMagic) return kMetaFailed;
-  if (!reader.read_u32(&count)) return kMetaFailed;
+  if (!reader.read_u32(&magic) || magic != kLocMagic) {
+    return unconvertible(status,
+                         "not a localisation file: the file does not begin with \"LOC\" and 2");
+  }
+  if (!reader.read_u32(&count)) {
+    return unconvertible(status, "the localisation file ends before its id count");
+  }
   // The whole list must be in the file before anything is allocated for it; by division, so
   // that no count can wrap the size.
-  if (count > reader.remaining() / 8) return kMetaFailed;
+  if (count > reader.remaining() / 8) {
+    if (status != nullptr) {
+      status->Fail(StatusCode::kUnsupported,
+                   "the localisation file declares %u ids but holds only %u", count,
+                   reader.remaining() / 8);
+    }
+    return kMetaFailed;
+  }
   const uint32_t idBytes = count * 8;
-  if (!meta.resize(4 + idBytes)) return kMetaFailed;
-  put_u32(meta.data(), count);
+  if (!meta.resize(4 + idBytes)) return unconvertible(status, "out of memory");
+  encode_u32(meta.data(), count);
   if (idBytes != 0) std::memcpy(meta.data() + 4, content.data() + kLocIdsOffset, idBytes);
   return kMetaConverted;
 }

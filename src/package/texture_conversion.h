@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "base/status.h"
+
 class ByteBuffer;
 
 // Results of the converters.
@@ -58,18 +60,22 @@ DdsFormatClass classify_dds_format(const DdsPixelFormat& format);
 uint8_t texture_format_of(DdsFormatClass formatClass);
 
 // Chooses the converter by extension id: "dds" and "loc" (their name_hash ids, made on first
-// use); kMetaNone, meta untouched, for every other extension.
-MetaConversion convert_meta(const ByteBuffer& content, ByteBuffer& meta, uint64_t extId);
+// use); kMetaNone, meta untouched, for every other extension. The converters below record why a
+// file cannot be converted in *status when one is given.
+MetaConversion convert_meta(const ByteBuffer& content, ByteBuffer& meta, uint64_t extId,
+                            Status* status = nullptr);
 
 // A TextureMeta (format, mipCount, kind, u16 width, u16 height, and u16 depth for a volume
 // deeper than 1: 7 or 9 bytes) from a DDS file. kMetaFailed when the file is shorter than 128
 // bytes, lacks the "DDS " magic or the header size 124, has an unsupported pixel format, or is a
 // cube map and a volume at once.
-MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta);
+MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta,
+                                  Status* status = nullptr);
 
 // A LocMeta (u32 count, then count u64 ids in file order) from a localisation file ("LOC" 0x02,
 // u32 count, count u64 ids). kMetaFailed when the magic is missing or the file is too short for
 // its count; the count is checked before anything is copied.
-MetaConversion convert_loc_header(const ByteBuffer& content, ByteBuffer& meta);
+MetaConversion convert_loc_header(const ByteBuffer& content, ByteBuffer& meta,
+                                  Status* status = nullptr);
 
 #endif  // VINTREL_PACKAGE_TEXTURE_CONVERSION_H_

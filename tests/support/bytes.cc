@@ -93,6 +93,12 @@ uint64_t GetU64(const Bytes& bytes, size_t position) {
   return value;
 }
 
+std::string PatternText(size_t size) {
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return text;
+}
+
 Bytes MakeData(size_t size, uint64_t seed) {
   uint64_t state = seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull;
   auto next = [&state]() {

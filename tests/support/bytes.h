@@ -55,6 +55,8 @@ uint64_t GetU64(const Bytes& bytes, size_t position);
 // Deterministic pseudo-random bytes (xorshift) that zlib compresses, but not to nothing: short
 // runs of a small alphabet mixed with literal noise. Same seed, same bytes.
 Bytes MakeData(size_t size, uint64_t seed);
+// size characters that differ at every position of a block, so that a misplaced piece shows.
+std::string PatternText(size_t size);
 
 // Lower-case hex of the bytes, for test failure messages.
 std::string Hex(const Bytes& bytes);

@@ -1,6 +1,6 @@
-// Helpers shared by the manifest tests: moving bytes in and out of a ByteBuffer.
-#ifndef VINTREL_MANIFEST_MANIFEST_TESTING_H_
-#define VINTREL_MANIFEST_MANIFEST_TESTING_H_
+// Moving bytes in and out of the tool's ByteBuffer, for tests of the code that holds them.
+#ifndef VINTREL_TESTS_SUPPORT_BUFFER_BYTES_H_
+#define VINTREL_TESTS_SUPPORT_BUFFER_BYTES_H_
 
 #include <cstdint>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "base/byte_buffer.h"
 #include "tests/support/bytes.h"
 
-namespace manifest_testing {
+namespace vtest {
 
 // Replaces the buffer's contents with bytes; false when the buffer cannot grow.
 inline bool SetBuffer(ByteBuffer& buffer, const vtest::Bytes& bytes) {
@@ -25,6 +25,6 @@ inline vtest::Bytes BufferBytes(const ByteBuffer& buffer) {
 // Far below any size a hostile count or section size could ask for.
 constexpr uint32_t kModestAllocation = 1u << 20;
 
-}  // namespace manifest_testing
+}  // namespace vtest
 
-#endif  // VINTREL_MANIFEST_MANIFEST_TESTING_H_
+#endif  // VINTREL_TESTS_SUPPORT_BUFFER_BYTES_H_

@@ -1,0 +1,53 @@
+#include "base/pending_file.h"
+
+#include "base/platform.h"
+
+bool PendingFile::Create(const char* tempPath, const char* finalPath, Status* status) {
+  Discard();
+  finalPath_.Assign(finalPath);
+  if (finalPath_.IsEmpty()) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    return false;
+  }
+  file_.reset(open_file(tempPath, "w"));
+  if (!file_.is_open()) {
+    status->FailIo("cannot create", tempPath);
+    return false;
+  }
+  tempPath_.Assign(tempPath);
+  if (tempPath_.IsEmpty()) {
+    // Without its name the file could not be deleted later: give it up now.
+    file_.reset();
+    sys_delete_file(tempPath);
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    return false;
+  }
+  return true;
+}
+
+bool PendingFile::Finish(Status* status) {
+  if (!file_.is_open()) return true;
+  if (!file_flush(file_.get())) {
+    status->FailIo("cannot write", tempPath_.Text());
+    return false;
+  }
+  file_.reset();
+  return true;
+}
+
+bool PendingFile::Commit(Status* status) {
+  if (!Finish(status)) return false;
+  if (!sys_move_file(tempPath_.Text(), finalPath_.Text())) {
+    status->FailIo("cannot replace", finalPath_.Text());
+    return false;
+  }
+  tempPath_.Release();
+  return true;
+}
+
+void PendingFile::Discard() {
+  file_.reset();
+  if (tempPath_.IsEmpty()) return;
+  sys_delete_file(tempPath_.Text());
+  tempPath_.Release();
+}

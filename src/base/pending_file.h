@@ -1,0 +1,42 @@
+#ifndef VINTREL_BASE_PENDING_FILE_H_
+#define VINTREL_BASE_PENDING_FILE_H_
+
+#include "base/file.h"
+#include "base/shared_string.h"
+#include "base/status.h"
+
+// A file that is built under a temporary name and put in place by one rename, so that a reader
+// of the final name sees either the old file or the whole new one. From Create until Commit the
+// object is armed: destroying it, or Discard, closes and deletes the temporary file. It never
+// deletes a file it did not create.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  ~PendingFile() { Discard(); }
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Creates (or truncates) tempPath for writing, without sharing, and remembers finalPath. False,
+  // with the reason in *status and nothing armed, when either name cannot be stored or the file
+  // cannot be created.
+  bool Create(const char* tempPath, const char* finalPath, Status* status);
+  // Puts everything written on the disk and closes the file; it stays armed.
+  bool Finish(Status* status);
+  // Finishes the file if still open, then renames it over the final name and disarms. False, still
+  // armed, when that fails.
+  bool Commit(Status* status);
+  // Closes and deletes the temporary file now, if armed.
+  void Discard();
+
+  bool armed() const { return !tempPath_.IsEmpty(); }
+  FileHandle file() const { return file_.get(); }
+  const char* temp_path() const { return tempPath_.Text(); }
+  const char* final_path() const { return finalPath_.Text(); }
+
+ private:
+  ScopedFile file_;
+  SharedString tempPath_;
+  SharedString finalPath_;
+};
+
+#endif  // VINTREL_BASE_PENDING_FILE_H_

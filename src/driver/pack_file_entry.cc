@@ -1,0 +1,38 @@
+#include "driver/pack_file_entry.h"
+
+#include <new>
+
+#include "base/alloc_hooks.h"
+
+PackFileEntry* PackFileEntryList::NewEntry() {
+  void* block = AllocHooks.allocHook(sizeof(PackFileEntry));
+  if (block == nullptr) return nullptr;
+  return new (block) PackFileEntry();
+}
+
+void PackFileEntryList::Discard(PackFileEntry* entry) {
+  if (entry == nullptr) return;
+  entry->~PackFileEntry();
+  AllocHooks.freeHook(entry);
+}
+
+void PackFileEntryList::Append(PackFileEntry* entry) {
+  entry->next = nullptr;
+  if (tail_ == nullptr) {
+    head_ = entry;
+  } else {
+    tail_->next = entry;
+  }
+  tail_ = entry;
+}
+
+void PackFileEntryList::Clear() {
+  PackFileEntry* entry = head_;
+  while (entry != nullptr) {
+    PackFileEntry* next = entry->next;
+    Discard(entry);
+    entry = next;
+  }
+  head_ = nullptr;
+  tail_ = nullptr;
+}

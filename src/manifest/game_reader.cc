@@ -1,0 +1,131 @@
+#include "manifest/game_reader.h"
+
+#include <cstring>
+
+#include "manifest/manifest_file.h"
+
+namespace {
+
+bool out_of_memory(Status* status) {
+  status->Fail(StatusCode::kOutOfMemory, "out of memory");
+  return false;
+}
+
+}  // namespace
+
+GameReader::GameReader() : directory_(sections_[0]), package_(indexTable_, entryTable_, idBlock_) {}
+
+bool GameReader::Open(const char* dir, const char* manifestName, Status* status) {
+  PathBuffer path;
+  if (dir_.Format("%s\\", dir) <= 0 || path.Format("%s%s", dir_.Data(), manifestName) <= 0) {
+    return out_of_memory(status);
+  }
+  if (!load_manifest(sections_, path.Data(), status)) return false;
+  if (!directory_.ReadHead(status)) {
+    status->SetPath(path.Data());
+    return false;
+  }
+  if (!records_.allocate(directory_.package_count()) ||
+      !archives_.allocate(directory_.archive_count())) {
+    return out_of_memory(status);
+  }
+  for (uint32_t k = 0; k < records_.count(); ++k) {
+    if (!directory_.NextPackage(&records_[k], status)) {
+      status->SetPath(path.Data());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool GameReader::ArchivePath(uint32_t i, CStringBufferA& path) const {
+  CStringBufferA name;
+  const ArchiveRecord& record = archive(i);
+  return copy_directory_name(record.name, record.nameLength, name) &&
+         path.Format("%s%s.upak", dir_.Data(), name.Data()) > 0;
+}
+
+FileHandle GameReader::Archive(uint32_t i, Status* status) {
+  ScopedFile& archive = archives_[i];
+  if (archive.is_open()) return archive.get();
+  PathBuffer path;
+  if (!ArchivePath(i, path)) {
+    out_of_memory(status);
+    return kNoFile;
+  }
+  archive.reset(open_file(path.Data(), "r"));
+  if (!archive.is_open()) status->FailIo("cannot open archive", path.Data());
+  return archive.get();
+}
+
+void GameReader::NamePackage(uint32_t k, Status* status) const {
+  const PackageRecord& r = record(k);
+  CStringBufferA name;
+  PathBuffer path;
+  if (copy_directory_name(r.name, r.nameLength, name) && r.archiveIndex < archive_count() &&
+      ArchivePath(r.archiveIndex, path)) {
+    status->SetPackage(name.Data(), path.Data(), r.offset);
+  }
+}
+
+bool GameReader::ReadPackage(uint32_t k, Status* status) {
+  current_ = UINT32_MAX;
+  dataAreaRead_ = false;
+  const PackageRecord& r = record(k);
+  if (r.archiveIndex == kNoArchive) {
+    status->Fail(StatusCode::kNotFound, "the package lies in no archive");
+    return false;
+  }
+  if (r.archiveIndex >= archive_count()) {
+    status->Fail(StatusCode::kCorrupt, "package record %u names archive %u of a list of %u", k,
+                 r.archiveIndex, archive_count());
+    return false;
+  }
+  const FileHandle archive = Archive(r.archiveIndex, status);
+  if (archive == kNoFile) return false;
+  if (file_seek(archive, r.offset) != r.offset) {
+    status->FailIo("cannot read", "");
+    NamePackage(k, status);
+    return false;
+  }
+  if (!package_.Read(archive, status) ||
+      (package_.has_tables() && !package_.ReadEntryTable(status))) {
+    NamePackage(k, status);
+    return false;
+  }
+  current_ = k;
+  return true;
+}
+
+bool GameReader::ReadEntryData(uint32_t e, ByteBuffer& out, Status* status) {
+  if (current_ == UINT32_MAX || !package_.has_tables() || e >= package_.entry_count()) {
+    status->Fail(StatusCode::kNotFound, "no such entry");
+    return false;
+  }
+  const FileHandle archive = Archive(record(current_).archiveIndex, status);
+  if (archive == kNoFile) return false;
+  if (package_.split()) {
+    if (package_.ReadBlock(archive, package_.entry(e).blockOffset, out, status)) return true;
+    NamePackage(current_, status);
+    return false;
+  }
+  if (!dataAreaRead_) {
+    if (!package_.ReadBlock(archive, package_.header().dataOffset, dataArea_, status)) {
+      NamePackage(current_, status);
+      return false;
+    }
+    dataAreaRead_ = true;
+  }
+  // Entry e begins where the entries before it end, in table order.
+  uint64_t start = 0;
+  for (uint32_t i = 0; i < e; ++i) start += package_.entry(i).rawSize;
+  const uint32_t size = package_.entry(e).rawSize;
+  if (start > dataArea_.length() || size > dataArea_.length() - start) {
+    status->Fail(StatusCode::kCorrupt, "entry %u runs past the end of the inflated data area", e);
+    NamePackage(current_, status);
+    return false;
+  }
+  if (!out.resize(size)) return out_of_memory(status);
+  if (size != 0) std::memcpy(out.data(), dataArea_.data() + start, size);
+  return true;
+}

@@ -1,0 +1,67 @@
+#ifndef VINTREL_MANIFEST_GAME_READER_H_
+#define VINTREL_MANIFEST_GAME_READER_H_
+
+#include <cstdint>
+
+#include "base/byte_buffer.h"
+#include "base/file.h"
+#include "base/status.h"
+#include "base/string_buffer.h"
+#include "driver/run_context.h"
+#include "manifest/package_directory.h"
+#include "package/package_reader.h"
+
+// Reads a game directory without a run: its manifest's archive list and package records, and
+// any package's entries, metadata and data. Archives are opened for reading when first needed
+// and shared with other readers; nothing is ever written.
+class GameReader {
+ public:
+  GameReader();
+  GameReader(const GameReader&) = delete;
+  GameReader& operator=(const GameReader&) = delete;
+
+  // Reads the manifest manifestName ("manifest.bin", "origmanifest.bin") of the game directory
+  // dir (a path as the tool takes it, without a trailing separator) and every package record of
+  // its directory. False, with the reason in *status, when the manifest cannot be read or its
+  // directory is malformed.
+  bool Open(const char* dir, const char* manifestName, Status* status);
+
+  const ManifestSections& sections() const { return sections_; }
+  uint32_t archive_count() const { return directory_.archive_count(); }
+  const ArchiveRecord& archive(uint32_t i) const { return directory_.archive(i); }
+  // The path of archive i: the directory, a backslash, its name and ".upak". False when out of
+  // memory.
+  bool ArchivePath(uint32_t i, CStringBufferA& path) const;
+  uint32_t package_count() const { return records_.count(); }
+  const PackageRecord& record(uint32_t k) const { return records_[k]; }
+
+  // Reads the package of record k: header, tables and entry table (its entries are then
+  // package().entry(e)). False, with the reason in *status (naming the package and its archive),
+  // when the record lies in no archive or the package cannot be read.
+  bool ReadPackage(uint32_t k, Status* status);
+  // The package last read.
+  const PackageReader& package() const { return package_; }
+
+  // Inflates entry e of the package last read into out: its own block in a split package, its
+  // slice of the data area in a full one (the area is inflated once per package).
+  bool ReadEntryData(uint32_t e, ByteBuffer& out, Status* status);
+
+ private:
+  FileHandle Archive(uint32_t i, Status* status);
+  void NamePackage(uint32_t k, Status* status) const;
+
+  PathBuffer dir_;
+  ManifestSections sections_;
+  DirectoryReader directory_;
+  TCountedArray<PackageRecord> records_;
+  TCountedArray<ScopedFile> archives_;
+  ByteBuffer indexTable_;
+  ByteBuffer entryTable_;
+  ByteBuffer idBlock_;
+  PackageReader package_;
+  uint32_t current_ = UINT32_MAX;  // the record whose package was last read
+  ByteBuffer dataArea_;            // a full package's inflated data area
+  bool dataAreaRead_ = false;
+};
+
+#endif  // VINTREL_MANIFEST_GAME_READER_H_
