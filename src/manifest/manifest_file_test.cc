@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "driver/run_context.h"
@@ -103,7 +104,14 @@ TEST_F(ManifestFile, TruncationAtEveryLengthFails) {
     ASSERT_TRUE(ReadBytes(file));
     for (size_t length = 0; length < file.size(); ++length) {
       SCOPED_TRACE(length);
+      context_.failure.Clear();
       EXPECT_FALSE(ReadBytes(Bytes(file.begin(), file.begin() + length)));
+      EXPECT_EQ(context_.failure.code(), StatusCode::kCorrupt);
+      if (length < 44) {
+        EXPECT_STREQ(context_.failure.what(), "not a manifest: shorter than the 44-byte header");
+      } else {
+        EXPECT_NE(std::strstr(context_.failure.what(), "runs past the end of the file"), nullptr);
+      }
     }
   }
 }
@@ -130,6 +138,8 @@ TEST_F(ManifestFile, SectionOutsideTheFileFails) {
     vtest::SetU32(file, 4 + 4 * 3, c.offset);
     vtest::SetU32(file, 24 + 4 * 3, c.size);
     EXPECT_FALSE(ReadBytes(file));
+    EXPECT_STREQ(context_.failure.what(),
+                 "not a manifest: section 3 runs past the end of the file");
   }
 }
 
@@ -186,10 +196,15 @@ TEST_F(ManifestFile, SecondReadReplacesEverySection) {
 
 TEST_F(ManifestFile, MissingFileFails) {
   EXPECT_FALSE(read_manifest(context_, PathOf("absent.bin").c_str()));
+  EXPECT_EQ(context_.failure.code(), StatusCode::kNotFound);
+  EXPECT_EQ(context_.failure.path(), PathOf("absent.bin"));
 }
 
 TEST_F(ManifestFile, UncreatableFileFails) {
   EXPECT_FALSE(write_manifest(context_, PathOf("no-such-dir/manifest.bin").c_str()));
+  EXPECT_EQ(context_.failure.code(), StatusCode::kIoError);
+  EXPECT_STREQ(context_.failure.what(), "cannot create");
+  EXPECT_NE(context_.failure.system_error(), 0u);
 }
 
 }  // namespace

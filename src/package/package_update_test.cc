@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -433,14 +434,21 @@ TEST_F(UpdatePackageTest, DamagedPackagesFail) {
     const char* what;
     vtest::PackageFault fault;
     bool printsProgress;
+    const char* reason;
   } cases[] = {
-      {"wrong magic", vtest::PackageFault::kBadMagic, false},
-      {"IndexTable cut short", vtest::PackageFault::kIndexTableCut, false},
-      {"EntryTable cut short", vtest::PackageFault::kEntryTableCut, true},
-      {"name ids beyond the IdBlock", vtest::PackageFault::kNameIdsOutOfBlock, false},
-      {"extIndex beyond the IdBlock", vtest::PackageFault::kExtIndexOutOfList, false},
-      {"corrupt block", vtest::PackageFault::kCorruptBlock, true},
-      {"last block cut short", vtest::PackageFault::kCutLastBlock, true},
+      {"wrong magic", vtest::PackageFault::kBadMagic, false, "do not begin with \"OBPK\""},
+      {"IndexTable cut short", vtest::PackageFault::kIndexTableCut, false,
+       "more than the index table holds"},
+      {"EntryTable cut short", vtest::PackageFault::kEntryTableCut, true,
+       "the entry table ends inside the record of entry 2"},
+      {"name ids beyond the IdBlock", vtest::PackageFault::kNameIdsOutOfBlock, false,
+       "the name id of entry 0 lies outside the id block"},
+      {"extIndex beyond the IdBlock", vtest::PackageFault::kExtIndexOutOfList, false,
+       "the extension id of entry 2 (index 3) lies outside the id block"},
+      {"corrupt block", vtest::PackageFault::kCorruptBlock, true,
+       "a compressed block is damaged (incorrect data check)"},
+      {"last block cut short", vtest::PackageFault::kCutLastBlock, true,
+       "a compressed block is cut short by the end of the file"},
   };
   for (bool split : {true, false}) {
     for (const Case& c : cases) {
@@ -453,10 +461,13 @@ TEST_F(UpdatePackageTest, DamagedPackagesFail) {
         archive.resize(placed.offset + placed.size);  // no junk after the cut
         ASSERT_TRUE(vtest::WriteFile(placed.archive, archive));
       }
+      context_.failure.Clear();
       const Outcome outcome = Update(placed);
       EXPECT_FALSE(outcome.ok) << what;
       EXPECT_FALSE(outcome.changed) << what;
       EXPECT_EQ(!outcome.out.empty(), c.printsProgress) << what;
+      EXPECT_NE(std::strstr(context_.failure.what(), c.reason), nullptr)
+          << what << ": " << context_.failure.what();
     }
   }
 }
