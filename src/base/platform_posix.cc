@@ -394,8 +394,10 @@ uint32_t sys_last_error() { return t_lastError; }
 namespace {
 
 // strerror_r comes in two forms: GNU's returns the text, the XSI one fills the buffer.
-const char* chosen_text(int result, const char* buffer) { return result == 0 ? buffer : nullptr; }
-const char* chosen_text(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* chosen_text(int result, const char* buffer) {
+  return result == 0 ? buffer : nullptr;
+}
+[[maybe_unused]] const char* chosen_text(const char* result, const char*) { return result; }
 
 }  // namespace
 
