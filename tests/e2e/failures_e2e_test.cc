@@ -209,27 +209,5 @@ INSTANTIATE_TEST_SUITE_P(Cases, MainJobFailure, testing::ValuesIn(FailureCases()
                            return info.param.name;
                          });
 
-class FailedRun : public GameRunTest {};
-
-// A failed run does not touch the manifest that an earlier successful run wrote.
-TEST_F(FailedRun, KeepsTheEarlierManifest) {
-  FailingRun run = BaseRun();
-  WriteGame(run.game);
-  WriteMod(run.config);
-  for (const auto& [path, bytes] : run.files) WriteModFile(path, bytes);
-  Outcome outcome;
-  outcome.replaced = {{"first", "data", "bin", run.files[0].second, std::nullopt}};
-  ExpectSuccess(Run(), outcome);
-  const Bytes manifest = ReadGameFile("manifest.bin");
-
-  run.config.push_back({"hero", "dds", "absent.dds", {}, {}});
-  WriteMod(run.config);
-  const ProcessResult result = Run();
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.out, ProgressLines({"first", "second"}));
-  ExpectGameFilesUntouched();
-  EXPECT_TRUE(SameBytes(ReadGameFile("manifest.bin"), manifest));
-}
-
 }  // namespace
 }  // namespace vtest
