@@ -166,7 +166,47 @@ bool JsonReader::Start(const char* text) {
   if (std::strlen(text) > static_cast<size_t>(INT32_MAX - 1)) return false;
   if (text_.Assign(text) == nullptr) return false;
   position_ = text_.Data();
+  tokenStart_ = position_;
+  error_ = nullptr;
+  errorAt_ = nullptr;
   return true;
+}
+
+bool JsonReader::Fail(JsonToken token, const char* expected) {
+  if (error_ != nullptr) return false;
+  errorAt_ = tokenStart_;
+  if (token == TokInvalid) {
+    const char first = *tokenStart_;
+    if (first == '"') {
+      error_ = "a string is not closed, or holds an escape that is not valid";
+    } else if (first == '+' || first == '-' || (first >= '0' && first <= '9')) {
+      error_ = "a number is malformed or too large";
+    } else {
+      error_ = "unexpected character";
+    }
+  } else if (token == TokEnd && *tokenStart_ != 0) {
+    error_ = "the text is not valid UTF-8 here";
+  } else {
+    error_ = expected;
+  }
+  return false;
+}
+
+JsonError JsonReader::Error() const {
+  JsonError error;
+  if (error_ == nullptr) return error;
+  error.what = error_;
+  error.line = 1;
+  error.column = 1;
+  for (const char* p = text_.Data(); p < errorAt_; ++p) {
+    if (*p == '\n') {
+      ++error.line;
+      error.column = 1;
+    } else if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) {
+      ++error.column;
+    }
+  }
+  return error;
 }
 
 // An undecodable sequence reads as 0, the end of the text, and the position stays on it, so
@@ -186,6 +226,7 @@ uint32_t JsonReader::PeekChar() const {
 JsonToken JsonReader::NextToken() {
   uint32_t c;
   do {
+    tokenStart_ = position_;
     c = ReadChar();
   } while (IsWhite(c));
   switch (c) {
@@ -381,19 +422,22 @@ bool JsonReader::ReadValue(JsonToken token, JsonValue* value, int32_t depth) {
       const char* text = string_.Data();
       value->SetString(text);
       // A copy that could not be allocated leaves "" behind; that is a failure, not a value.
-      return value->type == JsonType::String && (text[0] == 0 || value->Text()[0] != 0);
+      if (value->type == JsonType::String && (text[0] == 0 || value->Text()[0] != 0)) return true;
+      return Fail(token, "out of memory");
     }
     case TokNumber: {
       double number;
-      if (!number_parts_value(number_, &number)) return false;
+      if (!number_parts_value(number_, &number)) return Fail(token, "out of memory");
       value->SetNumber(number);
       return true;
     }
     case TokObjectBegin:
-      if (depth >= kJsonMaxDepth || !value->SetType(JsonType::Object)) return false;
+      if (depth >= kJsonMaxDepth) return Fail(token, "nested deeper than 512 levels");
+      if (!value->SetType(JsonType::Object)) return Fail(token, "out of memory");
       return ReadObjectBody(value, depth + 1);
     case TokArrayBegin:
-      if (depth >= kJsonMaxDepth || !value->SetType(JsonType::Array)) return false;
+      if (depth >= kJsonMaxDepth) return Fail(token, "nested deeper than 512 levels");
+      if (!value->SetType(JsonType::Array)) return Fail(token, "out of memory");
       return ReadArrayBody(value, depth + 1);
     case TokTrue:
       value->SetBool(true);
@@ -404,7 +448,7 @@ bool JsonReader::ReadValue(JsonToken token, JsonValue* value, int32_t depth) {
     case TokNull:
       return true;
     default:
-      return false;
+      return Fail(token, "expected a value");
   }
 }
 
@@ -412,19 +456,22 @@ bool JsonReader::ReadObjectBody(JsonValue* object, int32_t depth) {
   JsonToken token = NextToken();
   for (;;) {
     if (token == TokObjectEnd) return true;
-    if (token != TokString) return false;  // TokInvalid and TokEnd included
+    if (token != TokString) return Fail(token, "expected a key string or '}'");
     JsonRef member = NewValue();
-    if (!member) return false;
+    if (!member) return Fail(token, "out of memory");
     // The member is attached before it is filled. A member that cannot be stored, or whose key
     // cannot be interned (it could never be found), fails the document rather than vanish.
-    if (!object->AddMember(string_.Data(), member)) return false;
-    if (object->payload.list->tail->key == nullptr) return false;
-    if (NextToken() != TokColon) return false;
+    if (!object->AddMember(string_.Data(), member) ||
+        object->payload.list->tail->key == nullptr) {
+      return Fail(token, "out of memory");
+    }
+    token = NextToken();
+    if (token != TokColon) return Fail(token, "expected ':'");
     if (!ReadValue(NextToken(), member.Get(), depth)) return false;
     member.Release();
     token = NextToken();
     if (token == TokObjectEnd) return true;
-    if (token != TokComma) return false;
+    if (token != TokComma) return Fail(token, "expected ',' or '}'");
     token = NextToken();
   }
 }
@@ -433,16 +480,15 @@ bool JsonReader::ReadArrayBody(JsonValue* array, int32_t depth) {
   JsonToken token = NextToken();
   for (;;) {
     if (token == TokArrayEnd) return true;
-    if (token == TokInvalid || token == TokEnd) return false;
+    if (token == TokInvalid || token == TokEnd) return Fail(token, "expected a value or ']'");
     JsonRef element = NewValue();
-    if (!element) return false;
-    if (!array->Append(element)) return false;
+    if (!element || !array->Append(element)) return Fail(token, "out of memory");
     const bool ok = ReadValue(token, element.Get(), depth);
     element.Release();
     if (!ok) return false;
     token = NextToken();
     if (token == TokArrayEnd) return true;
-    if (token != TokComma) return false;
+    if (token != TokComma) return Fail(token, "expected ',' or ']'");
     token = NextToken();
   }
 }
@@ -450,16 +496,18 @@ bool JsonReader::ReadArrayBody(JsonValue* array, int32_t depth) {
 JsonRef JsonReader::ParseDocument() {
   JsonRef root;
   bool ok = false;
-  switch (NextToken()) {
+  const JsonToken token = NextToken();
+  switch (token) {
     case TokObjectBegin:
       root = NewObject();
-      ok = root && ReadObjectBody(root.Get(), 1);
+      ok = root ? ReadObjectBody(root.Get(), 1) : Fail(token, "out of memory");
       break;
     case TokArrayBegin:
       root = NewArray();
-      ok = root && ReadArrayBody(root.Get(), 1);
+      ok = root ? ReadArrayBody(root.Get(), 1) : Fail(token, "out of memory");
       break;
     default:
+      Fail(token, "expected '{' or '[' to begin the document");
       break;
   }
   if (!ok) root.Release();
@@ -467,7 +515,17 @@ JsonRef JsonReader::ParseDocument() {
 }
 
 JsonRef JsonParse(const char* text) {
+  JsonError ignored;
+  return JsonParse(text, &ignored);
+}
+
+JsonRef JsonParse(const char* text, JsonError* error) {
   JsonReader reader;
-  if (!reader.Start(text)) return JsonRef();
-  return reader.ParseDocument();
+  if (!reader.Start(text)) {
+    error->what = "out of memory";
+    return JsonRef();
+  }
+  JsonRef document = reader.ParseDocument();
+  if (!document) *error = reader.Error();
+  return document;
 }

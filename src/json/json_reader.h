@@ -19,6 +19,18 @@
 // literal and number.
 JsonRef JsonParse(const char* text);
 
+// Where and why a parse failed: the position of the token at which the reader gave up (line and
+// column counted from 1, a column being one character of UTF-8) and what it expected there or
+// found wrong ("expected ',' or '}'").
+struct JsonError {
+  uint32_t line = 0;
+  uint32_t column = 0;
+  const char* what = "";
+};
+
+// JsonParse that also says where and why it failed.
+JsonRef JsonParse(const char* text, JsonError* error);
+
 // Objects and arrays nested deeper than this fail the parse, so that no input exhausts the stack.
 constexpr int32_t kJsonMaxDepth = 512;
 
@@ -92,8 +104,13 @@ class JsonReader {
 
   const char* StringText() const { return string_.Data(); }
   const NumberParts& Number() const { return number_; }
+  // After a failed ParseDocument: where and why.
+  JsonError Error() const;
 
  private:
+  // Records the first failure of a parse, at the token just read; always false.
+  bool Fail(JsonToken token, const char* expected);
+
   uint32_t ReadChar();
   uint32_t PeekChar() const;
 
@@ -111,6 +128,9 @@ class JsonReader {
 
   CStringBufferA text_;
   const char* position_;
+  const char* tokenStart_ = nullptr;  // the first character of the token last read
+  const char* error_ = nullptr;
+  const char* errorAt_ = nullptr;
   TStringBufferA<128> string_;
   TStringBufferA<128> word_;
   NumberParts number_;

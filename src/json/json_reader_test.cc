@@ -335,6 +335,34 @@ TEST(JsonParse, EveryTruncationFailsAndEveryDamageIsSafe) {
   EXPECT_TRUE(PoolUsage() == before);
 }
 
+TEST(JsonParse, FailureSaysWhereAndWhy) {
+  struct Case {
+    const char* text;
+    uint32_t line;
+    uint32_t column;
+    const char* what;
+  } cases[] = {
+      {"", 1, 1, "expected '{' or '[' to begin the document"},
+      {"{\n  \"upak\": \"a\"\n  \"files\": []}", 3, 3, "expected ',' or '}'"},
+      {"{\"a\" 1}", 1, 6, "expected ':'"},
+      {"{\"a\": }", 1, 7, "expected a value"},
+      {"[1, 2", 1, 6, "expected ',' or ']'"},
+      {"{\"caf\xC3\xA9\": [1 2]}", 1, 13, "expected ',' or ']'"},
+      {"{\"a\": \"open", 1, 7, "a string is not closed, or holds an escape that is not valid"},
+      {"[1.x]", 1, 2, "a number is malformed or too large"},
+      {"{\"a\": @}", 1, 7, "unexpected character"},
+      {"[\"a\", \xFF]", 1, 7, "the text is not valid UTF-8 here"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    JsonError error;
+    EXPECT_TRUE(JsonParse(c.text, &error).IsEmpty());
+    EXPECT_EQ(error.line, c.line);
+    EXPECT_EQ(error.column, c.column);
+    EXPECT_STREQ(error.what, c.what);
+  }
+}
+
 TEST(JsonParse, DroppedDocumentGivesBackSlotsAndKeys) {
   const PoolUsage before;
   JsonRef root = JsonParse(kDocument);

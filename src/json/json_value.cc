@@ -171,6 +171,12 @@ void JsonValue::Clear() {
 
 void JsonValue::SetString(const char* text) {
   if (this == &JsonNull) return;
+  // A String value takes its new text in place: going through SetType would free its block first,
+  // and the text may be the value's own (or a tail of it).
+  if (type == JsonType::String && payload.string != nullptr && text != nullptr) {
+    payload.string->Assign(text);
+    return;
+  }
   SetType(JsonType::String);
   if (type != JsonType::String || payload.string == nullptr || text == nullptr) return;
   payload.string->Assign(text);

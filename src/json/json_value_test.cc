@@ -120,6 +120,14 @@ TEST(JsonValue, SetTypeChangesTheTypeAndEmptiesTheValue) {
   EXPECT_EQ(value->payload.integer, 0);
 }
 
+TEST(JsonValue, SetStringTakesItsOwnTextSafely) {
+  JsonRef value = NewString("a longer text");
+  value->SetString(value->Text());
+  EXPECT_STREQ(value->Text(), "a longer text");
+  value->SetString(value->Text() + 2);
+  EXPECT_STREQ(value->Text(), "longer text");
+}
+
 TEST(JsonValue, ContainerRefusesTheOtherKindOfElement) {
   const PoolUsage before;
   {
