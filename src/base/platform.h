@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "base/string_buffer.h"
+
 // The one seam between the tool and the operating system. Two backends implement it, chosen at
 // build time: platform_win32.cc (the Win32 calls named beside each function) and
 // platform_posix.cc. The POSIX backend turns every backslash of a path into '/' right before the
@@ -53,8 +55,23 @@ bool sys_delete_file(const char* path);
 // a copy that fails part way removes the target rather than leave it incomplete.
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists);
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH / rename: replaces
-// target. Both names must lie on one volume.
+// target. Both names must lie on one volume. On Windows a rename refused with a sharing violation
+// or access denied is tried again for about two seconds: virus scanners and indexers open files
+// that were just closed.
 bool sys_move_file(const char* existing, const char* target);
+// Whether both paths lead to one existing file, by the file's identity (volume serial number and
+// file index on Windows, device and inode on POSIX) rather than by spelling: case, 8.3 aliases
+// and links all count. False when either does not exist.
+bool sys_same_file(const char* a, const char* b);
+// Creates path if needed and holds it open with no sharing, as a lock that admits one holder at
+// a time. kNoFile, with *busy true, when another holder has it; kNoFile with *busy false when it
+// cannot be created. The lock ends with its holder even when the process is killed: the Win32
+// backend opens the file delete-on-close; the POSIX one holds an open file description lock,
+// which the system drops with the process.
+FileHandle sys_lock_file(const char* path, bool* busy);
+// Gives the lock up and removes its file (on POSIX while still holding it, so that no one locks
+// the removed file afterwards).
+void sys_unlock_file(FileHandle lock, const char* path);
 // GetTempPathA: writes the temporary directory, ending in a separator, and returns its length;
 // when size is too small (or buffer is null), writes nothing and returns the size needed (NUL
 // included); 0 on failure. POSIX: TMPDIR when set and non-empty, else /tmp/, with a '/' added
@@ -67,6 +84,9 @@ uint32_t sys_last_error();
 // The system's own text for an error code (strerror, FormatMessageA), on one line without a final
 // full stop, cut to fit size bytes with its NUL.
 void sys_error_text(uint32_t code, char* buffer, uint32_t size);
+// The path as the system sees it, for messages: the POSIX backend turns each backslash into '/',
+// the Win32 backend keeps it as it is. out is empty when it cannot grow.
+void sys_native_path(const char* path, CStringBufferA& out);
 // GetCurrentThreadId: never 0.
 uint32_t sys_current_thread_id();
 // Sleep.

@@ -369,6 +369,51 @@ bool sys_move_file(const char* existing, const char* target) {
   return succeed();
 }
 
+bool sys_same_file(const char* a, const char* b) {
+  PosixPath first(a);
+  PosixPath second(b);
+  if (!first.ok() || !second.ok()) return fail(ENOMEM);
+  struct stat one;
+  struct stat other;
+  if (stat(first.c_str(), &one) != 0 || stat(second.c_str(), &other) != 0) return fail();
+  succeed();
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+FileHandle sys_lock_file(const char* path, bool* busy) {
+  *busy = false;
+  if (injected_fault(SysCall::kCreateFile)) return kNoFile;
+  PosixPath local(path);
+  if (!local.ok()) return fail_open(ENOMEM);
+  // A holder that is just finishing removes the file after it was opened here: the lock taken
+  // then belongs to a file that no one else will look at, so the file now at the path is tried.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    ScopedFd fd(open_retrying(local.c_str(), O_RDWR | O_CREAT));
+    if (fd.get() < 0) return fail_open();
+    if (!lock_whole_file(fd.get(), false)) {
+      const int error = errno;
+      *busy = error == EAGAIN || error == EACCES || error == EWOULDBLOCK;
+      return fail_open(error);
+    }
+    struct stat held;
+    struct stat named;
+    if (fstat(fd.get(), &held) != 0) return fail_open();
+    if (stat(local.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino) {
+      succeed();
+      return fd.release();
+    }
+  }
+  *busy = true;
+  return fail_open(EWOULDBLOCK);
+}
+
+void sys_unlock_file(FileHandle lock, const char* path) {
+  PosixPath local(path);
+  if (local.ok()) unlink(local.c_str());
+  sys_close_handle(lock);
+}
+
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
   if (injected_fault(SysCall::kGetTempPath)) return 0;
   const char* directory = getenv("TMPDIR");
@@ -390,6 +435,13 @@ uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
 }
 
 uint32_t sys_last_error() { return t_lastError; }
+
+void sys_native_path(const char* path, CStringBufferA& out) {
+  if (out.Assign(path) == nullptr) return;
+  for (char* p = out.Data(); *p != '\0'; ++p) {
+    if (*p == '\\') *p = '/';
+  }
+}
 
 namespace {
 

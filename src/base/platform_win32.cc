@@ -22,7 +22,14 @@ namespace {
 // INVALID_HANDLE_VALUE is all bits set, the same value as kNoFile.
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-bool is_long(const char* path) { return path != nullptr && strlen(path) >= MAX_PATH; }
+// Whether a path is too long for the narrow functions. What counts is the length of the full path
+// that the system makes of it: a short relative path under a deep working directory is long.
+bool is_long(const char* path) {
+  if (path == nullptr) return false;
+  const DWORD needed = GetFullPathNameA(path, 0, nullptr, nullptr);
+  if (needed == 0) return strlen(path) >= MAX_PATH;
+  return needed > MAX_PATH;
+}
 
 // A narrow path in the "\\?\" form of the wide functions; get() is null when it could not be made
 // (no memory, or a text that the code page cannot convert), and the call then fails.
@@ -212,19 +219,113 @@ bool sys_copy_file(const char* existing, const char* target, bool failIfExists) 
   return outcome(CopyFileW(wideExisting.get(), wideTarget.get(), failIfExists ? TRUE : FALSE));
 }
 
-bool sys_move_file(const char* existing, const char* target) {
-  if (injected_fault(SysCall::kMoveFile)) return false;
+namespace {
+
+BOOL move_once(const char* existing, const char* target) {
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (!is_long(existing) && !is_long(target)) {
-    return outcome(MoveFileExA(existing, target, flags));
-  }
+  if (!is_long(existing) && !is_long(target)) return MoveFileExA(existing, target, flags);
   const LongPath wideExisting(existing);
   const LongPath wideTarget(target);
   if (wideExisting.get() == nullptr || wideTarget.get() == nullptr) {
-    return fail(ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
   }
-  return outcome(MoveFileExW(wideExisting.get(), wideTarget.get(), flags));
+  return MoveFileExW(wideExisting.get(), wideTarget.get(), flags);
 }
+
+// Virus scanners and indexers open a file right after it was closed, and a rename fails while
+// they hold it; they let go within moments.
+constexpr DWORD kRenameRetryMilliseconds = 2000;
+constexpr DWORD kRenameRetryPause = 50;
+
+bool is_transient(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+}  // namespace
+
+bool sys_move_file(const char* existing, const char* target) {
+  if (injected_fault(SysCall::kMoveFile)) return false;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (move_once(existing, target)) return succeed();
+    const DWORD error = GetLastError();
+    if (!is_transient(error) || GetTickCount() - start >= kRenameRetryMilliseconds) {
+      return fail(error);
+    }
+    Sleep(kRenameRetryPause);
+  }
+}
+
+namespace {
+
+// Opens a file only to ask about it: no access, every kind of sharing, directories included.
+HANDLE open_for_query(const char* path) {
+  const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  if (!is_long(path)) {
+    return CreateFileA(path, 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                       nullptr);
+  }
+  const LongPath wide(path);
+  if (wide.get() == nullptr) return INVALID_HANDLE_VALUE;
+  return CreateFileW(wide.get(), 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                     nullptr);
+}
+
+bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+  const HANDLE file = open_for_query(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const BOOL ok = GetFileInformationByHandle(file, info);
+  CloseHandle(file);
+  return ok != FALSE;
+}
+
+}  // namespace
+
+bool sys_same_file(const char* a, const char* b) {
+  BY_HANDLE_FILE_INFORMATION one;
+  BY_HANDLE_FILE_INFORMATION other;
+  if (!file_identity(a, &one) || !file_identity(b, &other)) return fail();
+  succeed();
+  return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
+
+FileHandle sys_lock_file(const char* path, bool* busy) {
+  *busy = false;
+  if (injected_fault(SysCall::kCreateFile)) return kNoFile;
+  const DWORD flags = FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    if (!is_long(path)) {
+      lock =
+          CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flags, nullptr);
+    } else {
+      const LongPath wide(path);
+      if (wide.get() == nullptr) {
+        fail(ERROR_NOT_ENOUGH_MEMORY);
+        return kNoFile;
+      }
+      lock = CreateFileW(wide.get(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flags,
+                         nullptr);
+    }
+    if (lock != INVALID_HANDLE_VALUE) return opened(lock);
+    const DWORD error = GetLastError();
+    // A lock file whose holder has just closed it is being deleted and refuses opens with access
+    // denied for that moment.
+    if (error == ERROR_ACCESS_DENIED && GetTickCount() - start < kRenameRetryMilliseconds) {
+      Sleep(kRenameRetryPause);
+      continue;
+    }
+    *busy = error == ERROR_SHARING_VIOLATION;
+    fail(error);
+    return kNoFile;
+  }
+}
+
+void sys_unlock_file(FileHandle lock, const char*) { sys_close_handle(lock); }
 
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
   if (injected_fault(SysCall::kGetTempPath)) return 0;
@@ -240,6 +341,8 @@ uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
 }
 
 uint32_t sys_last_error() { return t_lastError; }
+
+void sys_native_path(const char* path, CStringBufferA& out) { out.Assign(path); }
 
 void sys_error_text(uint32_t code, char* buffer, uint32_t size) {
   if (size == 0) return;

@@ -43,7 +43,10 @@ void Status::FailIo(const char* operation, const char* path, uint32_t systemErro
 }
 
 void Status::SetPath(const char* path) {
-  if (path_.IsEmpty()) path_.Assign(path);
+  if (!path_.IsEmpty() || path == nullptr) return;
+  CStringBufferA native;
+  sys_native_path(path, native);
+  path_.Assign(native);
 }
 
 void Status::SetPackage(const char* name, const char* archivePath, uint64_t offset) {

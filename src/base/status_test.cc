@@ -39,17 +39,17 @@ TEST(Status, StartsOkAndDescribesEachForm) {
 
 TEST(Status, IoFailureCarriesTheSystemsText) {
   Status status;
-  ScopedFile file(open_file("no-such-directory\\no-such-file", "r"));
+  ScopedFile file(open_file("no-such-directory/no-such-file", "r"));
   ASSERT_FALSE(file.is_open());
   const uint32_t error = sys_last_error();
   ASSERT_NE(error, 0u);
-  status.FailIo("cannot open archive", "no-such-directory\\no-such-file");
+  status.FailIo("cannot open archive", "no-such-directory/no-such-file");
   EXPECT_EQ(status.code(), StatusCode::kIoError);
   EXPECT_EQ(status.system_error(), error);
   char text[256];
   sys_error_text(error, text, sizeof(text));
   EXPECT_EQ(Described(status),
-            std::string("cannot open archive \"no-such-directory\\no-such-file\": ") + text);
+            std::string("cannot open archive \"no-such-directory/no-such-file\": ") + text);
 }
 
 TEST(Status, AFailureThatNamesItsFileKeepsIt) {

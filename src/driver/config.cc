@@ -1,8 +1,12 @@
 #include "driver/config.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
+#include "base/byte_buffer.h"
 #include "base/file.h"
+#include "base/platform.h"
 #include "base/string_buffer.h"
 #include "driver/name_hash.h"
 #include "driver/report.h"
@@ -12,15 +16,38 @@
 
 namespace {
 
+const char* const kTopLevelKeys[] = {"upak", "fullcopy", "files"};
+const char* const kFileKeys[] = {"name", "ext", "src", "pkg", "meta"};
+
 // Reads the whole file into text, NUL-terminated. One read request into one block of size + 1.
-bool read_config_text(const char* path, CStringBufferA& text) {
+bool read_config_text(const char* path, const char* srcDir, CStringBufferA& text, Status* status) {
   ScopedFile file(open_file(path, "r"));
-  if (!file.is_open()) return false;
+  if (!file.is_open()) {
+    if (!sys_file_exists(srcDir)) {
+      status->FailAt(StatusCode::kNotFound, srcDir, "the mod directory does not exist");
+    } else {
+      status->FailIo("cannot read", path);
+    }
+    return false;
+  }
   const uint64_t size = file_size(file.get());
-  if (size == kBadPosition || size >= static_cast<uint64_t>(INT32_MAX)) return false;
+  if (size == kBadPosition) {
+    status->FailIo("cannot read", path);
+    return false;
+  }
+  if (size >= static_cast<uint64_t>(INT32_MAX)) {
+    status->FailAt(StatusCode::kUnsupported, path, "the file is larger than 2 GiB");
+    return false;
+  }
   const uint32_t length = static_cast<uint32_t>(size);
-  if (!text.Reserve(static_cast<int32_t>(length + 1))) return false;
-  if (file_read(file.get(), text.Data(), length) != length) return false;
+  if (!text.Reserve(static_cast<int32_t>(length + 1))) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    return false;
+  }
+  if (file_read(file.get(), text.Data(), length) != length) {
+    status->FailIo("cannot read", path);
+    return false;
+  }
   text.Data()[length] = '\0';
   text.SetLength(static_cast<int32_t>(length));
   return true;
@@ -59,6 +86,11 @@ EntryResult read_entry(const JsonValue& element, const RunContext& context, CStr
   if (meta != nullptr && !store_source_path(entry.metaPath, path, context, meta)) {
     return EntryResult::kOutOfMemory;
   }
+
+  // Kept for messages only; a copy that fails leaves the text empty.
+  entry.name.Assign(name);
+  entry.ext.Assign(ext);
+  entry.pkg.Assign(pkg);
   return EntryResult::kOk;
 }
 
@@ -75,21 +107,192 @@ const char* entry_message(EntryResult result) {
   }
 }
 
+const char* entry_reason(EntryResult result, const JsonValue& element) {
+  if (element.type != JsonType::Object) return "is not an object";
+  switch (result) {
+    case EntryResult::kMissingName:
+      return "has no \"name\" text";
+    case EntryResult::kMissingExt:
+      return "has no \"ext\" text";
+    default:
+      return "has no \"src\" text";
+  }
+}
+
+// The number of single-character insertions, deletions, substitutions and swaps of neighbours
+// that turn a into b, counted up to 3 (anything further apart is "3").
+uint32_t edit_distance(const char* a, const char* b) {
+  const size_t m = std::strlen(a);
+  const size_t n = std::strlen(b);
+  if (m > n + 2 || n > m + 2 || n > 16) return 3;
+  // Three rows of the usual table suffice: the swap looks two rows back.
+  uint32_t rows[3][17];
+  for (size_t j = 0; j <= n; ++j) rows[0][j] = static_cast<uint32_t>(j);
+  for (size_t i = 1; i <= m; ++i) {
+    uint32_t* row = rows[i % 3];
+    const uint32_t* previous = rows[(i - 1) % 3];
+    row[0] = static_cast<uint32_t>(i);
+    for (size_t j = 1; j <= n; ++j) {
+      const uint32_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      uint32_t best = std::min({previous[j] + 1, row[j - 1] + 1, previous[j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        best = std::min(best, rows[(i - 2) % 3][j - 2] + 1);
+      }
+      row[j] = best;
+    }
+  }
+  return std::min<uint32_t>(rows[m % 3][n], 3);
+}
+
+// Warns about every member of object whose key is not one of known, with the known key it is
+// closest to when that is one or two edits away.
+template <size_t N>
+void warn_unknown_keys(const JsonValue& object, const char* const (&known)[N], const char* where,
+                       uint32_t index, const char* path, WarningList& warnings) {
+  if (object.type != JsonType::Object) return;
+  for (const JsonMember* member = object.FirstMember(); member != nullptr; member = member->next) {
+    const char* key = member->key != nullptr ? member->key : "";
+    const char* closest = nullptr;
+    uint32_t distance = 3;
+    for (const char* candidate : known) {
+      if (std::strcmp(key, candidate) == 0) {
+        closest = nullptr;
+        distance = 0;
+        break;
+      }
+      const uint32_t d = edit_distance(key, candidate);
+      if (d < distance) {
+        distance = d;
+        closest = candidate;
+      }
+    }
+    if (distance == 0) continue;
+    CStringBufferA place;
+    if (index == 0) {
+      place.Assign(where);
+    } else {
+      place.Format("in file %u of \"files\"", index);
+    }
+    if (closest != nullptr) {
+      warnings.Add("\"%s\": unknown key \"%s\" %s; did you mean \"%s\"?", path, key, place.Data(),
+                   closest);
+    } else {
+      warnings.Add("\"%s\": unknown key \"%s\" %s is ignored", path, key, place.Data());
+    }
+  }
+}
+
+// Warns when "fullcopy" is there but is neither true nor false, saying what it was taken as.
+void warn_loose_fullcopy(const JsonValue& document, bool taken, const char* path,
+                         WarningList& warnings) {
+  const JsonRef value = document.FindMember("fullcopy");
+  if (value.IsEmpty() || value.Get() == &JsonNull || value->type == JsonType::Bool) return;
+  CStringBufferA shown;
+  switch (value->type) {
+    case JsonType::String:
+      shown.Format("\"%s\"", value->Text());
+      break;
+    case JsonType::Number:
+      shown.Format("%g", value->payload.number);
+      break;
+    case JsonType::Object:
+      shown.Assign("an object");
+      break;
+    case JsonType::Array:
+      shown.Assign("a list");
+      break;
+    default:
+      shown.Assign("null");
+      break;
+  }
+  warnings.Add("\"%s\": \"fullcopy\" is %s, which is neither true nor false; it was taken as %s",
+               path, shown.Data(), taken ? "true" : "false");
+}
+
+// A configured file's ids and place, sorted so that entries with the same name and ext come
+// together, those for every package first, then by "pkg", each in configuration order.
+struct EntryKey {
+  uint64_t nameId;
+  uint64_t extId;
+  uint64_t packageId;
+  uint32_t index;
+  PackFileEntry* entry;
+
+  bool operator<(const EntryKey& other) const {
+    if (nameId != other.nameId) return nameId < other.nameId;
+    if (extId != other.extId) return extId < other.extId;
+    if (packageId != other.packageId) return packageId < other.packageId;
+    return index < other.index;
+  }
+};
+
+// Marks every configured file that an earlier one always takes precedence over: the first entry
+// wins, so an earlier entry with the same name and ext that applies to every package, or to the
+// same package, leaves nothing for the later one.
+void mark_shadowed_entries(PackFileEntryList& entries, uint32_t count) {
+  TCountedArray<EntryKey> keys;
+  if (!keys.allocate(count)) return;  // only warnings depend on this
+  uint32_t k = 0;
+  for (PackFileEntry* entry = entries.head(); entry != nullptr; entry = entry->next, ++k) {
+    keys[k] = {entry->nameId, entry->extId, entry->packageId, entry->index, entry};
+  }
+  std::sort(&keys[0], &keys[0] + count);
+  for (uint32_t start = 0; start < count;) {
+    // One run of the same name and ext; a generic entry (packageId 0) sorts first.
+    uint32_t end = start;
+    while (end < count && keys[end].nameId == keys[start].nameId &&
+           keys[end].extId == keys[start].extId) {
+      ++end;
+    }
+    const uint32_t generic = keys[start].packageId == 0 ? keys[start].index : 0;
+    uint32_t firstOfPackage = 0;
+    for (uint32_t i = start; i < end; ++i) {
+      if (i == start || keys[i].packageId != keys[i - 1].packageId) {
+        firstOfPackage = keys[i].index;
+      }
+      uint32_t winner = firstOfPackage != keys[i].index ? firstOfPackage : 0;
+      if (generic != 0 && generic < keys[i].index && (winner == 0 || generic < winner)) {
+        winner = generic;
+      }
+      keys[i].entry->shadowedBy = winner;
+    }
+    start = end;
+  }
+}
+
+void warn_shadowed_entries(const PackFileEntryList& entries, const char* path,
+                           WarningList& warnings) {
+  for (const PackFileEntry* entry = entries.head(); entry != nullptr; entry = entry->next) {
+    if (entry->shadowedBy == 0) continue;
+    CStringBufferA pkg;
+    if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());
+    warnings.Add(
+        "\"%s\": file %u of \"files\" (\"%s\" \"%s\"%s) can never be used: file %u comes "
+        "first and takes every entry this one could replace",
+        path, entry->index, entry->name.Text(), entry->ext.Text(), pkg.Data(), entry->shadowedBy);
+  }
+}
+
 }  // namespace
 
 bool load_config(const char* path, RunContext& context) {
+  Status& status = context.failure;
   CStringBufferA text;
-  if (!read_config_text(path, text)) {
+  if (!read_config_text(path, context.srcDir.Text(), text, &status)) {
     report_error("Failed to read \"%s\".\n", path);
     return false;
   }
 
-  JsonRef document = JsonParse(text.Data());
+  JsonError error;
+  JsonRef document = JsonParse(text.Data(), &error);
   if (document.IsEmpty()) {
+    status.FailAt(StatusCode::kCorrupt, path, "%s", error.what);
+    status.SetTextPosition(error.line, error.column);
     report_error("Failed to parse \"%s\".\n", text.Data());
     return false;
   }
   if (document->type != JsonType::Object) {
+    status.FailAt(StatusCode::kCorrupt, path, "the top level is a list, not an object");
     report_error("Expected object element.\n");
     return false;
   }
@@ -97,6 +300,7 @@ bool load_config(const char* path, RunContext& context) {
   const char* upak = document->GetMemberString("upak", "user");
   context.userPackage.Assign(upak);
   if (context.userPackage.IsEmpty() && upak[0] != '\0') {
+    status.Fail(StatusCode::kOutOfMemory, "out of memory");
     report_error("Out of memory.\n");
     return false;
   }
@@ -104,18 +308,22 @@ bool load_config(const char* path, RunContext& context) {
 
   JsonRef files = document->FindMember("files");
   if (files.Get() == &JsonNull) {
+    status.FailAt(StatusCode::kCorrupt, path, "there is no \"files\" list");
     report_error("Missing files.\n");
     return false;
   }
   if (files.IsEmpty() || files->type != JsonType::Array) {
+    status.FailAt(StatusCode::kCorrupt, path, "\"files\" is not a list");
     report_error("Expected array element.\n");
     return false;
   }
 
   // The file's text is no longer needed: its buffer now formats the entries' paths.
+  uint32_t count = 0;
   for (const JsonMember* member = files->FirstMember(); member != nullptr; member = member->next) {
     PackFileEntry* entry = PackFileEntryList::NewEntry();
     if (entry == nullptr) {
+      status.Fail(StatusCode::kOutOfMemory, "out of memory");
       report_error("Out of memory.\n");
       return false;
     }
@@ -123,10 +331,29 @@ bool load_config(const char* path, RunContext& context) {
     const EntryResult result = read_entry(*element.Get(), context, text, *entry);
     if (result != EntryResult::kOk) {
       PackFileEntryList::Discard(entry);
+      if (result == EntryResult::kOutOfMemory) {
+        status.Fail(StatusCode::kOutOfMemory, "out of memory");
+      } else {
+        status.FailAt(StatusCode::kCorrupt, path, "file %u of \"files\" %s", count + 1,
+                      entry_reason(result, *element.Get()));
+      }
       report_error("%s", entry_message(result));
       return false;
     }
+    entry->index = ++count;
     context.entries.Append(entry);
   }
+
+  WarningList& warnings = context.warnings;
+  CStringBufferA shown;
+  sys_native_path(path, shown);
+  warn_unknown_keys(*document.Get(), kTopLevelKeys, "at the top level", 0, shown.Data(), warnings);
+  warn_loose_fullcopy(*document.Get(), context.fullCopy, shown.Data(), warnings);
+  uint32_t index = 0;
+  for (const JsonMember* member = files->FirstMember(); member != nullptr; member = member->next) {
+    warn_unknown_keys(*member->value.Get(), kFileKeys, "", ++index, shown.Data(), warnings);
+  }
+  mark_shadowed_entries(context.entries, count);
+  warn_shadowed_entries(context.entries, shown.Data(), warnings);
   return true;
 }

@@ -7,6 +7,7 @@
 #include "driver/config.h"
 #include "driver/report.h"
 #include "driver/run_context.h"
+#include "manifest/backup_check.h"
 #include "manifest/manifest_file.h"
 #include "manifest/manifest_update.h"
 #include "manifest/run_commit.h"
@@ -40,6 +41,78 @@ bool get_temp_directory(PathBuffer& dir) {
   return false;
 }
 
+bool out_of_memory(RunContext& context) {
+  context.failure.Fail(StatusCode::kOutOfMemory, "out of memory");
+  return false;
+}
+
+// Only one run at a time may work in a game directory: another one would delete, truncate or
+// rename the files this one is building.
+bool lock_game_directory(RunContext& context) {
+  PathBuffer path;
+  if (path.Format("%svintrel.lock", context.destDir.Text()) <= 0) return out_of_memory(context);
+  bool busy = false;
+  if (context.gameLock.Acquire(path.Data(), &busy)) return true;
+  if (busy) {
+    context.failure.FailAt(StatusCode::kBusy, context.destDir.Text(),
+                           "another run is using this directory; try again when it has ended");
+  } else if (!sys_file_exists(context.destDir.Text())) {
+    context.failure.FailAt(StatusCode::kNotFound, context.destDir.Text(),
+                           "the game directory does not exist");
+  } else {
+    context.failure.FailIo("cannot create the lock file", path.Data());
+  }
+  return false;
+}
+
+// A back-up that was made from another manifest than the game's present one (the game was
+// updated since) must not be built from: it would point the new game at the old game's offsets.
+// A manifest.bin that is missing or unreadable says nothing either way.
+bool backup_is_current(RunContext& context, const char* manifestPath, const char* backupPath) {
+  ManifestSections current;
+  Status unread;
+  if (!load_manifest(current, manifestPath, &unread)) return true;
+  Status why;
+  if (manifest_follows_backup(current, context.manifestSections, &why)) return true;
+  CStringBufferA backupName;
+  sys_native_path(backupPath, backupName);
+  context.failure.FailAt(StatusCode::kRefused, manifestPath,
+                         "changed since \"%s\" was made (%s); after a game update, delete that "
+                         "back-up and run again",
+                         backupName.Data(), why.what());
+  return false;
+}
+
+// Loads the game's untouched manifest: the back-up once it exists, otherwise manifest.bin, which
+// is then backed up before anything else is written.
+bool load_untouched_manifest(RunContext& context) {
+  PathBuffer manifestPath;
+  PathBuffer backupPath;
+  if (manifestPath.Format("%smanifest.bin", context.destDir.Text()) <= 0 ||
+      backupPath.Format("%sorigmanifest.bin", context.destDir.Text()) <= 0) {
+    return out_of_memory(context);
+  }
+  if (load_manifest(context.manifestSections, backupPath.Data(), &context.failure)) {
+    return backup_is_current(context, manifestPath.Data(), backupPath.Data());
+  }
+  // A back-up that is there but cannot be read just now (in use, a disk error) is never
+  // replaced: it may be the only copy of the untouched manifest. Only a missing or malformed one
+  // is.
+  const StatusCode why = context.failure.code();
+  if (why != StatusCode::kNotFound && why != StatusCode::kCorrupt) {
+    report_error("Failed to back up pc.mnfst.\n");
+    return false;
+  }
+  context.failure.Clear();
+  if (!read_manifest(context, manifestPath.Data())) return false;
+  if (!sys_copy_file(manifestPath.Data(), backupPath.Data(), false)) {
+    context.failure.FailIo("cannot back up the manifest to", backupPath.Data());
+    report_error("Failed to back up pc.mnfst.\n");
+    return false;
+  }
+  return true;
+}
+
 int run(RunContext& context, int argc, char* argv[]) {
   if (argc < 3) {
     report_error("Usage: Vintrel.exe <srcdir> <destdir> [temp path]\n");
@@ -48,55 +121,86 @@ int run(RunContext& context, int argc, char* argv[]) {
   }
 
   PathBuffer path;
-  if (!store_path(context.srcDir, path, path.Format("%s\\", argv[1]))) return 1;
-  if (!store_path(context.destDir, path, path.Format("%s\\", argv[2]))) return 1;
+  if (!store_path(context.srcDir, path, path.Format("%s\\", argv[1])) ||
+      !store_path(context.destDir, path, path.Format("%s\\", argv[2]))) {
+    out_of_memory(context);
+    return 1;
+  }
 
   PathBuffer systemTemp;
   const char* tempDir = argv[3];
   if (argc < 4) {
     if (!get_temp_directory(systemTemp)) {
+      context.failure.FailIo("the system gives no temporary directory", "");
       report_error("Failed to get temp path.\n");
       return 1;
     }
     tempDir = systemTemp.Data();
   }
-  if (!store_path(context.tempPath, path, path.Format("%s\\vintrel.tmp", tempDir))) return 1;
+  if (!store_path(context.tempPath, path, path.Format("%s\\vintrel.tmp", tempDir))) {
+    out_of_memory(context);
+    return 1;
+  }
 
-  if (path.Format("%svintrel.json", context.srcDir.Text()) <= 0) return 1;
+  if (path.Format("%svintrel.json", context.srcDir.Text()) <= 0) {
+    out_of_memory(context);
+    return 1;
+  }
   if (!load_config(path.Data(), context)) {
     report_error("Failed to load config.\n");
     return 1;
   }
 
-  // Every run starts from the game's untouched manifest: the back-up once it exists, otherwise
-  // manifest.bin, which is then backed up before anything else is written.
-  PathBuffer backupPath;
-  if (backupPath.Format("%sorigmanifest.bin", context.destDir.Text()) <= 0) return 1;
-  if (!load_manifest(context.manifestSections, backupPath.Data(), &context.failure)) {
-    // A back-up that is there but cannot be read just now (in use, a disk error) is never
-    // replaced: it may be the only copy of the untouched manifest. Only a missing or malformed
-    // one is.
-    const StatusCode why = context.failure.code();
-    if (why != StatusCode::kNotFound && why != StatusCode::kCorrupt) return 1;
-    context.failure.Clear();
-    if (path.Format("%smanifest.bin", context.destDir.Text()) <= 0) return 1;
-    if (!read_manifest(context, path.Data())) return 1;
-    if (!sys_copy_file(path.Data(), backupPath.Data(), false)) {
-      report_error("Failed to back up pc.mnfst.\n");
-      return 1;
-    }
+  if (!lock_game_directory(context) || !load_untouched_manifest(context) ||
+      !update_manifest(context)) {
+    return 1;
   }
-
-  if (!update_manifest(context)) return 1;
-
   // The new manifest and user archive replace the previous ones only now, by rename.
   if (!commit_run(context)) return 1;
   return 0;
+}
+
+// At most this many configured files that replaced nothing are named one by one.
+constexpr uint32_t kUnusedNamed = 20;
+
+// Warns about every configured file that replaced no entry in any package (those that can never
+// be used have been warned about already).
+void warn_unused_entries(RunContext& context) {
+  uint32_t unused = 0;
+  for (const PackFileEntry* entry = context.entries.head(); entry != nullptr; entry = entry->next) {
+    if (entry->used || entry->shadowedBy != 0) continue;
+    if (++unused > kUnusedNamed) continue;
+    CStringBufferA pkg;
+    if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());
+    context.warnings.Add("file %u of \"files\" (\"%s\" \"%s\"%s) replaced no entry in any package",
+                         entry->index, entry->name.Text(), entry->ext.Text(), pkg.Data());
+  }
+  if (unused > kUnusedNamed) {
+    context.warnings.Add("%u more configured files replaced no entry in any package",
+                         unused - kUnusedNamed);
+  }
+}
+
+// What standard error says about a run: one line with the reason of a failure, or the warnings
+// of a run that succeeded.
+void report_outcome(RunContext& context, int status) {
+  if (status != 0) {
+    CStringBufferA reason;
+    const bool described = !context.failure.ok() && context.failure.Describe(reason);
+    report_line("vintrel", "error", described ? reason.Data() : "the run failed");
+    return;
+  }
+  warn_unused_entries(context);
+  for (uint32_t i = 0; i < context.warnings.count(); ++i) {
+    report_line("vintrel", "warning", context.warnings.line(i));
+  }
 }
 
 }  // namespace
 
 int vintrel_main(int argc, char* argv[]) {
   RunContext context;
-  return run(context, argc, argv);
+  const int status = run(context, argc, argv);
+  report_outcome(context, status);
+  return status;
 }

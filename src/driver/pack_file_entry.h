@@ -13,6 +13,19 @@ struct PackFileEntry {
   uint64_t extId = 0;
   uint64_t packageId = 0;  // 0: applies to every package
   PackFileEntry* next = nullptr;
+
+  // For messages about the entry: its "name", "ext" and "pkg" as written in vintrel.json ("pkg"
+  // empty when absent) and its place in "files", counted from 1. Empty when the heap could not
+  // hold them; nothing but messages depends on them.
+  SharedString name;
+  SharedString ext;
+  SharedString pkg;
+  uint32_t index = 0;
+  // The place of an earlier entry that takes every package this one could replace in (the same
+  // name and ext, and no "pkg" or the same one), so that this one can never be used; 0 when none.
+  uint32_t shadowedBy = 0;
+  // Set by the package update once the entry has replaced an entry of some package.
+  mutable bool used = false;
 };
 
 // The configured files in configuration order. Owns its records, which come from the allocation

@@ -11,3 +11,9 @@ void report_error(const char* format, ...) {
   // Progress lines must reach a console or a pipe in order with the exit of the process.
   fflush(stdout);
 }
+
+void report_line(const char* program, const char* kind, const char* text) {
+  fflush(stdout);
+  fprintf(stderr, "%s: %s: %s\n", program, kind, text);
+  fflush(stderr);
+}

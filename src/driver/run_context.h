@@ -5,11 +5,13 @@
 #include <cstdint>
 
 #include "base/byte_buffer.h"
+#include "base/file_lock.h"
 #include "base/pending_file.h"
 #include "base/platform.h"
 #include "base/shared_string.h"
 #include "base/status.h"
 #include "driver/pack_file_entry.h"
+#include "driver/warning_list.h"
 
 // The manifest's five sections as read from the file; section 0 is the package directory, the
 // others are carried through unchanged.
@@ -53,13 +55,15 @@ struct PendingResults {
 // The state of one run, passed by reference to every stage. Members are destroyed in reverse
 // order of declaration, which is the order the run needs: the temporary file (closed and deleted
 // by the destructor body), the pending results, the package buffers last one first, the
-// directories and names, the manifest, and the configured files last.
+// directories and names, the manifest, the configured files, and last the lock on the game
+// directory, so that no other run starts there before this one has cleaned up.
 struct RunContext {
   RunContext();
   ~RunContext();
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
+  FileLock gameLock;  // held from before the manifest is read to the end of the run
   PackFileEntryList entries;
   ManifestSections manifestSections;
   ByteBuffer sectionRebuild;  // where the pass builds the new package directory
@@ -73,6 +77,8 @@ struct RunContext {
   PendingResults pending;
   // Why the run failed, recorded where the failure was found.
   Status failure;
+  // What the user may want to know about a run that succeeds.
+  WarningList warnings;
 };
 
 #endif  // VINTREL_DRIVER_RUN_CONTEXT_H_

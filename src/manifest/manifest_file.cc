@@ -47,7 +47,8 @@ bool load_manifest(ManifestSections& sections, const char* path, Status* status)
     if (sys_file_exists(path)) {
       status->FailIo("cannot open", path, error);
     } else {
-      status->FailAt(StatusCode::kNotFound, path, "there is no such file");
+      status->FailAt(StatusCode::kNotFound, path,
+                     "there is no such file; is this the game's data directory?");
     }
     return false;
   }

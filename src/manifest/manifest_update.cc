@@ -7,6 +7,7 @@
 #include "base/byte_buffer.h"
 #include "base/file.h"
 #include "base/platform.h"
+#include "base/shared_string.h"
 #include "base/string_buffer.h"
 #include "driver/run_context.h"
 #include "manifest/package_directory.h"
@@ -43,6 +44,21 @@ bool is_plain_file_name(const char* name) {
   return std::strstr(name, "..") == nullptr;
 }
 
+// Whether Windows takes the name for a device rather than a file: CON, PRN, AUX, NUL, COM1 to
+// COM9 and LPT1 to LPT9, in any case, with or without an extension.
+bool is_device_name(const char* name) {
+  const char* dot = std::strchr(name, '.');
+  const size_t length = dot != nullptr ? static_cast<size_t>(dot - name) : std::strlen(name);
+  char base[5] = {};
+  if (length < 3 || length > 4) return false;
+  for (size_t i = 0; i < length; ++i) base[i] = ascii_lower(name[i]);
+  for (const char* device : {"con", "prn", "aux", "nul"}) {
+    if (std::strcmp(base, device) == 0) return true;
+  }
+  const bool numbered = std::strncmp(base, "com", 3) == 0 || std::strncmp(base, "lpt", 3) == 0;
+  return numbered && length == 4 && base[3] >= '1' && base[3] <= '9';
+}
+
 bool refuse(Status* status, const char* what, const char* name) {
   status->Fail(StatusCode::kRefused, what, name);
   return false;
@@ -57,6 +73,15 @@ bool user_name_is_usable(const RunContext& context, Status* status) {
   if (!is_plain_file_name(name)) {
     return refuse(status,
                   "\"upak\" \"%s\" is not a plain file name (empty, or holding \\, /, : or ..)",
+                  name);
+  }
+  if (is_device_name(name)) {
+    return refuse(status, "\"upak\" \"%s\" is a name that Windows reserves for a device", name);
+  }
+  const char last = name[std::strlen(name) - 1];
+  if (last == '.' || last == ' ') {
+    return refuse(status,
+                  "\"upak\" \"%s\" ends in a dot or a space, which Windows drops from file names",
                   name);
   }
   return true;
@@ -74,10 +99,29 @@ bool user_archive_fits(const RunContext& context, const DirectoryReader& directo
     return false;
   }
   // The user archive replaces a file of that name when the run is committed: if it is one of the
-  // game's archives, that archive would be destroyed.
+  // game's archives, that archive would be destroyed. Names are compared ignoring ASCII case, and
+  // files by identity, which catches what spelling cannot (other cases of other letters, 8.3
+  // aliases, links).
+  PathBuffer userPath;
+  PathBuffer archivePath;
+  CStringBufferA name;
+  if (userPath.Format("%s%s.upak", context.destDir.Text(), context.userPackage.Text()) <= 0) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    return false;
+  }
+  const bool userExists = sys_file_exists(userPath.Data());
   for (uint32_t i = 0; i < directory.archive_count(); ++i) {
-    if (same_file_name(directory.archive(i), context.userPackage.Text(),
-                       context.userPackage.Length())) {
+    const ArchiveRecord& archive = directory.archive(i);
+    bool same = same_file_name(archive, context.userPackage.Text(), context.userPackage.Length());
+    if (!same && userExists) {
+      if (!copy_directory_name(archive.name, archive.nameLength, name) ||
+          archivePath.Format("%s%s.upak", context.destDir.Text(), name.Data()) <= 0) {
+        status->Fail(StatusCode::kOutOfMemory, "out of memory");
+        return false;
+      }
+      same = sys_same_file(userPath.Data(), archivePath.Data());
+    }
+    if (same) {
       return refuse(status, "\"upak\" \"%s\" names an archive of the game; choose another name",
                     context.userPackage.Text());
     }
@@ -104,6 +148,7 @@ class DirectoryPass {
   bool CopyPackage();
   bool UpdatePackage(const PackageRecord& record, uint8_t* archiveIndex, uint64_t* offset);
   void NamePackage(const PackageRecord& record);
+  void NamePackageAt(const char* name, uint8_t archiveIndex, uint64_t offset);
   bool WriteRecord(const PackageRecord& record, uint8_t archiveIndex, uint64_t offset);
   bool OutOfMemory();
 
@@ -116,6 +161,10 @@ class DirectoryPass {
   TCountedArray<ScopedFile> archives_;
   uint8_t userIndex_ = 0;
   bool anyChanged_ = false;
+  // The first package that fullcopy would have to leave where it is.
+  SharedString passedOver_;
+  uint8_t passedOverArchive_ = 0;
+  uint64_t passedOverOffset_ = 0;
 };
 
 bool DirectoryPass::Run() {
@@ -139,6 +188,12 @@ bool DirectoryPass::Run() {
   if (!anyChanged_) {
     userArchive.Discard();
     return true;
+  }
+  if (!passedOver_.IsEmpty()) {
+    status_->Fail(StatusCode::kUnsupported,
+                  "with \"fullcopy\" every package is copied, and this one has no tables to copy");
+    NamePackageAt(passedOver_.Text(), passedOverArchive_, passedOverOffset_);
+    return false;
   }
   if (!userArchive.Finish(status_)) return false;
   if (!context_.manifestSections[0].assign(context_.sectionRebuild)) {
@@ -256,12 +311,14 @@ bool DirectoryPass::UpdatePackage(const PackageRecord& record, uint8_t* archiveI
     anyChanged_ = true;
     *offset = newOffset;
     *archiveIndex = userIndex_;
-  } else if (context_.fullCopy) {
-    // With fullcopy every archive name now names the user archive, so a package left where it
-    // was would be looked for in the user archive at its old offset.
-    status_->Fail(StatusCode::kUnsupported,
-                  "with \"fullcopy\" every package is copied, and this one has no tables to copy");
-    return false;
+  } else if (context_.fullCopy && passedOver_.IsEmpty()) {
+    // With fullcopy every archive name becomes the user archive's, so a package left where it
+    // was would be looked for in the user archive at its old offset. That matters only when the
+    // new directory is used, that is when some package is written; the first such package is
+    // remembered for the message.
+    passedOver_.Assign(name_.Data());
+    passedOverArchive_ = record.archiveIndex;
+    passedOverOffset_ = record.offset;
   }
   return true;
 }
@@ -269,14 +326,19 @@ bool DirectoryPass::UpdatePackage(const PackageRecord& record, uint8_t* archiveI
 // Adds to a failure which package it concerns and where that lies, unless it names a file of
 // its own (a configured file, say).
 void DirectoryPass::NamePackage(const PackageRecord& record) {
-  const ArchiveRecord& archive = directory_.archive(record.archiveIndex);
   CStringBufferA packageName;
-  if (!copy_directory_name(record.name, record.nameLength, packageName) ||
-      !copy_directory_name(archive.name, archive.nameLength, name_) ||
-      path_.Format("%s%s.upak", context_.destDir.Text(), name_.Data()) <= 0) {
-    return;
+  if (copy_directory_name(record.name, record.nameLength, packageName)) {
+    NamePackageAt(packageName.Data(), record.archiveIndex, record.offset);
   }
-  status_->SetPackage(packageName.Data(), path_.Data(), record.offset);
+}
+
+void DirectoryPass::NamePackageAt(const char* name, uint8_t archiveIndex, uint64_t offset) {
+  const ArchiveRecord& archive = directory_.archive(archiveIndex);
+  CStringBufferA archiveName;
+  if (copy_directory_name(archive.name, archive.nameLength, archiveName) &&
+      path_.Format("%s%s.upak", context_.destDir.Text(), archiveName.Data()) > 0) {
+    status_->SetPackage(name, path_.Data(), offset);
+  }
 }
 
 // The record as read, but for archiveIndex and offset.

@@ -476,10 +476,15 @@ TEST_F(ManifestUpdate, FailuresAroundTheArchives) {
   PackageDirectory notAPackage;
   notAPackage.archives = {{0, "junk"}};
   notAPackage.packages = {Record("p", 0, 0)};
-  // With fullcopy a package that stays where it is would be looked for in the user archive.
+  // With fullcopy a package that stays where it is would be looked for in the user archive once
+  // another package has been written there.
+  std::string error;
+  ASSERT_TRUE(vtest::WriteFile(
+      dir_ / "full.upak",
+      vtest::BuildPackage(Package("q", 0, {vtest::Entry("a", "bin", {1})}), nullptr, &error)));
   PackageDirectory passedOver;
-  passedOver.archives = {{0, "data0"}};
-  passedOver.packages = {Record("p", 0, 0)};
+  passedOver.archives = {{0, "data0"}, {0, "full"}};
+  passedOver.packages = {Record("p", 0, 0), Record("q", 1, 0)};
 
   struct Case {
     const char* what;
@@ -489,7 +494,7 @@ TEST_F(ManifestUpdate, FailuresAroundTheArchives) {
   const Case cases[] = {
       {"a listed archive is missing", missing, false},
       {"the package update fails", notAPackage, false},
-      {"fullcopy leaves a package in its old archive", passedOver, true},
+      {"fullcopy leaves a package in its old archive beside one it moved", passedOver, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -499,6 +504,19 @@ TEST_F(ManifestUpdate, FailuresAroundTheArchives) {
     EXPECT_FALSE(update_manifest(context_));
     EXPECT_EQ(Section0(), section);
   }
+}
+
+TEST_F(ManifestUpdate, FullCopyThatWritesNothingLeavesTheDirectory) {
+  ASSERT_TRUE(vtest::WriteFile(dir_ / "data0.upak", PassedOverPackage()));
+  PackageDirectory directory;
+  directory.archives = {{0, "data0"}};
+  directory.packages = {Record("p", 0, 0)};
+  const Bytes section = vtest::EncodePackageDirectory(directory);
+  SetDirectory(section);
+  context_.fullCopy = true;
+  EXPECT_TRUE(update_manifest(context_));
+  EXPECT_EQ(Section0(), section);
+  EXPECT_FALSE(std::filesystem::exists(UserArchive()));
 }
 
 TEST_F(ManifestUpdate, UserArchiveThatCannotBeCreatedFails) {

@@ -217,7 +217,8 @@ bool copy_temp_blocks(RunContext& context, FileHandle target) {
   }
   uint8_t transfer[kTransferSize];
   if (copy_file_bytes(context.tempFile, target, n, transfer) == n) return true;
-  context.failure.FailIo("cannot copy the temporary file into the user archive", "");
+  context.failure.FailIo("cannot copy the temporary file into",
+                         context.pending.userArchive.temp_path());
   return false;
 }
 
@@ -229,7 +230,7 @@ bool write_full_block(RunContext& context, FileHandle target) {
       file_write(target, work.deflated.data(), length) == length) {
     return true;
   }
-  context.failure.FailIo("cannot write the user archive", "");
+  context.failure.FailIo("cannot write", context.pending.userArchive.temp_path());
   return false;
 }
 
@@ -242,13 +243,13 @@ bool write_package(RunContext& context, const PackageReader& package, const Pack
       file_write(target, package.index_table().data(), written.indexSize) != written.indexSize ||
       file_write(target, work.newEntryTable.data(), written.entryTableSize) !=
           written.entryTableSize) {
-    context.failure.FailIo("cannot write the user archive", "");
+    context.failure.FailIo("cannot write", context.pending.userArchive.temp_path());
     return false;
   }
   // Seeking past the end leaves a gap that the next write fills with zeros.
   const uint64_t dataStart = targetBase + written.dataOffset;
   if (file_seek(target, dataStart) != dataStart) {
-    context.failure.FailIo("cannot write the user archive", "");
+    context.failure.FailIo("cannot write", context.pending.userArchive.temp_path());
     return false;
   }
   const bool dataWritten =
@@ -259,7 +260,7 @@ bool write_package(RunContext& context, const PackageReader& package, const Pack
   uint64_t aligned = 0;
   if (end == kBadPosition || !align_package_position(end, &aligned) ||
       file_seek(target, aligned) != aligned || !file_set_end(target)) {
-    context.failure.FailIo("cannot write the user archive", "");
+    context.failure.FailIo("cannot write", context.pending.userArchive.temp_path());
     return false;
   }
   return true;
@@ -274,7 +275,7 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
 
   const uint64_t targetBase = file_position(target);
   if (targetBase == kBadPosition) {
-    context.failure.FailIo("cannot write the user archive", "");
+    context.failure.FailIo("cannot write", context.pending.userArchive.temp_path());
     return false;
   }
   PackageReader package(work.oldIndexTable, work.oldEntryTable, work.idBlock);
@@ -285,7 +286,10 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
   for (uint32_t k = 0; k < package.entry_count(); ++k) {
     PackageEntry& entry = package.entry(k);
     entry.match = find_pack_file_entry(context, entry.nameId, entry.extId, packageId);
-    if (entry.match != nullptr) anyMatch = true;
+    if (entry.match != nullptr) {
+      entry.match->used = true;
+      anyMatch = true;
+    }
   }
   if (!context.fullCopy && !anyMatch) return true;
 

@@ -1,5 +1,6 @@
-// Runs of the main job that fail: exit status 1, no message beyond the progress lines already
-// printed, and the game left as it was: its archives, manifest.bin and origmanifest.bin.
+// Runs of the main job that fail: exit status 1, no message on standard output beyond the
+// progress lines already printed, one line on standard error that says why, and the game left as
+// it was: its archives, manifest.bin and origmanifest.bin.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -68,28 +69,35 @@ struct FailureCase {
   std::string name;
   std::function<void(FailingRun&)> setup;
   std::vector<std::string> printed;  // packages whose progress lines come before the failure
+  std::string error;                 // a regular expression that the error line matches
 };
 
 // Without this gtest prints a case as its raw bytes, the uninitialised ones of std::function
 // included, which memory checkers report.
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
-FailureCase UnsupportedTexture(const std::string& name, const std::function<void(DdsSpec&)>& edit) {
+FailureCase UnsupportedTexture(const std::string& name, const std::function<void(DdsSpec&)>& edit,
+                               const std::string& why) {
   return {"UnsupportedTexture" + name,
           [edit](FailingRun& run) {
             DdsSpec plan = Dxt1Texture(8, 8, 20);
             edit(plan);
             run.Replace("hero", "dds", MakeDds(plan));
           },
-          {"first", "second"}};
+          {"first", "second"},
+          "\"[^\"]*hero\\.dds\": " + why};
 }
 
-FailureCase ReplacedDdsFile(const std::string& name, Bytes dds) {
-  return {name, [dds](FailingRun& run) { run.Replace("hero", "dds", dds); }, {"first", "second"}};
+FailureCase ReplacedDdsFile(const std::string& name, Bytes dds, const std::string& why) {
+  return {name,
+          [dds](FailingRun& run) { run.Replace("hero", "dds", dds); },
+          {"first", "second"},
+          "\"[^\"]*hero\\.dds\": " + why};
 }
 
 FailureCase PackageFaultCase(const std::string& name, const std::string& package,
-                             PackageFault fault, std::vector<std::string> printed) {
+                             PackageFault fault, std::vector<std::string> printed,
+                             const std::string& why) {
   return {name,
           [package, fault](FailingRun& run) {
             run.Package(package).fault = fault;
@@ -97,7 +105,9 @@ FailureCase PackageFaultCase(const std::string& name, const std::string& package
             if (package == "second") run.Replace("hero", "dds", MakeDds(Dxt1Texture(4, 4, 21)));
             if (package == "third") run.Replace("strings", "loc", MakeLoc({6}));
           },
-          std::move(printed)};
+          std::move(printed),
+          "^vintrel: error: package \"" + package +
+              "\" in \"[^\"]*extra\\.upak\" at offset [0-9]+: " + why};
 }
 
 std::vector<FailureCase> FailureCases() {
@@ -113,33 +123,41 @@ std::vector<FailureCase> FailureCases() {
        [](FailingRun& run) {
          run.config.push_back({"hero", "dds", "absent.dds", {}, {}});
        },
-       {"first", "second"}},
+       {"first", "second"},
+       "cannot read \"[^\"]*absent\\.dds\": "},
       {"MissingMetaFile",
        [](FailingRun& run) {
          run.config.push_back({"hero", "dds", "hero.dds", {}, "absent.meta"});
          run.files.push_back({"hero.dds", MakeDds(Dxt1Texture(4, 4, 23))});
        },
-       {"first", "second"}},
+       {"first", "second"},
+       "cannot read \"[^\"]*absent\\.meta\": "},
       PackageFaultCase("CorruptBlockInSplitPackage", "second", PackageFault::kCorruptBlock,
-                       {"first", "second"}),
+                       {"first", "second"}, "a compressed block is damaged"),
       PackageFaultCase("CorruptBlockInFullPackage", "third", PackageFault::kCorruptBlock,
-                       {"first", "third"}),
+                       {"first", "third"}, "a compressed block is damaged"),
       PackageFaultCase("ArchiveEndsInsideTheBlock", "third", PackageFault::kCutLastBlock,
-                       {"first", "third"}),
-      PackageFaultCase("WrongMagic", "second", PackageFault::kBadMagic, {"first"}),
-      PackageFaultCase("IndexTableCut", "second", PackageFault::kIndexTableCut, {"first"}),
+                       {"first", "third"}, "a compressed block is cut short by the end"),
+      PackageFaultCase("WrongMagic", "second", PackageFault::kBadMagic, {"first"},
+                       "no package here"),
+      PackageFaultCase("IndexTableCut", "second", PackageFault::kIndexTableCut, {"first"},
+                       "group 0 declares 2 entries, more than the index table holds"),
       PackageFaultCase("EntryTableCutInSplitPackage", "second", PackageFault::kEntryTableCut,
-                       {"first", "second"}),
+                       {"first", "second"}, "the entry table ends inside the record of entry 1"),
       PackageFaultCase("EntryTableCutInFullPackage", "third", PackageFault::kEntryTableCut,
-                       {"first", "third"}),
+                       {"first", "third"}, "the entry table ends inside the record of entry 1"),
       PackageFaultCase("NameIdsOutsideTheIdBlock", "second", PackageFault::kNameIdsOutOfBlock,
-                       {"first"}),
+                       {"first"}, "the name id of entry 0 lies outside the id block"),
       PackageFaultCase("ExtIndexPastTheExtensionList", "second", PackageFault::kExtIndexOutOfList,
-                       {"first"}),
-      {"MissingArchive", [](FailingRun& run) { run.game.omit_archives = {"extra"}; }, {}},
+                       {"first"}, "the extension id of entry 1 .* lies outside the id block"),
+      {"MissingArchive",
+       [](FailingRun& run) { run.game.omit_archives = {"extra"}; },
+       {},
+       "cannot open archive \"[^\"]*extra\\.upak\": "},
       {"ArchiveIndexPastTheList",
        [](FailingRun& run) { run.Package("third").archive_index = 5; },
-       {"first"}},
+       {"first"},
+       "package record 2 names archive 5 of a list of 2"},
       {"DirectoryCutInsideTheLastRecord",
        [](FailingRun& run) {
          const ManifestLayout layout = run.game.manifest_layout;
@@ -152,38 +170,59 @@ std::vector<FailureCase> FailureCases() {
            ASSERT_TRUE(WriteFile(dir / "manifest.bin", EncodeManifest(sections, layout)));
          };
        },
-       {"first"}},
+       {"first"},
+       "the package directory ends inside a package record"},
       // Creating the user archive would truncate the game's own archive of that name.
-      {"UserArchiveNamedLikeAGameArchive", [](FailingRun& run) { run.upak = "base"; }, {}},
-      UnsupportedTexture("Dxt2", [](DdsSpec& s) { s.fourcc = FourCC('D', 'X', 'T', '2'); }),
-      UnsupportedTexture("Ati2", [](DdsSpec& s) { s.fourcc = FourCC('A', 'T', 'I', '2'); }),
-      UnsupportedTexture("FloatRed", [](DdsSpec& s) { s.fourcc = 114; }),
-      UnsupportedTexture("Rgb24",
-                         [](DdsSpec& s) {
-                           s.pf_flags = 0x40;
-                           s.fourcc = 0;
-                           s.rgb_bit_count = 24;
-                         }),
-      UnsupportedTexture("Luminance8",
-                         [](DdsSpec& s) {
-                           s.pf_flags = 0x20000;
-                           s.fourcc = 0;
-                           s.rgb_bit_count = 8;
-                         }),
-      UnsupportedTexture("CubeMapAndVolume",
-                         [](DdsSpec& s) {
-                           s.caps2 = 0x200200;
-                           s.depth = 2;
-                         }),
-      UnsupportedTexture("HeaderSize123", [](DdsSpec& s) { s.header_size = 123; }),
-      ReplacedDdsFile("DdsFileOf127Bytes", shortDds),
-      ReplacedDdsFile("NotADdsFile", {'D', 'D', 'S', '!', 0, 0, 0, 0}),
+      {"UserArchiveNamedLikeAGameArchive",
+       [](FailingRun& run) { run.upak = "base"; },
+       {},
+       "\"upak\" \"base\" names an archive of the game; choose another name"},
+      UnsupportedTexture(
+          "Dxt2", [](DdsSpec& s) { s.fourcc = FourCC('D', 'X', 'T', '2'); },
+          "unsupported texture format \\(FourCC \"DXT2\"\\)"),
+      UnsupportedTexture(
+          "Ati2", [](DdsSpec& s) { s.fourcc = FourCC('A', 'T', 'I', '2'); },
+          "unsupported texture format \\(FourCC \"ATI2\"\\)"),
+      UnsupportedTexture(
+          "FloatRed", [](DdsSpec& s) { s.fourcc = 114; },
+          "unsupported texture format \\(FourCC 114\\)"),
+      UnsupportedTexture(
+          "Rgb24",
+          [](DdsSpec& s) {
+            s.pf_flags = 0x40;
+            s.fourcc = 0;
+            s.rgb_bit_count = 24;
+          },
+          "unsupported texture format \\(pixel format flags 0x40, 24 bits per pixel\\)"),
+      UnsupportedTexture(
+          "Luminance8",
+          [](DdsSpec& s) {
+            s.pf_flags = 0x20000;
+            s.fourcc = 0;
+            s.rgb_bit_count = 8;
+          },
+          "unsupported texture format \\(pixel format flags 0x20000, 8 bits per pixel\\)"),
+      UnsupportedTexture(
+          "CubeMapAndVolume",
+          [](DdsSpec& s) {
+            s.caps2 = 0x200200;
+            s.depth = 2;
+          },
+          "a texture cannot be a cube map and a volume at once"),
+      UnsupportedTexture(
+          "HeaderSize123", [](DdsSpec& s) { s.header_size = 123; },
+          "the DDS header does not give its size as 124 bytes"),
+      ReplacedDdsFile("DdsFileOf127Bytes", shortDds,
+                      "the DDS file is shorter than its 128-byte header"),
+      ReplacedDdsFile("NotADdsFile", {'D', 'D', 'S', '!', 0, 0, 0, 0}, "not a DDS texture"),
       {"LocFileCutInsideItsIds",
        [cutLoc](FailingRun& run) { run.Replace("strings", "loc", cutLoc); },
-       {"first", "third"}},
+       {"first", "third"},
+       "\"[^\"]*strings\\.loc\": the localisation file declares 3 ids but holds only 1"},
       {"LocFileWithWrongMagic",
        [wrongLocMagic](FailingRun& run) { run.Replace("strings", "loc", wrongLocMagic); },
-       {"first", "third"}},
+       {"first", "third"},
+       "\"[^\"]*strings\\.loc\": not a localisation file"},
   };
   return cases;
 }
@@ -201,7 +240,7 @@ TEST_P(MainJobFailure, LeavesTheGameUntouched) {
   WriteMod(run.config, run.upak);
   for (const auto& [path, bytes] : run.files) WriteModFile(path, bytes);
 
-  ExpectFailure(Run(), GetParam().printed);
+  ExpectFailure(Run(), GetParam().printed, GetParam().error);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MainJobFailure, testing::ValuesIn(FailureCases()),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "tests/support/scratch_dir.h"
 
@@ -160,11 +161,25 @@ void GameRunTest::ExpectGameFilesUntouched() const {
       << "origmanifest.bin is not the game's manifest";
 }
 
+testing::AssertionResult OneErrorLine(const std::string& err, const std::string& error) {
+  const std::string prefix = "vintrel: error: ";
+  if (err.compare(0, prefix.size(), prefix) != 0 || err.empty() || err.back() != '\n' ||
+      err.find('\n') != err.size() - 1) {
+    return testing::AssertionFailure() << "not one error line: \"" << err << "\"";
+  }
+  if (!std::regex_search(err, std::regex(error))) {
+    return testing::AssertionFailure() << "\"" << err << "\" does not match \"" << error << "\"";
+  }
+  return testing::AssertionSuccess();
+}
+
 void GameRunTest::ExpectFailure(const ProcessResult& result,
-                                const std::vector<std::string>& printed) const {
+                                const std::vector<std::string>& printed,
+                                const std::string& error) const {
   ASSERT_TRUE(result.started) << result.failure;
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out, ProgressLines(printed));
+  EXPECT_TRUE(OneErrorLine(result.err, error));
   ExpectGameFilesUntouched();
   EXPECT_TRUE(SameBytes(ReadGameFile(kManifest), snapshot_.at(kManifest)))
       << "manifest.bin was rewritten by a failed run";
@@ -173,6 +188,20 @@ void GameRunTest::ExpectFailure(const ProcessResult& result,
 void GameRunTest::ExpectSuccess(const ProcessResult& result, const Outcome& outcome) const {
   ASSERT_TRUE(result.started) << result.failure;
   EXPECT_EQ(result.exit_code, 0) << "stdout: " << result.out;
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < result.err.size();) {
+    const size_t end = result.err.find('\n', start);
+    lines.push_back(result.err.substr(start, end - start));
+    start = end == std::string::npos ? result.err.size() : end + 1;
+  }
+  EXPECT_EQ(lines.size(), outcome.warnings.size()) << "stderr: " << result.err;
+  for (size_t i = 0; i < lines.size() && i < outcome.warnings.size(); ++i) {
+    const std::string& expected = outcome.warnings[i];
+    EXPECT_EQ(lines[i].compare(0, 18, "vintrel: warning: "), 0) << lines[i];
+    EXPECT_TRUE(lines[i].size() >= expected.size() &&
+                lines[i].compare(lines[i].size() - expected.size(), expected.size(), expected) == 0)
+        << lines[i] << " does not end with " << expected;
+  }
   std::vector<std::string> movedNames = outcome.moved;
   for (const Replacement& r : outcome.replaced) movedNames.push_back(r.package);
   EXPECT_EQ(result.out, ProgressLines(movedNames));

@@ -46,6 +46,8 @@ struct Outcome {
   std::vector<Replacement> replaced;
   std::string upak = "user";
   bool fullcopy = false;
+  // Each line of standard error, in order, must end with the warning here; none when empty.
+  std::vector<std::string> warnings;
 };
 
 class GameRunTest : public testing::Test {
@@ -70,9 +72,11 @@ class GameRunTest : public testing::Test {
   // The run succeeded and wrote exactly `outcome`: stdout, the new manifest, the user archive
   // and every rewritten package in it, the game's own files untouched, and no other file.
   void ExpectSuccess(const ProcessResult& result, const Outcome& outcome) const;
-  // The run failed with exit status 1 after printing the progress lines of `printed`; the
-  // game's archives, manifest.bin and origmanifest.bin hold what the game was written with.
-  void ExpectFailure(const ProcessResult& result, const std::vector<std::string>& printed) const;
+  // The run failed with exit status 1 after printing the progress lines of `printed`, and said
+  // why in one line on standard error that matches the regular expression `error`; the game's
+  // archives, manifest.bin and origmanifest.bin hold what the game was written with.
+  void ExpectFailure(const ProcessResult& result, const std::vector<std::string>& printed,
+                     const std::string& error) const;
   // The game's archives are byte-identical to the snapshot, and origmanifest.bin holds the
   // snapshot's manifest.bin.
   void ExpectGameFilesUntouched() const;
@@ -96,6 +100,10 @@ PackageSpec MakePackage(const std::string& name, uint8_t archive, bool split,
 
 // Opaque manifest sections 1 to 4, one of them empty.
 std::array<Bytes, 4> OpaqueSections();
+
+// Standard error of a failed run is one line, "vintrel: error: " and a reason; the line
+// matches the regular expression `error`.
+testing::AssertionResult OneErrorLine(const std::string& err, const std::string& error);
 
 // Checks that two byte strings are equal; on a difference says where, not the whole strings.
 testing::AssertionResult SameBytes(const Bytes& actual, const Bytes& expected);

@@ -238,6 +238,9 @@ TEST_F(MainJob, FirstQualifyingConfiguredFileWins) {
                       {"main", "data", "bin", forAny, std::nullopt},
                       {"other", "hero", "dds", first, firstMeta},
                       {"other", "data", "bin", forOther, std::nullopt}};
+  outcome.warnings = {
+      "file 2 of \"files\" (\"hero\" \"dds\") can never be used: file 1 comes first and "
+      "takes every entry this one could replace"};
   ExpectSuccess(Run(), outcome);
 }
 
@@ -412,7 +415,13 @@ TEST_F(MainJob, ConfigurationMatchingNothingLeavesTheDirectory) {
             {"nothing", "bin", "absent.bin", {}, {}},
             {"relic", "bin", "absent.bin", {}, {}}});
 
-  ExpectSuccess(Run(), Outcome());
+  Outcome outcome;
+  outcome.warnings = {
+      "file 1 of \"files\" (\"hero\" \"dds\", pkg \"sound_bank\") replaced no entry in any package",
+      "file 2 of \"files\" (\"theme\" \"dds\") replaced no entry in any package",
+      "file 3 of \"files\" (\"nothing\" \"bin\") replaced no entry in any package",
+      "file 4 of \"files\" (\"relic\" \"bin\") replaced no entry in any package"};
+  ExpectSuccess(Run(), outcome);
 }
 
 // Every run starts from the game's untouched manifest: a run after the mod changed reflects
