@@ -23,10 +23,11 @@ const char* const kFileKeys[] = {"name", "ext", "src", "pkg", "meta"};
 bool read_config_text(const char* path, const char* srcDir, CStringBufferA& text, Status* status) {
   ScopedFile file(open_file(path, "r"));
   if (!file.is_open()) {
+    const uint32_t error = sys_last_error();
     if (!sys_file_exists(srcDir)) {
       status->FailAt(StatusCode::kNotFound, srcDir, "the mod directory does not exist");
     } else {
-      status->FailIo("cannot read", path);
+      status->FailIo("cannot read", path, error);
     }
     return false;
   }
@@ -142,6 +143,14 @@ uint32_t edit_distance(const char* a, const char* b) {
     }
   }
   return std::min<uint32_t>(rows[m % 3][n], 3);
+}
+
+// The first key of object that is one or two edits away from wanted; null when none is.
+const char* closest_key(const JsonValue& object, const char* wanted) {
+  for (const JsonMember* member = object.FirstMember(); member != nullptr; member = member->next) {
+    if (member->key != nullptr && edit_distance(member->key, wanted) < 3) return member->key;
+  }
+  return nullptr;
 }
 
 // Warns about every member of object whose key is not one of known, with the known key it is
@@ -308,7 +317,13 @@ bool load_config(const char* path, RunContext& context) {
 
   JsonRef files = document->FindMember("files");
   if (files.Get() == &JsonNull) {
-    status.FailAt(StatusCode::kCorrupt, path, "there is no \"files\" list");
+    const char* closest = closest_key(*document.Get(), "files");
+    if (closest != nullptr) {
+      status.FailAt(StatusCode::kCorrupt, path, "there is no \"files\" list (did you mean \"%s\"?)",
+                    closest);
+    } else {
+      status.FailAt(StatusCode::kCorrupt, path, "there is no \"files\" list");
+    }
     report_error("Missing files.\n");
     return false;
   }

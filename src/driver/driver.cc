@@ -53,6 +53,7 @@ bool lock_game_directory(RunContext& context) {
   if (path.Format("%svintrel.lock", context.destDir.Text()) <= 0) return out_of_memory(context);
   bool busy = false;
   if (context.gameLock.Acquire(path.Data(), &busy)) return true;
+  const uint32_t error = sys_last_error();
   if (busy) {
     context.failure.FailAt(StatusCode::kBusy, context.destDir.Text(),
                            "another run is using this directory; try again when it has ended");
@@ -60,7 +61,7 @@ bool lock_game_directory(RunContext& context) {
     context.failure.FailAt(StatusCode::kNotFound, context.destDir.Text(),
                            "the game directory does not exist");
   } else {
-    context.failure.FailIo("cannot create the lock file", path.Data());
+    context.failure.FailIo("cannot create the lock file", path.Data(), error);
   }
   return false;
 }

@@ -461,8 +461,7 @@ bool JsonReader::ReadObjectBody(JsonValue* object, int32_t depth) {
     if (!member) return Fail(token, "out of memory");
     // The member is attached before it is filled. A member that cannot be stored, or whose key
     // cannot be interned (it could never be found), fails the document rather than vanish.
-    if (!object->AddMember(string_.Data(), member) ||
-        object->payload.list->tail->key == nullptr) {
+    if (!object->AddMember(string_.Data(), member) || object->payload.list->tail->key == nullptr) {
       return Fail(token, "out of memory");
     }
     token = NextToken();

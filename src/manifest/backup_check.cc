@@ -37,7 +37,10 @@ ArchiveList compare_archives(const DirectoryReader& current, const DirectoryRead
   if (same) return ArchiveList::kSame;
   if (current.archive_count() == count)
     return renamed ? ArchiveList::kRenamed : ArchiveList::kOther;
-  if (current.archive_count() != count + 1) return ArchiveList::kOther;
+  // The user archive is appended with the tag 0xFF.
+  if (current.archive_count() != count + 1 || current.archive(count).tag != 0xFF) {
+    return ArchiveList::kOther;
+  }
   for (uint32_t i = 0; i < count; ++i) {
     const ArchiveRecord& was = backup.archive(i);
     const ArchiveRecord& is = current.archive(i);

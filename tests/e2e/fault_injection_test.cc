@@ -5,6 +5,7 @@
 // injected through the platform seam's test hook and the allocation hooks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -65,16 +66,25 @@ class FaultInjection : public testing::Test {
   }
 
   // One run of the tool on the game directory. The arguments are made before `inject` arms a
-  // fault and the progress lines are swallowed outside it, so that only the run meets the fault.
+  // fault and the output is captured outside it, so that only the run meets the fault. A failed
+  // run says why in exactly one line on standard error; a run that succeeds says nothing there.
   template <typename Inject>
   int RunWith(const fs::path& mod, Inject inject) {
     std::vector<std::string> args = {"vintrel", mod.string(), game_.string(), tmp_.string()};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     const int exitCode =
         inject([&] { return vintrel_main(static_cast<int>(argv.size()), argv.data()); });
+    const std::string err = testing::internal::GetCapturedStderr();
     testing::internal::GetCapturedStdout();
+    if (exitCode == 0) {
+      EXPECT_EQ(err, "");
+    } else {
+      EXPECT_EQ(err.rfind("vintrel: error: ", 0), 0u) << err;
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
     return exitCode;
   }
   int Run(const fs::path& mod) {

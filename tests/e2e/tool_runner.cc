@@ -5,8 +5,10 @@ namespace vtest {
 ToolRun::ToolRun()
     : mod_(root_.MakeDir("mod")), game_(root_.MakeDir("game")), tmp_(root_.MakeDir("tmp")) {}
 
-ProcessResult ToolRun::Run(const std::vector<std::string>& args) const {
+ProcessResult ToolRun::Run(const std::vector<std::string>& args,
+                           const std::filesystem::path& killWhenExists) const {
   ProcessOptions options;
+  options.kill_when_exists = killWhenExists;
   options.env.push_back({"TMPDIR", tmp()});
   // Windows takes its temporary directory from TMP, then TEMP.
   options.env.push_back({"TMP", tmp()});

@@ -25,8 +25,10 @@ class ToolRun {
   const std::filesystem::path& tmp_path() const { return tmp_; }
   const ScratchDir& root() const { return root_; }
 
-  // Runs the tool with these arguments (TMPDIR, TMP and TEMP set to tmp/).
-  ProcessResult Run(const std::vector<std::string>& args) const;
+  // Runs the tool with these arguments (TMPDIR, TMP and TEMP set to tmp/); killed as soon as
+  // killWhenExists exists, when given.
+  ProcessResult Run(const std::vector<std::string>& args,
+                    const std::filesystem::path& killWhenExists = {}) const;
   // Runs `tool mod game`.
   ProcessResult Run() const { return Run({mod(), game()}); }
 

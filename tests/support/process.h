@@ -27,6 +27,9 @@ struct ProcessOptions {
   std::vector<std::string> unset_env;
   // Working directory of the child; empty keeps the parent's.
   std::filesystem::path cwd;
+  // When set, the child is killed (SIGKILL, TerminateProcess) as soon as this file exists, as a
+  // user's kill would end it in the middle of its work.
+  std::filesystem::path kill_when_exists;
 };
 
 // Runs `program` with `args` (argv[1..]; argv[0] is `program`) without a shell, waits for it

@@ -108,8 +108,17 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   pollfd fds[2] = {{out.read.get(), POLLIN, 0}, {err.read.get(), POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;
+  const bool watch = !options.kill_when_exists.empty();
+  bool killed = false;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    if (watch && !killed) {
+      std::error_code ignored;
+      if (std::filesystem::exists(options.kill_when_exists, ignored)) {
+        kill(pid, SIGKILL);
+        killed = true;
+      }
+    }
+    if (poll(fds, 2, watch && !killed ? 1 : -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }

@@ -162,9 +162,22 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   result.started = true;
   // Both pipes are drained at once so that a child filling one of them cannot block.
   std::string raw_out, raw_err;
+  std::thread killer;
+  if (!options.kill_when_exists.empty()) {
+    killer = std::thread([&options, &process] {
+      std::error_code ignored;
+      while (WaitForSingleObject(process.get(), 1) == WAIT_TIMEOUT) {
+        if (std::filesystem::exists(options.kill_when_exists, ignored)) {
+          TerminateProcess(process.get(), 1);
+          return;
+        }
+      }
+    });
+  }
   std::thread err_thread(Drain, err_read.get(), &raw_err);
   Drain(out_read.get(), &raw_out);
   err_thread.join();
+  if (killer.joinable()) killer.join();
   result.out = TextModeNewlines(raw_out);
   result.err = TextModeNewlines(raw_err);
 
