@@ -8,6 +8,8 @@ if(NOT TARGET GTest::gtest_main)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  # GoogleTest looks for Python for its own tests only, which are not built here.
+  set(CMAKE_DISABLE_FIND_PACKAGE_Python ON)
   add_subdirectory(${VINTREL_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   if(NOT TARGET GTest::gtest_main)
     add_library(GTest::gtest ALIAS gtest)

@@ -2,6 +2,7 @@
 // archive, the redirected manifest, and everything else left as the game had it.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,9 @@ const TextureCase kTextureCases[] = {
     {"Rgb8", Rgb(0x40, 8, 0), TextureMeta(20, 1, 1, 8, 4)},
     {"WideWithManyMips", Unusual(), TextureMeta(15, 300 & 0xFF, 1, 0x40, 2)},
 };
+
+// A case shows as its name in test listings, not as its raw bytes.
+void PrintTo(const TextureCase& c, std::ostream* os) { *os << c.name; }
 
 class ReplacedTexture : public GameRunTest, public testing::WithParamInterface<TextureCase> {};
 

@@ -171,6 +171,41 @@ TEST_F(Messages, MissingTemporaryDirectoryIsNamed) {
   ExpectGameFilesUntouched();
 }
 
+// A small file system of its own, mounted for the test when the system lets it (root on Linux).
+class SmallDisk {
+ public:
+  explicit SmallDisk(const fs::path& where) : where_(where) {
+    fs::create_directories(where);
+    const std::string command =
+        "mount -t tmpfs -o size=256k vintrel-test \"" + where.string() + "\" 2>/dev/null";
+    mounted_ = std::system(command.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) std::system(("umount \"" + where_.string() + "\" 2>/dev/null").c_str());
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path where_;
+  bool mounted_ = false;
+};
+
+TEST_F(Messages, FullDiskIsNamedAndLeavesTheGameAsItWas) {
+  SmallDisk disk(run_.root().path() / "small");
+  if (!disk.mounted()) GTEST_SKIP() << "no small file system can be mounted here";
+  const fs::path game = run_.root().path() / "small" / "game";
+  ASSERT_TRUE(CopyTree(run_.game_path(), game));
+  WriteModFile("data.bin", MakeData(400 * 1024, 2));
+  ScratchDir before;
+  ASSERT_TRUE(CopyTree(game, before.path()));
+  const ProcessResult result = run_.Run({Mod(), game.string(), run_.tmp()});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, ProgressLines({"level1"}));
+  EXPECT_TRUE(OneErrorLine(result.err, "\"[^\"]*mod\\.upak\\.tmp\": No space left on device"));
+  std::vector<std::string> changed = DiffTrees(game, before.path());
+  EXPECT_EQ(changed, std::vector<std::string>{"origmanifest.bin"});
+}
+
 TEST_F(Messages, AnotherRunHoldingTheDirectoryStopsThisOneBeforeItWrites) {
   ScratchDir before;
   ASSERT_TRUE(CopyTree(run_.game_path(), before.path()));
@@ -242,14 +277,16 @@ TEST(RunsAtOnce, OneCompletesTheOtherStopsAndAKilledRunBlocksNothing) {
   GameSpec game;
   game.archives = {{0, "big"}};
   for (int i = 0; i < 40; ++i) {
-    game.packages.push_back(OneGroupPackage("p" + std::to_string(i), true,
-                                            {Entry("data", "bin", MakeData(1 << 20, i))}));
+    PackageSpec package = OneGroupPackage("p" + std::to_string(i), true,
+                                          {Entry("data", "bin", MakeData(1 << 19, i))});
+    package.level = 1;
+    game.packages.push_back(package);
   }
   std::string error;
   ASSERT_TRUE(WriteGame(game, run.game_path(), nullptr, &error)) << error;
   ASSERT_TRUE(WriteTextFile(run.mod_path() / "vintrel.json",
                             MakeConfigJson({{"data", "bin", "data.bin", {}, {}}}, "mod")));
-  ASSERT_TRUE(WriteFile(run.mod_path() / "data.bin", MakeData(1 << 20, 99)));
+  ASSERT_TRUE(WriteFile(run.mod_path() / "data.bin", MakeData(1 << 19, 99)));
   ScratchDir alone;
   ASSERT_TRUE(CopyTree(run.game_path(), alone.path()));
   ASSERT_EQ(run.Run({run.mod(), alone.path().string(), run.tmp()}).exit_code, 0);

@@ -253,6 +253,19 @@ TEST_F(LongPaths, SourceAndDestinationDirectories) {
   EXPECT_TRUE(fs::exists(game / "origmanifest.bin"));
 }
 
+// Short relative paths under a working directory deeper than MAX_PATH: what decides between the
+// narrow and the long form of a path is the length of the full path the system makes of it.
+TEST_F(LongPaths, RelativePathsUnderADeepWorkingDirectory) {
+  const fs::path mod = deep_ / "mod";
+  const fs::path game = deep_ / "game";
+  ASSERT_TRUE(fs::create_directories(game));
+  ASSERT_TRUE(fs::create_directories(deep_ / "tmp"));
+  WriteGameAndMod(game, mod);
+  ProcessOptions options;
+  options.cwd = deep_;
+  ExpectReplaced(RunTool({"mod", "game", "tmp"}, options), game, deep_ / "tmp");
+}
+
 // The system may refuse a temporary directory that long (Windows does); the driver then fails
 // with its message before touching the game. When the system names it, the run uses it.
 TEST_F(LongPaths, SystemTemporaryDirectory) {
