@@ -300,7 +300,11 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
   PackageHeader written = package.header();
   written.indexOffset = kPackageHeaderSize;
   written.entryTableOffset = kPackageHeaderSize + written.indexSize;
-  if (written.entryTableOffset < written.indexSize) return out_of_memory(context);  // wrapped
+  if (written.entryTableOffset < written.indexSize) {
+    context.failure.Fail(StatusCode::kUnsupported,
+                         "the index table is too large to be written behind a header");
+    return false;
+  }
   const bool built = package.split() ? build_split_package(context, source, package, &written)
                                      : build_full_package(context, source, package, &written);
   if (!built || !write_package(context, package, written, target, targetBase)) return false;

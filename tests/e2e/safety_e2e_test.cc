@@ -100,6 +100,8 @@ TEST_F(Safety, UserArchiveNamesThatReachOtherFilesAreRefused) {
     const ProcessResult result = run_.Run();
     EXPECT_EQ(result.exit_code, 1) << upak;
     EXPECT_EQ(result.out, "") << upak;
+    EXPECT_EQ(result.err.rfind(std::string("vintrel: error: \"upak\" \"") + upak + "\" ", 0), 0u)
+        << result.err;
     // Only the back-up of the untouched manifest may have been made.
     std::vector<std::string> changed = ChangedSinceSnapshot();
     EXPECT_EQ(changed, std::vector<std::string>{"origmanifest.bin"}) << upak;
