@@ -71,5 +71,8 @@ void sys_error_text(uint32_t code, char* buffer, uint32_t size);
 uint32_t sys_current_thread_id();
 // Sleep.
 void sys_sleep(uint32_t milliseconds);
+// isatty / GetConsoleMode: whether standard error is a terminal or console, on which a line can be
+// redrawn in place.
+bool sys_stderr_is_terminal();
 
 #endif  // VINTREL_BASE_PLATFORM_H_
