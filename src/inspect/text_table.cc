@@ -49,6 +49,7 @@ void TextTable::Cell(const uint8_t* bytes, uint32_t length) {
   escaped_.Release(false);
   ByteWriter writer(cells_);
   if (!ok_ || !append_escaped(bytes, length, escaped_) ||
+      !reserve_for_append(cells_, static_cast<uint32_t>(escaped_.Length()) + 1) ||
       !writer.write_bytes(escaped_.Data(), static_cast<uint32_t>(escaped_.Length())) ||
       !writer.write_u8(0)) {
     ok_ = false;

@@ -21,10 +21,10 @@ char short_escape(uint8_t b) {
 
 }  // namespace
 
-JsonWriter::JsonWriter(ByteBuffer& out) : writer_(out) {}
+JsonWriter::JsonWriter(ByteBuffer& out) : out_(out), writer_(out) {}
 
 void JsonWriter::Append(const void* bytes, uint32_t length) {
-  if (ok_ && !writer_.write_bytes(bytes, length)) ok_ = false;
+  if (ok_ && !(reserve_for_append(out_, length) && writer_.write_bytes(bytes, length))) ok_ = false;
 }
 
 void JsonWriter::NewLine(uint32_t depth) {

@@ -61,6 +61,7 @@ class JsonWriter {
   void NewLine(uint32_t depth);
   void Quoted(const uint8_t* bytes, uint32_t length);
 
+  ByteBuffer& out_;
   ByteWriter writer_;
   Level levels_[kMaxDepth];
   uint32_t depth_ = 0;
