@@ -24,7 +24,7 @@ struct CommandSpec {
   const char* synopsis;     // the arguments after the name: "GAMEDIR PACKAGE [--json]"
   const char* summary;      // one line for the program's list of commands
   const char* description;  // the --help text after the usage line; every line ends in "\n"
-  uint32_t positionals;     // how many arguments the command takes, exactly
+  uint32_t positionals;     // how many arguments it takes, exactly; CommandArgs holds up to 4
   uint32_t options;         // CommandOption bits
   int (*run)(const CommandArgs& args);
 };

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/name_hash.h"
 #include "inspect/game_lookup.h"
 #include "inspect/messages.h"
 #include "inspect/text_table.h"
@@ -105,6 +106,17 @@ class FindReport {
   uint32_t matches_ = 0;
 };
 
+// "pkg" names a package by the name_hash of its text; a package whose id is not that of its own
+// name cannot be named so, and the modder must hear it before writing the name in.
+void warn_if_unnamable(const GameReader& game, uint32_t k) {
+  CStringBufferA name;
+  if (!record_name(game, k, name) || name_hash(name.Data()) == game.record(k).packageId) return;
+  print_warning(
+      "the id of package \"%s\" is not that of its name: \"pkg\": \"%s\" would not "
+      "name it",
+      name.Data(), name.Data());
+}
+
 int run_find(const CommandArgs& args) {
   GameReader game;
   if (!open_game(args.positional[0], game)) return kExitFailure;
@@ -119,6 +131,7 @@ int run_find(const CommandArgs& args) {
   for (EntrySearch::Step step; (step = search.Next(&status)) != EntrySearch::kDone;) {
     if (step == EntrySearch::kMatch) {
       report.Match(game, search.record(), search.entry());
+      warn_if_unnamable(game, search.record());
     } else {
       print_failure_warning(status, "; passed over");
       ++unreadable;

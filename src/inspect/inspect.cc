@@ -27,9 +27,9 @@ const CommandSpec* const kCommands[] = {
 
 void print_usage(std::FILE* out) {
   std::fprintf(out,
-               "Usage: %s COMMAND ARGUMENTS\n"
+               "Usage: %s COMMAND ARGUMENTS          (VintrelInspect.exe on Windows)\n"
                "\n"
-               "Looks inside a game's manifest and package archives, and writes nothing there.\n"
+               "Looks inside a game's manifest and package archives without changing them.\n"
                "\n"
                "Commands:\n",
                kProgramName);
@@ -56,13 +56,8 @@ int run(int argc, char* argv[]) {
     return kExitUsage;
   }
   const char* name = argv[1];
-  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
-      std::strcmp(name, "help") == 0) {
-    if (argc > 2 && find_command(argv[2]) != nullptr) {
-      print_command_help(*find_command(argv[2]));
-    } else {
-      print_usage(stdout);
-    }
+  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+    print_usage(stdout);
     return kExitSuccess;
   }
   if (std::strcmp(name, "--version") == 0) {
