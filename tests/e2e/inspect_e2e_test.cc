@@ -24,6 +24,15 @@ std::string Id(uint64_t id) {
 
 std::string Id(const std::string& name) { return Id(NameHash(name)); }
 
+// One line of the "packages" array; the values as JSON text.
+std::string PackageJson(const std::string& name, const std::string& archive,
+                        const std::string& offset, const std::string& split,
+                        const std::string& entries, const std::string& error) {
+  return "    {\"name\": \"" + name + "\", \"id\": \"" + Id(name) + "\", \"archive\": " + archive +
+         ", \"offset\": " + offset + ", \"split\": " + split + ", \"entries\": " + entries +
+         ", \"error\": " + error + "}";
+}
+
 bool OneErrorLine(const std::string& err) {
   return err.rfind("vintrel-inspect: error: ", 0) == 0 && err.find('\n') == err.size() - 1;
 }
@@ -56,51 +65,36 @@ TEST_F(InspectTest, PackagesPrintsEveryArchiveAndRecordAsJson) {
   game.packages = {OneGroupPackage("town", true, {Entry("data", "bin", MakeData(300, 1))}),
                    OneGroupPackage("field", false, {Entry("more", "bin", MakeData(20, 2))}),
                    OneGroupPackage("ghost", true, {Entry("old", "bin", MakeData(5, 3))}),
-                   OneGroupPackage("lost", true, {Entry("x", "bin", MakeData(5, 4))})};
+                   OneGroupPackage("broken", true, {Entry("x", "bin", MakeData(5, 4))})};
   game.packages[2].archive_index = kNoArchive;
-  game.packages[3].archive_index = 1;
+  game.packages[3].fault = PackageFault::kBadMagic;
   game.omit_archives = {"gone"};
   WriteGame(game);
   const ProcessResult result = Inspect({"packages", game_dir(), "--json"});
   ASSERT_TRUE(result.started) << result.failure;
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
-  const uint64_t fieldOffset = Package("field").offset;
   const std::string baseBytes = std::to_string(std::filesystem::file_size(game_ / "base.upak"));
-  EXPECT_EQ(
-      result.out,
-      "{\n"
-      "  \"archives\": [\n"
-      "    {\"index\": 0, \"tag\": 7, \"name\": \"base\", \"bytes\": " +
-          baseBytes +
-          "},\n"
-          "    {\"index\": 1, \"tag\": 8, \"name\": \"gone\", \"bytes\": null}\n"
-          "  ],\n"
-          "  \"packages\": [\n"
-          "    {\"name\": \"town\", \"id\": \"" +
-          Id("town") +
-          "\", \"archive\": 0, "
-          "\"offset\": 0, \"split\": true, \"entries\": 1, \"error\": null},\n"
-          "    {\"name\": \"field\", \"id\": \"" +
-          Id("field") +
-          "\", \"archive\": 0, "
-          "\"offset\": " +
-          std::to_string(fieldOffset) +
-          ", \"split\": false, \"entries\": 1, "
-          "\"error\": null},\n"
-          "    {\"name\": \"ghost\", \"id\": \"" +
-          Id("ghost") +
-          "\", \"archive\": null, "
-          "\"offset\": 0, \"split\": null, \"entries\": null, \"error\": null},\n"
-          "    {\"name\": \"lost\", \"id\": \"" +
-          Id("lost") +
-          "\", \"archive\": 1, "
-          "\"offset\": 0, \"split\": null, \"entries\": null, \"error\": \"cannot open archive "
-          "\\\"" +
-          (game_ / "gone.upak").string().replace(game_dir().size(), 1, "\\\\") +
-          "\\\": No such file or directory\"}\n"
-          "  ]\n"
-          "}\n");
+  const std::string fieldOffset = std::to_string(Package("field").offset);
+  const std::string brokenOffset = std::to_string(Package("broken").offset);
+  const std::string expected[] = {
+      "{",
+      "  \"archives\": [",
+      "    {\"index\": 0, \"tag\": 7, \"name\": \"base\", \"bytes\": " + baseBytes + "},",
+      "    {\"index\": 1, \"tag\": 8, \"name\": \"gone\", \"bytes\": null}",
+      "  ],",
+      "  \"packages\": [",
+      PackageJson("town", "0", "0", "true", "1", "null") + ",",
+      PackageJson("field", "0", fieldOffset, "false", "1", "null") + ",",
+      PackageJson("ghost", "null", "0", "null", "null", "null") + ",",
+      PackageJson("broken", "0", brokenOffset, "null", "null",
+                  "\"no package here: the bytes do not begin with \\\"OBPK\\\"\""),
+      "  ]",
+      "}",
+  };
+  std::string lines;
+  for (const std::string& line : expected) lines += line + "\n";
+  EXPECT_EQ(result.out, lines);
 }
 
 TEST_F(InspectTest, PackagesFailsWithoutAManifest) {
