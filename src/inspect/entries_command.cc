@@ -204,7 +204,7 @@ int run_entries(const CommandArgs& args) {
   if (game.record(k).archiveIndex == kNoArchive) {
     CStringBufferA name;
     record_name(game, k, name);
-    print_error("package \"%s\" lies in no archive; the game has no entries for it", name.Data());
+    print_error("package \"%s\" lies in no archive: there is nothing to read", name.Data());
     return kExitFailure;
   }
   if (!game.ReadPackage(k, &status)) {

@@ -7,6 +7,7 @@
 #include "base/pending_file.h"
 #include "inspect/game_lookup.h"
 #include "inspect/messages.h"
+#include "manifest/package_directory.h"
 
 namespace {
 
@@ -36,12 +37,21 @@ int run_extract(const CommandArgs& args) {
   if (!open_game(args.positional[0], game)) return kExitFailure;
   const uint64_t packageId = args.pkg != nullptr ? argument_id(args.pkg) : 0;
   if (packageId != 0) {
+    // The search passes over packages in no archive, as the tool does: say so rather than that
+    // the package lacks the entry.
     bool known = false;
-    for (uint32_t k = 0; k < game.package_count() && !known; ++k) {
-      known = game.record(k).packageId == packageId;
+    bool inArchive = false;
+    for (uint32_t k = 0; k < game.package_count(); ++k) {
+      if (game.record(k).packageId != packageId) continue;
+      known = true;
+      inArchive = inArchive || game.record(k).archiveIndex != kNoArchive;
     }
     if (!known) {
       print_error("no package has the id of \"%s\" (%s)", args.pkg, id_text(packageId).text);
+      return kExitFailure;
+    }
+    if (!inArchive) {
+      print_error("package \"%s\" lies in no archive: there is nothing to read", args.pkg);
       return kExitFailure;
     }
   }

@@ -25,6 +25,7 @@ class TextTable {
   void Cell(const CStringBufferA& text) { Cell(text.Data()); }
   void Cell(const uint8_t* bytes, uint32_t length);
   void Number(uint64_t value);
+  // A cell of printf-formatted text, cut at 255 bytes.
   void Format(const char* format, ...) VINTREL_PRINTF_FORMAT(2, 3);
 
   // False once an append failed for want of memory; the table is then incomplete.
