@@ -31,15 +31,15 @@ struct CommandSpec {
 
 enum class ParseResult { kRun, kHelp, kUsageError };
 
-// Parses the arguments argv[first..argc) of the command spec into *args. "--help" or "-h"
+// Parses the arguments argv[first..argc) of the command into *args. "--help" or "-h"
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
-// --json and --pkg PACKAGE (or --pkg=PACKAGE) are taken where spec allows them. On a usage error
-// (an unknown or repeated option, a missing --pkg value, the wrong number of arguments) it prints
-// the error as one line, naming the command's --help, and returns kUsageError.
-ParseResult parse_command_args(const CommandSpec& spec, int argc, char* argv[], int first,
+// --json and --pkg PACKAGE (or --pkg=PACKAGE) are taken where the command allows them. On a usage
+// error (an unknown or repeated option, a missing --pkg value, the wrong number of arguments) it
+// prints the error as one line, naming the command's --help, and returns kUsageError.
+ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args);
 
 // Prints the command's usage line and description on standard output.
-void print_command_help(const CommandSpec& spec);
+void print_command_help(const CommandSpec& command);
 
 #endif  // VINTREL_INSPECT_COMMAND_H_
