@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the 32-bit Windows program (build-win/Vintrel.exe) and every test program with
-# mingw-w64, and runs the tests under wine. Installs the cross toolchain and wine when missing.
+# Cross-builds the 32-bit Windows programs (build-win/Vintrel.exe, VintrelInspect.exe) and every
+# test program with mingw-w64, and runs the tests under wine. Installs the cross toolchain and
+# wine when missing.
 #
 # When wine cannot be installed or cannot run a Windows program, the program and the tests are
 # still built (so that a compile break in the Windows build is caught) and the script says so
@@ -58,14 +59,16 @@ toolchain=()
 cmake -S . -B "$build_dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build_dir" -j "$jobs"
 
-# The program must run from its own directory alone: no DLL of the compiler's runtime or of zlib.
+# The programs must run from their own directory alone: no DLL of the compiler's runtime or of zlib.
 objdump=i686-w64-mingw32-objdump
-foreign=$($objdump -p "$build_dir/Vintrel.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
-  grep -viE '^(kernel32|msvcrt|advapi32|user32|shell32|ws2_32|ntdll)\.dll$' || true)
-if [ -n "$foreign" ]; then
-  echo "Vintrel.exe needs DLLs that Windows does not have: $foreign" >&2
-  exit 1
-fi
+for program in Vintrel.exe VintrelInspect.exe; do
+  foreign=$($objdump -p "$build_dir/$program" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+    grep -viE '^(kernel32|msvcrt|advapi32|user32|shell32|ws2_32|ntdll)\.dll$' || true)
+  if [ -n "$foreign" ]; then
+    echo "$program needs DLLs that Windows does not have: $foreign" >&2
+    exit 1
+  fi
+done
 
 # wine's loader is a 32-bit x86 program; some kernels are built without the means to run one.
 kernel_runs_32_bit() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs (when missing), configures, builds and runs every test.
-#   scripts/test.sh              native build in build/, then the Windows build in build-win/
-#                                (scripts/test-windows.sh)
+#   scripts/test.sh              native build in build/, the README's tour (scripts/tour.sh) and
+#                                the .deb, then the Windows build in build-win/
+#                                (scripts/test-windows.sh) and its ZIP (scripts/check-packages.sh)
 #   scripts/test.sh --sanitize   the same with AddressSanitizer and UndefinedBehaviorSanitizer,
 #                                in build-asan/; any sanitizer report fails a test
 set -euo pipefail
@@ -26,8 +27,11 @@ cmake -S . -B "$build_dir" "${cmake_args[@]}"
 cmake --build "$build_dir" -j "$jobs"
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
 
-# Then the 32-bit Windows build, cross-compiled and tested under wine; the sanitizer run is
-# native only.
+# Then the README's tour and the .deb; the 32-bit Windows build, cross-compiled and tested under
+# wine, and its ZIP. The sanitizer run is native only.
 if [ "$build_dir" = build ]; then
+  scripts/tour.sh build >/dev/null
+  scripts/check-packages.sh deb build
   scripts/test-windows.sh
+  scripts/check-packages.sh zip build-win
 fi

@@ -115,6 +115,19 @@ bool ByteReader::read_u64(uint64_t* value) {
   return true;
 }
 
+bool reserve_for_append(ByteBuffer& buffer, uint32_t n) {
+  const uint32_t length = buffer.length();
+  if (n > UINT32_MAX - length) return false;
+  if (n <= buffer.capacity() - length) return true;
+  const uint64_t doubled = 2ull * buffer.capacity();
+  // Near 4 GiB doubling no longer fits in 32 bits; the exact need may still.
+  if (doubled > length + n && doubled <= UINT32_MAX &&
+      buffer.reserve(static_cast<uint32_t>(doubled))) {
+    return true;
+  }
+  return buffer.reserve(length + n);
+}
+
 bool ByteWriter::write_bytes(const void* source, uint32_t n) {
   if (source == nullptr) return n == 0;
   if (n == 0) return true;

@@ -96,6 +96,12 @@ class ByteWriter {
   ByteBuffer* buffer_;
 };
 
+// Makes room for n bytes after the buffer's length, at least doubling the capacity when it must
+// grow, so that a buffer filled by many small appends is copied only a logarithmic number of
+// times. False, the buffer unchanged, when length + n does not fit in 32 bits or the heap cannot
+// supply the block.
+bool reserve_for_append(ByteBuffer& buffer, uint32_t n);
+
 // A list of 16-bit values that grows in steps of 128 elements; its user keeps the count.
 class U16Array {
  public:

@@ -104,6 +104,19 @@ TEST(ByteBuffer, SizesNearFourGigabytesFailInsteadOfWrapping) {
   EXPECT_EQ(scope.allocations(), 1u);
 }
 
+TEST(ByteBuffer, ReserveForAppendDoublesAndRefusesToWrap) {
+  ByteBuffer buffer;
+  FillPattern(buffer, 8192);
+  ASSERT_TRUE(reserve_for_append(buffer, 1));
+  EXPECT_EQ(buffer.capacity(), 16384u);
+  ASSERT_TRUE(reserve_for_append(buffer, 40000));
+  EXPECT_EQ(buffer.capacity(), 49152u) << "more than double: the need, rounded to a granule";
+  EXPECT_TRUE(reserve_for_append(buffer, 49152 - 8192));
+  EXPECT_EQ(buffer.capacity(), 49152u) << "room enough already";
+  EXPECT_FALSE(reserve_for_append(buffer, UINT32_MAX - 8191));
+  EXPECT_EQ(buffer.length(), 8192u);
+}
+
 TEST(ByteBuffer, FailedReserveLeavesEverythingAsItWas) {
   ByteBuffer buffer;
   FillPattern(buffer, 100);

@@ -91,5 +91,8 @@ void sys_native_path(const char* path, CStringBufferA& out);
 uint32_t sys_current_thread_id();
 // Sleep.
 void sys_sleep(uint32_t milliseconds);
+// isatty / GetConsoleMode: whether standard error is a terminal or console, on which a line can be
+// redrawn in place.
+bool sys_stderr_is_terminal();
 
 #endif  // VINTREL_BASE_PLATFORM_H_

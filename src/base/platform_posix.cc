@@ -481,3 +481,5 @@ void sys_sleep(uint32_t milliseconds) {
   struct timespec left;
   while (nanosleep(&wait, &left) != 0 && errno == EINTR) wait = left;
 }
+
+bool sys_stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }

@@ -360,3 +360,10 @@ void sys_error_text(uint32_t code, char* buffer, uint32_t size) {
 uint32_t sys_current_thread_id() { return static_cast<uint32_t>(GetCurrentThreadId()); }
 
 void sys_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
+
+bool sys_stderr_is_terminal() {
+  // A console handle has a console mode; a pipe or a file (or a terminal emulator that is a
+  // pipe underneath) has none.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}

@@ -5,6 +5,7 @@
 #include "base/byte_buffer.h"
 #include "base/coding.h"
 #include "driver/name_hash.h"
+#include "package/entry_meta.h"
 
 namespace {
 
@@ -18,12 +19,6 @@ constexpr uint32_t kDdsCaps2Offset = 112;
 
 constexpr uint32_t kCaps2CubeMap = 0x200;
 constexpr uint32_t kCaps2Volume = 0x200000;
-
-constexpr uint8_t kKindFlat = 1;
-constexpr uint8_t kKindVolume = 2;
-constexpr uint8_t kKindCube = 3;
-constexpr uint32_t kTextureMetaSize = 7;
-constexpr uint32_t kVolumeMetaSize = 9;
 
 constexpr uint32_t kLocMagic = 0x02434F4C;  // "LOC" 0x02
 constexpr uint32_t kLocIdsOffset = 8;
@@ -138,7 +133,7 @@ MetaConversion convert_meta(const ByteBuffer& content, ByteBuffer& meta, uint64_
 }
 
 MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta, Status* status) {
-  if (!meta.resize(kVolumeMetaSize)) return unconvertible(status, "out of memory");
+  if (!meta.resize(kVolumeTextureMetaSize)) return unconvertible(status, "out of memory");
   ByteReader reader(content);
   uint32_t magic = 0;
   if (!reader.read_u32(&magic) || magic != kDdsMagic) {
@@ -182,19 +177,19 @@ MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta, S
 
   switch (caps2 & (kCaps2CubeMap | kCaps2Volume)) {
     case 0:
-      out[2] = kKindFlat;
+      out[2] = kTextureFlat;
       meta.resize(kTextureMetaSize);
       break;
     case kCaps2CubeMap:
-      out[2] = kKindCube;
+      out[2] = kTextureCube;
       meta.resize(kTextureMetaSize);
       break;
     case kCaps2Volume:
       if (depth == 1) {
-        out[2] = kKindFlat;
+        out[2] = kTextureFlat;
         meta.resize(kTextureMetaSize);
       } else {
-        out[2] = kKindVolume;
+        out[2] = kTextureVolume;
         encode_u16(out + 7, static_cast<uint16_t>(depth));
       }
       break;

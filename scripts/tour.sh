@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs the README's five-minute tour exactly as written: every fenced block that directly follows
+# a "<!-- tour -->" line, in order, as one bash script with -e, in a scratch directory that holds a
+# copy of examples/ and with the programs of the build directory first on the PATH.
+#   scripts/tour.sh [build dir]        (default build/; it must hold vintrel and vintrel-inspect)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+for program in vintrel vintrel-inspect; do
+  if [ ! -x "$build/$program" ]; then
+    echo "tour: $build/$program is not built" >&2
+    exit 1
+  fi
+done
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/vintrel-tour.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+cp -r "$root/examples" "$scratch/examples"
+
+# A block opens with the fence right after the marker and closes with the next fence.
+awk '
+  /^<!-- tour -->$/ { marked = 1; next }
+  marked && /^```/ { inside = 1; marked = 0; next }
+  inside && /^```/ { inside = 0; print ""; next }
+  inside { print; next }
+  { marked = 0 }
+' "$root/README.md" >"$scratch/tour.sh"
+if [ ! -s "$scratch/tour.sh" ]; then
+  echo "tour: README.md has no block marked <!-- tour -->" >&2
+  exit 1
+fi
+
+cd "$scratch"
+PATH="$build:$PATH" bash -euo pipefail -x tour.sh
+echo "tour: every command of the README's tour ran"

@@ -1,0 +1,246 @@
+#include "inspect/entries_command.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "driver/name_hash.h"
+#include "inspect/game_lookup.h"
+#include "inspect/messages.h"
+#include "inspect/text_table.h"
+#include "json/json_writer.h"
+#include "manifest/package_directory.h"
+#include "package/entry_meta.h"
+
+namespace {
+
+// Text cells show at most this many bytes of metadata; --json shows all.
+constexpr uint32_t kMetaShown = 16;
+
+// What an entry's metadata decodes to, by its extension.
+struct DecodedMeta {
+  bool texture = false;
+  TextureMeta textureMeta;
+  bool loc = false;
+  uint32_t locCount = 0;
+};
+
+DecodedMeta decode_meta(const PackageEntry& entry) {
+  static const uint64_t ddsId = name_hash("dds");
+  static const uint64_t locId = name_hash("loc");
+  DecodedMeta decoded;
+  if (entry.extId == ddsId) {
+    decoded.texture = decode_texture_meta(entry.meta, entry.metaSize, &decoded.textureMeta);
+  } else if (entry.extId == locId) {
+    decoded.loc = decode_loc_meta(entry.meta, entry.metaSize, &decoded.locCount);
+  }
+  return decoded;
+}
+
+void write_json_entry(JsonWriter& json, uint32_t e, const PackageEntry& entry) {
+  json.BeginObject();
+  json.Key("index");
+  json.Uint(e);
+  json.Key("name_id");
+  json.String(id_text(entry.nameId).text);
+  json.Key("ext_id");
+  json.String(id_text(entry.extId).text);
+  json.Key("raw_size");
+  json.Uint(entry.rawSize);
+  json.Key("meta_size");
+  json.Uint(entry.metaSize);
+  json.Key("meta");
+  json.HexString(entry.meta, entry.metaSize);
+  const DecodedMeta decoded = decode_meta(entry);
+  json.Key("texture");
+  if (decoded.texture) {
+    const TextureMeta& t = decoded.textureMeta;
+    const char* formatName = texture_format_name(t.format);
+    json.BeginObject();
+    json.Key("format");
+    json.Uint(t.format);
+    json.Key("format_name");
+    if (formatName != nullptr) {
+      json.String(formatName);
+    } else {
+      json.Null();
+    }
+    json.Key("width");
+    json.Uint(t.width);
+    json.Key("height");
+    json.Uint(t.height);
+    json.Key("depth");
+    json.Uint(t.depth);
+    json.Key("mips");
+    json.Uint(t.mipCount);
+    json.Key("kind");
+    json.String(texture_kind_name(t.kind));
+    json.EndObject();
+  } else {
+    json.Null();
+  }
+  json.Key("loc");
+  if (decoded.loc) {
+    json.BeginObject();
+    json.Key("count");
+    json.Uint(decoded.locCount);
+    json.EndObject();
+  } else {
+    json.Null();
+  }
+  json.EndObject();
+}
+
+void write_json_package(JsonWriter& json, const GameReader& game, uint32_t k) {
+  const PackageRecord& record = game.record(k);
+  json.BeginObject();
+  json.Key("name");
+  json.String(record.name, record.nameLength);
+  json.Key("id");
+  json.String(id_text(record.packageId).text);
+  json.Key("archive");
+  json.Uint(record.archiveIndex);
+  json.Key("offset");
+  json.Uint(record.offset);
+  json.Key("split");
+  json.Bool(game.package().split());
+  json.EndObject();
+}
+
+bool write_json(const GameReader& game, uint32_t k) {
+  const PackageReader& package = game.package();
+  ByteBuffer out;
+  JsonWriter json(out);
+  json.BeginObject();
+  json.Key("package");
+  write_json_package(json, game, k);
+  json.Key("entries");
+  json.BeginArray();
+  const uint32_t count = package.has_tables() ? package.entry_count() : 0;
+  for (uint32_t e = 0; e < count; ++e) write_json_entry(json, e, package.entry(e));
+  json.EndArray();
+  json.EndObject();
+  if (!json.ok()) return false;
+  std::fwrite(out.data(), 1, out.length(), stdout);
+  return true;
+}
+
+// "DXT1 256x128, 9 mips" and the like.
+void describe_texture(const TextureMeta& t, TextTable& table) {
+  char format[16];
+  const char* name = texture_format_name(t.format);
+  if (name == nullptr) {
+    std::snprintf(format, sizeof(format), "format %u", t.format);
+    name = format;
+  }
+  const char* mips = t.mipCount == 1 ? "mip" : "mips";
+  if (t.kind == kTextureVolume) {
+    table.Format("%s volume %ux%ux%u, %u %s", name, t.width, t.height, t.depth, t.mipCount, mips);
+  } else if (t.kind == kTextureCube) {
+    table.Format("%s cube %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips);
+  } else {
+    table.Format("%s %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips);
+  }
+}
+
+bool write_text(const GameReader& game, uint32_t k) {
+  const PackageRecord& record = game.record(k);
+  const PackageReader& package = game.package();
+  const uint32_t count = package.has_tables() ? package.entry_count() : 0;
+  const ArchiveRecord& archive = game.archive(record.archiveIndex);
+  CStringBufferA packageName;
+  CStringBufferA archiveName;
+  if (!append_escaped(record.name, record.nameLength, packageName) ||
+      !append_escaped(archive.name, archive.nameLength, archiveName)) {
+    return false;
+  }
+
+  // index, name id, ext id, raw size, meta size, meta, decoded
+  TextTable entries(7, 1u << 0 | 1u << 3 | 1u << 4);
+  const char* const headings[] = {"entry",     "name id", "ext id", "raw size",
+                                  "meta size", "meta",    "decoded"};
+  for (const char* h : headings) entries.Cell(h);
+  static const char kDigits[] = "0123456789abcdef";
+  char hex[2 * kMetaShown + 4];
+  for (uint32_t e = 0; e < count; ++e) {
+    const PackageEntry& entry = package.entry(e);
+    entries.Number(e);
+    entries.Cell(id_text(entry.nameId).text);
+    entries.Cell(id_text(entry.extId).text);
+    entries.Number(entry.rawSize);
+    entries.Number(entry.metaSize);
+    const uint32_t shown = entry.metaSize < kMetaShown ? entry.metaSize : kMetaShown;
+    char* p = hex;
+    for (uint32_t i = 0; i < shown; ++i) {
+      *p++ = kDigits[entry.meta[i] >> 4];
+      *p++ = kDigits[entry.meta[i] & 0xF];
+    }
+    if (shown < entry.metaSize) p = std::copy_n("...", 3, p);
+    *p = '\0';
+    entries.Cell(hex);
+    const DecodedMeta decoded = decode_meta(entry);
+    if (decoded.texture) {
+      describe_texture(decoded.textureMeta, entries);
+    } else if (decoded.loc) {
+      entries.Format("loc, %u %s", decoded.locCount, decoded.locCount == 1 ? "id" : "ids");
+    } else {
+      entries.Cell("");
+    }
+  }
+  if (!entries.ok()) return false;
+  std::printf("package %s: id %s, archive %u (%s) at offset %llu, %s compress, %u %s\n\n",
+              packageName.Data(), id_text(record.packageId).text, record.archiveIndex,
+              archiveName.Data(), static_cast<unsigned long long>(record.offset),
+              package.split() ? "split" : "full", count, count == 1 ? "entry" : "entries");
+  entries.Print(stdout);
+  return true;
+}
+
+int run_entries(const CommandArgs& args) {
+  GameReader game;
+  if (!open_game(args.positional[0], game)) return kExitFailure;
+  const uint32_t k = select_record(game, args.positional[1]);
+  if (k == kNoRecord) return kExitFailure;
+  Status status;
+  if (game.record(k).archiveIndex == kNoArchive) {
+    CStringBufferA name;
+    record_name(game, k, name);
+    print_error("package \"%s\" lies in no archive: there is nothing to read", name.Data());
+    return kExitFailure;
+  }
+  if (!game.ReadPackage(k, &status)) {
+    print_failure(status);
+    return kExitFailure;
+  }
+  if (!(args.json ? write_json(game, k) : write_text(game, k))) {
+    print_error("out of memory");
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
+const CommandSpec kEntriesCommand = {
+    "entries",
+    "GAMEDIR PACKAGE [--json]",
+    "list the entries of one package",
+    "Lists the entries of the package PACKAGE in table order: name id, extension id, raw size,\n"
+    "metadata size, the metadata in hexadecimal (the first 16 bytes; --json gives all), and what\n"
+    "the metadata of a \"dds\" texture (format, width, height, depth, mip count, kind) or of a\n"
+    "\"loc\" file (its count of ids) says.\n"
+    "\n"
+    "PACKAGE is a package name, matched as the configuration's \"pkg\" is: by its name_hash, so\n"
+    "that case does not matter. 0x and 16 hexadecimal digits give a package id instead. When\n"
+    "several records have the id, the first in the manifest is shown, with a warning.\n"
+    "\n"
+    "  --json   print {\"package\": {\"name\", \"id\", \"archive\", \"offset\", \"split\"},\n"
+    "           \"entries\": [{\"index\", \"name_id\", \"ext_id\", \"raw_size\", \"meta_size\", "
+    "\"meta\",\n"
+    "           \"texture\", \"loc\"}]}\n"
+    "\n"
+    "Exit status: 0 when the package was read, 1 when no package has that id or it cannot be\n"
+    "read, 2 for a usage error.\n",
+    2,
+    kOptionJson,
+    run_entries,
+};

@@ -1,0 +1,94 @@
+#include "inspect/game_lookup.h"
+
+#include "driver/name_hash.h"
+#include "inspect/messages.h"
+#include "manifest/package_directory.h"
+
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool open_game(const char* dir, GameReader& game) {
+  Status status;
+  if (game.Open(dir, "manifest.bin", &status)) return true;
+  print_failure(status);
+  return false;
+}
+
+uint64_t argument_id(const char* text) {
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    uint64_t id = 0;
+    int digits = 0;
+    for (const char* p = text + 2; *p != '\0' && digits <= 16; ++p, ++digits) {
+      const int value = hex_value(*p);
+      if (value < 0) break;
+      id = id << 4 | static_cast<uint64_t>(value);
+    }
+    if (digits == 16 && text[18] == '\0') return id;
+  }
+  return name_hash(text);
+}
+
+bool record_name(const GameReader& game, uint32_t k, CStringBufferA& name) {
+  const PackageRecord& record = game.record(k);
+  return copy_directory_name(record.name, record.nameLength, name);
+}
+
+uint32_t select_record(const GameReader& game, const char* argument) {
+  const uint64_t id = argument_id(argument);
+  uint32_t chosen = kNoRecord;
+  CStringBufferA others;
+  CStringBufferA name;
+  for (uint32_t k = 0; k < game.package_count(); ++k) {
+    if (game.record(k).packageId != id) continue;
+    if (chosen == kNoRecord) {
+      chosen = k;
+    } else if (!record_name(game, k, name) || !append_quoted(name.Data(), others)) {
+      others.Assign("(out of memory)");
+    }
+  }
+  if (chosen == kNoRecord) {
+    print_error("no package has the id of \"%s\" (%s)", argument, id_text(id).text);
+    return kNoRecord;
+  }
+  if (others.Length() != 0) {
+    record_name(game, chosen, name);
+    print_warning("the packages %s have the id %s too; showing \"%s\", the first in the manifest",
+                  others.Data(), id_text(id).text, name.Data());
+  }
+  return chosen;
+}
+
+EntrySearch::EntrySearch(GameReader& game, uint64_t nameId, uint64_t extId, uint64_t packageId)
+    : game_(game), nameId_(nameId), extId_(extId), packageId_(packageId) {}
+
+EntrySearch::Step EntrySearch::Next(Status* status) {
+  for (;;) {
+    if (inPackage_) {
+      const PackageReader& package = game_.package();
+      while (++entry_ < package.entry_count()) {
+        const PackageEntry& e = package.entry(entry_);
+        if (e.nameId == nameId_ && e.extId == extId_) return kMatch;
+      }
+      inPackage_ = false;
+    }
+    record_ = record_ == kNoRecord ? 0 : record_ + 1;
+    if (record_ >= game_.package_count()) {
+      record_ = game_.package_count();
+      return kDone;
+    }
+    const PackageRecord& r = game_.record(record_);
+    if (r.archiveIndex == kNoArchive || (packageId_ != 0 && r.packageId != packageId_)) continue;
+    status->Clear();
+    if (!game_.ReadPackage(record_, status)) return kUnreadable;
+    inPackage_ = game_.package().has_tables();
+    entry_ = UINT32_MAX;  // the first ++ makes it 0
+  }
+}

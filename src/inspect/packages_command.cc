@@ -1,0 +1,206 @@
+#include "inspect/packages_command.h"
+
+#include <cstdio>
+
+#include "base/file.h"
+#include "inspect/game_lookup.h"
+#include "inspect/messages.h"
+#include "inspect/text_table.h"
+#include "json/json_writer.h"
+#include "manifest/package_directory.h"
+
+namespace {
+
+// What one package record comes to when its package is read.
+struct PackageState {
+  bool inArchive = false;
+  bool read = false;
+  bool split = false;
+  uint32_t entries = 0;
+  Status failure;
+};
+
+// The package of record k: read as far as its entry table, or why it cannot be.
+void read_state(GameReader& game, uint32_t k, PackageState* state) {
+  state->inArchive = game.record(k).archiveIndex != kNoArchive;
+  if (!state->inArchive) return;
+  state->read = game.ReadPackage(k, &state->failure);
+  if (!state->read) return;
+  const PackageReader& package = game.package();
+  state->split = package.split();
+  state->entries = package.has_tables() ? package.entry_count() : 0;
+}
+
+// The size of archive i on disk; false when it cannot be opened or measured.
+bool archive_bytes(const GameReader& game, uint32_t i, uint64_t* bytes) {
+  PathBuffer path;
+  if (!game.ArchivePath(i, path)) return false;
+  ScopedFile file(open_file(path.Data(), "r"));
+  if (!file.is_open()) return false;
+  *bytes = file_size(file.get());
+  return *bytes != kBadPosition;
+}
+
+bool write_json(GameReader& game) {
+  ByteBuffer out;
+  JsonWriter json(out);
+  json.BeginObject();
+  json.Key("archives");
+  json.BeginArray();
+  for (uint32_t i = 0; i < game.archive_count(); ++i) {
+    const ArchiveRecord& archive = game.archive(i);
+    json.BeginObject();
+    json.Key("index");
+    json.Uint(i);
+    json.Key("tag");
+    json.Uint(archive.tag);
+    json.Key("name");
+    json.String(archive.name, archive.nameLength);
+    json.Key("bytes");
+    uint64_t bytes = 0;
+    if (archive_bytes(game, i, &bytes)) {
+      json.Uint(bytes);
+    } else {
+      json.Null();
+    }
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("packages");
+  json.BeginArray();
+  CStringBufferA reason;
+  for (uint32_t k = 0; k < game.package_count(); ++k) {
+    const PackageRecord& record = game.record(k);
+    PackageState state;
+    read_state(game, k, &state);
+    json.BeginObject();
+    json.Key("name");
+    json.String(record.name, record.nameLength);
+    json.Key("id");
+    json.String(id_text(record.packageId).text);
+    json.Key("archive");
+    if (state.inArchive) {
+      json.Uint(record.archiveIndex);
+    } else {
+      json.Null();
+    }
+    json.Key("offset");
+    json.Uint(record.offset);
+    json.Key("split");
+    if (state.read) {
+      json.Bool(state.split);
+    } else {
+      json.Null();
+    }
+    json.Key("entries");
+    if (state.read) {
+      json.Uint(state.entries);
+    } else {
+      json.Null();
+    }
+    json.Key("error");
+    if (state.inArchive && !state.read) {
+      if (!describe_reason(state.failure, reason)) return false;
+      json.String(reason.Data());
+    } else {
+      json.Null();
+    }
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+  if (!json.ok()) return false;
+  std::fwrite(out.data(), 1, out.length(), stdout);
+  return true;
+}
+
+bool write_text(GameReader& game) {
+  constexpr uint32_t kNumbers = 1u << 0 | 1u << 1 | 1u << 2;
+  TextTable archives(4, kNumbers);
+  archives.Cell("archive");
+  archives.Cell("tag");
+  archives.Cell("bytes");
+  archives.Cell("name");
+  for (uint32_t i = 0; i < game.archive_count(); ++i) {
+    const ArchiveRecord& archive = game.archive(i);
+    archives.Number(i);
+    archives.Number(archive.tag);
+    uint64_t bytes = 0;
+    if (archive_bytes(game, i, &bytes)) {
+      archives.Number(bytes);
+    } else {
+      archives.Cell("missing");
+    }
+    archives.Cell(archive.name, archive.nameLength);
+  }
+
+  // name, id, archive, offset, kind, entries, error
+  TextTable packages(7, 1u << 2 | 1u << 3 | 1u << 5);
+  const char* const headings[] = {"package", "id", "archive", "offset", "kind", "entries", "error"};
+  for (const char* heading : headings) packages.Cell(heading);
+  CStringBufferA reason;
+  for (uint32_t k = 0; k < game.package_count(); ++k) {
+    const PackageRecord& record = game.record(k);
+    PackageState state;
+    read_state(game, k, &state);
+    packages.Cell(record.name, record.nameLength);
+    packages.Cell(id_text(record.packageId).text);
+    if (state.inArchive) {
+      packages.Number(record.archiveIndex);
+    } else {
+      packages.Cell("none");
+    }
+    packages.Number(record.offset);
+    if (state.read) {
+      packages.Cell(state.split ? "split" : "full");
+      packages.Number(state.entries);
+      packages.Cell("");
+    } else {
+      packages.Cell("-");
+      packages.Cell("-");
+      if (!state.inArchive) {
+        packages.Cell("");
+      } else if (describe_reason(state.failure, reason)) {
+        packages.Cell(reason);
+      } else {
+        return false;
+      }
+    }
+  }
+  if (!archives.ok() || !packages.ok()) return false;
+  archives.Print(stdout);
+  std::fputc('\n', stdout);
+  packages.Print(stdout);
+  return true;
+}
+
+int run_packages(const CommandArgs& args) {
+  GameReader game;
+  if (!open_game(args.positional[0], game)) return kExitFailure;
+  if (!(args.json ? write_json(game) : write_text(game))) {
+    print_error("out of memory");
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
+const CommandSpec kPackagesCommand = {
+    "packages",
+    "GAMEDIR [--json]",
+    "list the archives and the packages of a game",
+    "Lists the archives that GAMEDIR's manifest.bin names (index, tag, size on disk, name) and\n"
+    "every package record (name, id, archive index, offset), reading each package as far as its\n"
+    "entry table: split or full compress, its number of entries, or why it cannot be read. A\n"
+    "package in no archive shows \"none\"; an archive that cannot be opened, \"missing\".\n"
+    "\n"
+    "  --json   print {\"archives\": [{\"index\", \"tag\", \"name\", \"bytes\"}], \"packages\":\n"
+    "           [{\"name\", \"id\", \"archive\", \"offset\", \"split\", \"entries\", \"error\"}]}\n"
+    "\n"
+    "Exit status: 0 when the manifest was read (whatever its packages hold), 1 when it cannot be,\n"
+    "2 for a usage error.\n",
+    1,
+    kOptionJson,
+    run_packages,
+};

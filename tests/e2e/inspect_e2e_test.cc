@@ -1,0 +1,262 @@
+// vintrel-inspect run as a process on synthetic games: every command on its main path and on its
+// main failure, and the command line's usage errors and help texts.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/game_format.h"
+#include "tests/support/game_writer.h"
+#include "tests/support/process.h"
+#include "tests/support/replace_files.h"
+#include "tests/support/scratch_dir.h"
+
+namespace vtest {
+namespace {
+
+std::string Id(uint64_t id) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016" PRIx64, id);
+  return text;
+}
+
+std::string Id(const std::string& name) { return Id(NameHash(name)); }
+
+// One line of the "packages" array; the values as JSON text.
+std::string PackageJson(const std::string& name, const std::string& archive,
+                        const std::string& offset, const std::string& split,
+                        const std::string& entries, const std::string& error) {
+  return "    {\"name\": \"" + name + "\", \"id\": \"" + Id(name) + "\", \"archive\": " + archive +
+         ", \"offset\": " + offset + ", \"split\": " + split + ", \"entries\": " + entries +
+         ", \"error\": " + error + "}";
+}
+
+bool OneErrorLine(const std::string& err) {
+  return err.rfind("vintrel-inspect: error: ", 0) == 0 && err.find('\n') == err.size() - 1;
+}
+
+class InspectTest : public testing::Test {
+ protected:
+  void WriteGame(const GameSpec& game) {
+    std::string error;
+    ASSERT_TRUE(vtest::WriteGame(game, game_, &layout_, &error)) << error;
+  }
+  ProcessResult Inspect(std::vector<std::string> args) const {
+    return RunProcess(VINTREL_INSPECT_EXE, args);
+  }
+  std::string game_dir() const { return game_.string(); }
+  std::string out(const std::string& name) const { return (dir_ / name).string(); }
+  const PackageLayout& Package(const std::string& name) const {
+    const PackageLayout* package = FindPackage(layout_, name);
+    EXPECT_NE(package, nullptr) << name;
+    return package != nullptr ? *package : layout_.packages.front();
+  }
+
+  ScratchDir dir_;
+  std::filesystem::path game_ = dir_.MakeDir("game");
+  GameLayout layout_;
+};
+
+TEST_F(InspectTest, PackagesPrintsEveryArchiveAndRecordAsJson) {
+  GameSpec game;
+  game.archives = {{7, "base"}, {8, "gone"}};
+  game.packages = {OneGroupPackage("town", true, {Entry("data", "bin", MakeData(300, 1))}),
+                   OneGroupPackage("field", false, {Entry("more", "bin", MakeData(20, 2))}),
+                   OneGroupPackage("ghost", true, {Entry("old", "bin", MakeData(5, 3))}),
+                   OneGroupPackage("broken", true, {Entry("x", "bin", MakeData(5, 4))})};
+  game.packages[2].archive_index = kNoArchive;
+  game.packages[3].fault = PackageFault::kBadMagic;
+  game.omit_archives = {"gone"};
+  WriteGame(game);
+  const ProcessResult result = Inspect({"packages", game_dir(), "--json"});
+  ASSERT_TRUE(result.started) << result.failure;
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  const std::string baseBytes = std::to_string(std::filesystem::file_size(game_ / "base.upak"));
+  const std::string fieldOffset = std::to_string(Package("field").offset);
+  const std::string brokenOffset = std::to_string(Package("broken").offset);
+  const std::string expected[] = {
+      "{",
+      "  \"archives\": [",
+      "    {\"index\": 0, \"tag\": 7, \"name\": \"base\", \"bytes\": " + baseBytes + "},",
+      "    {\"index\": 1, \"tag\": 8, \"name\": \"gone\", \"bytes\": null}",
+      "  ],",
+      "  \"packages\": [",
+      PackageJson("town", "0", "0", "true", "1", "null") + ",",
+      PackageJson("field", "0", fieldOffset, "false", "1", "null") + ",",
+      PackageJson("ghost", "null", "0", "null", "null", "null") + ",",
+      PackageJson("broken", "0", brokenOffset, "null", "null",
+                  "\"no package here: the bytes do not begin with \\\"OBPK\\\"\""),
+      "  ]",
+      "}",
+  };
+  std::string lines;
+  for (const std::string& line : expected) lines += line + "\n";
+  EXPECT_EQ(result.out, lines);
+}
+
+TEST_F(InspectTest, PackagesFailsWithoutAManifest) {
+  const ProcessResult result = Inspect({"packages", game_dir()});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(OneErrorLine(result.err)) << result.err;
+  EXPECT_NE(result.err.find("manifest.bin"), std::string::npos) << result.err;
+}
+
+TEST_F(InspectTest, EntriesDecodesTextureAndLocMetadata) {
+  WriteGame(ExampleGame());
+  // The name is matched by its id, whatever its case.
+  const ProcessResult result = Inspect({"entries", game_dir(), "WORLD_FULL"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  const std::string lines[] = {"package world_full: id " + Id("world_full") + ", archive 2 (data0)",
+                               "full compress, 3 entries",
+                               "  " + Id("strings") + "  " + Id("loc"),
+                               "loc, 2 ids",
+                               "  0f040108000800  ",
+                               "  DXT1 8x8, 4 mips\n",
+                               "09080706\n"};
+  for (const std::string& expected : lines) {
+    EXPECT_NE(result.out.find(expected), std::string::npos) << expected << "\n" << result.out;
+  }
+}
+
+TEST_F(InspectTest, EntriesFailsForAPackageTheGameDoesNotHave) {
+  WriteGame(ExampleGame());
+  const ProcessResult result = Inspect({"entries", game_dir(), "nowhere", "--json"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "vintrel-inspect: error: no package has the id of \"nowhere\" (" +
+                            Id("nowhere") + ")\n");
+}
+
+TEST_F(InspectTest, FindListsThePackagesInArchivesThatHoldTheEntry) {
+  WriteGame(ExampleGame());
+  const ProcessResult result = Inspect({"find", game_dir(), "Hero", "DDS", "--json"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  std::string matches;
+  for (const char* name : {"ui_common", "world_full", "patch_full"}) {
+    const PackageLayout& package = Package(name);
+    const uint32_t entry = std::string(name) == "world_full" ? 1 : 0;
+    matches += std::string(matches.empty() ? "" : ",\n") + "    {\"package\": \"" + name +
+               "\", \"id\": \"" + Id(name) +
+               "\", \"archive\": " + std::to_string(package.record.archive_index) +
+               ", \"offset\": " + std::to_string(package.offset) +
+               ", \"entry\": " + std::to_string(entry) +
+               ", \"raw_size\": " + std::to_string(package.entries[entry].data.size()) +
+               ", \"meta_size\": 7}";
+  }
+  EXPECT_EQ(result.out, "{\n  \"name\": \"Hero\",\n  \"ext\": \"DDS\",\n  \"name_id\": \"" +
+                            Id("hero") + "\",\n  \"ext_id\": \"" + Id("dds") +
+                            "\",\n  \"matches\": [\n" + matches + "\n  ]\n}\n");
+}
+
+TEST_F(InspectTest, FindFailsWhenNoPackageHoldsTheEntry) {
+  WriteGame(ExampleGame());
+  const ProcessResult result = Inspect({"find", game_dir(), "hero", "png"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(OneErrorLine(result.err)) << result.err;
+}
+
+TEST_F(InspectTest, ExtractWritesTheEntryOfTheFirstOrTheChosenPackage) {
+  GameSpec game = ExampleGame();
+  game.packages[4].groups[0].entries[0].data = MakeData(64, 99);  // patch_full's own hero
+  WriteGame(game);
+  const struct {
+    std::vector<std::string> pkg;
+    std::string package;
+    uint32_t entry;
+    std::string warning;
+  } cases[] = {
+      {{},
+       "ui_common",
+       0,
+       "vintrel-inspect: warning: \"hero\" \"dds\" is also in \"world_full\", \"patch_full\"; "
+       "extracting it from \"ui_common\", the first in the manifest (choose with --pkg)\n"},
+      {{"--pkg", "PATCH_FULL"}, "patch_full", 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"extract", game_dir(), "hero", "dds", out("hero.dds")};
+    args.insert(args.end(), c.pkg.begin(), c.pkg.end());
+    const ProcessResult result = Inspect(args);
+    EXPECT_EQ(result.exit_code, 0) << c.package << ": " << result.err;
+    EXPECT_EQ(result.err, c.warning);
+    const EntryLayout& entry = Package(c.package).entries[c.entry];
+    EXPECT_EQ(ReadFile(dir_ / "hero.dds"), entry.data) << c.package;
+    EXPECT_EQ(ReadFile(dir_ / "hero.dds.meta"), entry.meta) << c.package;
+  }
+}
+
+TEST_F(InspectTest, ExtractWritesNothingWhenThePackageLacksTheEntry) {
+  WriteGame(ExampleGame());
+  const ProcessResult result =
+      Inspect({"extract", game_dir(), "hero", "dds", out("hero.dds"), "--pkg", "sound_bank"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err,
+            "vintrel-inspect: error: package \"sound_bank\" holds no entry \"hero\" \"dds\"\n");
+  for (const std::string& file : ListFiles(dir_.path()))
+    EXPECT_EQ(file.rfind("game/", 0), 0u) << file;
+}
+
+TEST_F(InspectTest, VerifyFindsTheExampleGameIntact) {
+  WriteGame(ExampleGame());
+  const ProcessResult result = Inspect({"verify", game_dir()});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            "checked 5 packages and 11 entries (1 package in no archive passed over): all "
+            "intact\n");
+}
+
+TEST_F(InspectTest, VerifyNamesTheEntryWhoseBlockIsCorrupt) {
+  GameSpec game = ExampleGame();
+  game.packages[0].fault = PackageFault::kCorruptBlock;  // ui_common, its first entry's block
+  WriteGame(game);
+  const ProcessResult result = Inspect({"verify", game_dir(), "--json"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "");
+  const std::string problem =
+      "{\"package\": \"ui_common\", \"id\": \"" + Id("ui_common") +
+      "\", \"archive\": 0, \"offset\": " + std::to_string(Package("ui_common").offset) +
+      ", \"entry\": 0, \"name_id\": \"" + Id("hero") + "\", \"ext_id\": \"" + Id("dds") +
+      "\", \"error\": ";
+  EXPECT_NE(result.out.find(problem), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\"packages\": 5,\n  \"entries\": 11"), std::string::npos)
+      << result.out;
+}
+
+TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"unpack", "game"},
+      {"packages"},
+      {"packages", "game", "more"},
+      {"entries", "game", "town", "--bogus"},
+      {"find", "game", "hero", "dds", "--pkg", "town"},
+      {"extract", "game", "hero", "dds", "out", "--json"},
+      {"extract", "game", "hero", "dds", "out", "--pkg"},
+      {"verify", "game", "--json", "--json"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    const ProcessResult result = Inspect(args);
+    const std::string line = testing::PrintToString(args);
+    EXPECT_EQ(result.exit_code, 2) << line;
+    EXPECT_EQ(result.out, "") << line;
+    EXPECT_TRUE(args.empty() || OneErrorLine(result.err)) << line << ": " << result.err;
+  }
+}
+
+TEST_F(InspectTest, EveryCommandHasHelp) {
+  for (const std::string command : {"packages", "entries", "find", "extract", "verify"}) {
+    const ProcessResult result = Inspect({command, "--help"});
+    EXPECT_EQ(result.exit_code, 0) << command;
+    EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command + " GAMEDIR ", 0), 0u)
+        << result.out;
+  }
+}
+
+}  // namespace
+}  // namespace vtest
