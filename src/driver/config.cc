@@ -282,13 +282,19 @@ void warn_shadowed_entries(const PackFileEntryList& entries, const char* path,
   }
 }
 
+// The loader's line on standard output, format holding one "%s" for text; a dry run prints
+// nothing.
+void say(const RunContext& context, const char* format, const char* text) {
+  if (!context.dryRun) report_error(format, text);
+}
+
 }  // namespace
 
 bool load_config(const char* path, RunContext& context) {
   Status& status = context.failure;
   CStringBufferA text;
   if (!read_config_text(path, context.srcDir.Text(), text, &status)) {
-    report_error("Failed to read \"%s\".\n", path);
+    say(context, "Failed to read \"%s\".\n", path);
     return false;
   }
 
@@ -297,12 +303,12 @@ bool load_config(const char* path, RunContext& context) {
   if (document.IsEmpty()) {
     status.FailAt(StatusCode::kCorrupt, path, "%s", error.what);
     status.SetTextPosition(error.line, error.column);
-    report_error("Failed to parse \"%s\".\n", text.Data());
+    say(context, "Failed to parse \"%s\".\n", text.Data());
     return false;
   }
   if (document->type != JsonType::Object) {
     status.FailAt(StatusCode::kCorrupt, path, "the top level is a list, not an object");
-    report_error("Expected object element.\n");
+    say(context, "%s", "Expected object element.\n");
     return false;
   }
 
@@ -310,7 +316,7 @@ bool load_config(const char* path, RunContext& context) {
   context.userPackage.Assign(upak);
   if (context.userPackage.IsEmpty() && upak[0] != '\0') {
     status.Fail(StatusCode::kOutOfMemory, "out of memory");
-    report_error("Out of memory.\n");
+    say(context, "%s", "Out of memory.\n");
     return false;
   }
   context.fullCopy = document->GetMemberBool("fullcopy");
@@ -324,12 +330,12 @@ bool load_config(const char* path, RunContext& context) {
     } else {
       status.FailAt(StatusCode::kCorrupt, path, "there is no \"files\" list");
     }
-    report_error("Missing files.\n");
+    say(context, "%s", "Missing files.\n");
     return false;
   }
   if (files.IsEmpty() || files->type != JsonType::Array) {
     status.FailAt(StatusCode::kCorrupt, path, "\"files\" is not a list");
-    report_error("Expected array element.\n");
+    say(context, "%s", "Expected array element.\n");
     return false;
   }
 
@@ -339,7 +345,7 @@ bool load_config(const char* path, RunContext& context) {
     PackFileEntry* entry = PackFileEntryList::NewEntry();
     if (entry == nullptr) {
       status.Fail(StatusCode::kOutOfMemory, "out of memory");
-      report_error("Out of memory.\n");
+      say(context, "%s", "Out of memory.\n");
       return false;
     }
     const JsonRef element = member->GetValue();
@@ -352,7 +358,7 @@ bool load_config(const char* path, RunContext& context) {
         status.FailAt(StatusCode::kCorrupt, path, "file %u of \"files\" %s", count + 1,
                       entry_reason(result, *element.Get()));
       }
-      report_error("%s", entry_message(result));
+      say(context, "%s", entry_message(result));
       return false;
     }
     entry->index = ++count;

@@ -75,6 +75,10 @@ struct RunContext {
   bool fullCopy = false;
   PackageWork packageWork;
   PendingResults pending;
+  // A plan rather than a run: every package is read, matched and rebuilt in memory as a run
+  // would, but nothing is written or printed; dryRunEnd stands for the end of the user archive.
+  bool dryRun = false;
+  uint64_t dryRunEnd = 0;
   // Why the run failed, recorded where the failure was found.
   Status failure;
   // What the user may want to know about a run that succeeds.

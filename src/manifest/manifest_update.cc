@@ -195,6 +195,8 @@ bool DirectoryPass::Run() {
     NamePackageAt(passedOver_.Text(), passedOverArchive_, passedOverOffset_);
     return false;
   }
+  // A dry run leaves the directory it would write in sectionRebuild.
+  if (context_.dryRun) return true;
   if (!userArchive.Finish(status_)) return false;
   if (!context_.manifestSections[0].assign(context_.sectionRebuild)) {
     return OutOfMemory();
@@ -203,8 +205,9 @@ bool DirectoryPass::Run() {
 }
 
 // The user archive is built under a temporary name beside its final one, so that the archive of
-// an earlier run stays intact until this run is committed.
+// an earlier run stays intact until this run is committed. A dry run creates nothing.
 bool DirectoryPass::CreateUserArchive() {
+  if (context_.dryRun) return true;
   PathBuffer finalPath;
   if (path_.Format("%s%s.upak.tmp", context_.destDir.Text(), context_.userPackage.Text()) <= 0 ||
       finalPath.Format("%s%s.upak", context_.destDir.Text(), context_.userPackage.Text()) <= 0) {

@@ -519,6 +519,28 @@ TEST_F(ManifestUpdate, FullCopyThatWritesNothingLeavesTheDirectory) {
   EXPECT_FALSE(std::filesystem::exists(UserArchive()));
 }
 
+TEST_F(ManifestUpdate, DryRunRebuildsTheSameDirectoryAndWritesNothing) {
+  ASSERT_NO_FATAL_FAILURE(WriteGame(SmallGame()));
+  Configure("a", "bin");
+  const Bytes before = Section0();
+  const std::vector<std::string> files = vtest::ListFiles(dir_.path());
+  context_.dryRun = true;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(update_manifest(context_));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  const Bytes planned = BufferBytes(context_.sectionRebuild);
+  EXPECT_EQ(Section0(), before);
+  EXPECT_EQ(vtest::ListFiles(dir_.path()), files);
+  EXPECT_EQ(vtest::ListFiles(scratch_.path()), std::vector<std::string>{});
+
+  context_.dryRun = false;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(update_manifest(context_));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(Section0(), planned);
+  EXPECT_EQ(context_.dryRunEnd, std::filesystem::file_size(UserArchive()));
+}
+
 TEST_F(ManifestUpdate, UserArchiveThatCannotBeCreatedFails) {
   context_.destDir.Assign(((dir_ / "absent").string() + "\\").c_str());
   SetDirectory(PackageDirectory());

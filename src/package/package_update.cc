@@ -64,8 +64,8 @@ bool append_temp_block(RunContext& context, uint32_t rawSize, PackageEntry& entr
                          "32-bit entry locations can address");
     return false;
   }
-  if (!file_write_u32(context.tempFile, rawSize) ||
-      file_write(context.tempFile, stream.data(), blockSize) != blockSize) {
+  if (!context.dryRun && (!file_write_u32(context.tempFile, rawSize) ||
+                          file_write(context.tempFile, stream.data(), blockSize) != blockSize)) {
     context.failure.FailIo("cannot write", context.tempPath.Text());
     return false;
   }
@@ -82,9 +82,9 @@ bool compress(RunContext& context, const ByteBuffer& input) {
 // Steps for a split package: every entry is recompressed into the temporary file in table
 // order, and the new EntryTable ends with the new EntryLocations.
 bool build_split_package(RunContext& context, FileHandle source, PackageReader& package,
-                         PackageHeader* header) {
+                         PackageHeader* header, uint64_t* dataLength) {
   PackageWork& work = context.packageWork;
-  if (!open_temp_file(context)) {
+  if (!context.dryRun && !open_temp_file(context)) {
     context.failure.FailIo("cannot create the temporary file", context.tempPath.Text());
     return false;
   }
@@ -138,6 +138,7 @@ bool build_split_package(RunContext& context, FileHandle source, PackageReader& 
     }
     if (!writer.write_u32(offset + header->dataOffset)) return out_of_memory(context);
   }
+  *dataLength = sum;
   return true;
 }
 
@@ -159,7 +160,7 @@ bool append_data(RunContext& context, const uint8_t* bytes, uint32_t n) {
 // Steps for a full package: the one old block is inflated, cut into entries by their rawSizes,
 // and the new raw data area is assembled in newDataArea.
 bool build_full_package(RunContext& context, FileHandle source, PackageReader& package,
-                        PackageHeader* header) {
+                        PackageHeader* header, uint64_t* dataLength) {
   PackageWork& work = context.packageWork;
   if (!package.ReadBlock(source, header->dataOffset, work.inflated, &context.failure)) {
     return false;
@@ -205,6 +206,8 @@ bool build_full_package(RunContext& context, FileHandle source, PackageReader& p
   if (!written_data_offset(header->indexSize, header->entryTableSize, &header->dataOffset)) {
     return out_of_memory(context);
   }
+  if (!compress(context, work.newDataArea)) return false;
+  *dataLength = 4 + uint64_t{work.deflated.length()};
   return true;
 }
 
@@ -224,7 +227,6 @@ bool copy_temp_blocks(RunContext& context, FileHandle target) {
 
 bool write_full_block(RunContext& context, FileHandle target) {
   PackageWork& work = context.packageWork;
-  if (!compress(context, work.newDataArea)) return false;
   const uint32_t length = work.deflated.length();
   if (file_write_u32(target, work.newDataArea.length()) &&
       file_write(target, work.deflated.data(), length) == length) {
@@ -235,9 +237,15 @@ bool write_full_block(RunContext& context, FileHandle target) {
 }
 
 // Writes the header, the IndexTable and the new EntryTable at targetBase, then the data area at
-// dataOffset, and pads the archive to the next package boundary.
+// dataOffset, and pads the archive to the next package boundary. A dry run only moves the end
+// that stands for the user archive's.
 bool write_package(RunContext& context, const PackageReader& package, const PackageHeader& written,
-                   FileHandle target, uint64_t targetBase) {
+                   uint64_t dataLength, FileHandle target, uint64_t targetBase) {
+  if (context.dryRun) {
+    const uint64_t end = targetBase + written.dataOffset + dataLength;
+    if (!align_package_position(end, &context.dryRunEnd)) return out_of_memory(context);
+    return true;
+  }
   const PackageWork& work = context.packageWork;
   if (!write_package_header(target, written) ||
       file_write(target, package.index_table().data(), written.indexSize) != written.indexSize ||
@@ -273,7 +281,7 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
   PackageWork& work = context.packageWork;
   work.Clear();
 
-  const uint64_t targetBase = file_position(target);
+  const uint64_t targetBase = context.dryRun ? context.dryRunEnd : file_position(target);
   if (targetBase == kBadPosition) {
     context.failure.FailIo("cannot write", context.pending.userArchive.temp_path());
     return false;
@@ -293,8 +301,10 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
   }
   if (!context.fullCopy && !anyMatch) return true;
 
-  report_error("Updating files in package \"%s\" (%s).\n", name,
-               package.split() ? "split compress" : "full compress");
+  if (!context.dryRun) {
+    report_error("Updating files in package \"%s\" (%s).\n", name,
+                 package.split() ? "split compress" : "full compress");
+  }
 
   if (!package.ReadEntryTable(&context.failure)) return false;
   PackageHeader written = package.header();
@@ -305,9 +315,13 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
                          "the index table is too large to be written behind a header");
     return false;
   }
-  const bool built = package.split() ? build_split_package(context, source, package, &written)
-                                     : build_full_package(context, source, package, &written);
-  if (!built || !write_package(context, package, written, target, targetBase)) return false;
+  uint64_t dataLength = 0;
+  const bool built = package.split()
+                         ? build_split_package(context, source, package, &written, &dataLength)
+                         : build_full_package(context, source, package, &written, &dataLength);
+  if (!built || !write_package(context, package, written, dataLength, target, targetBase)) {
+    return false;
+  }
   *newOffset = targetBase;
   *changed = true;
   return true;

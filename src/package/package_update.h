@@ -16,6 +16,11 @@ struct RunContext;
 // fields are 0 or 0xFFFFFFFF: nothing is written then). Prints one progress line per package it
 // rewrites, before writing it, and nothing else. After a failure the user archive may hold a
 // partial package behind its old end. The source's position afterwards is not defined.
+//
+// With context.dryRun set, the package is read, matched and rebuilt in memory exactly as above
+// (every block inflated and compressed again, every replacing file read and converted), but
+// nothing is written or printed: target is not used, the new package is placed at
+// context.dryRunEnd, which then moves past it, and *newOffset receives that place.
 bool update_package(RunContext& context, const char* name, uint64_t packageId, FileHandle source,
                     FileHandle target, bool* changed, uint64_t* newOffset);
 
