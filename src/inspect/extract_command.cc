@@ -5,6 +5,7 @@
 
 #include "base/file.h"
 #include "base/pending_file.h"
+#include "base/platform.h"
 #include "inspect/game_lookup.h"
 #include "inspect/messages.h"
 #include "manifest/package_directory.h"
@@ -27,6 +28,22 @@ bool write_file(const char* path, const ByteBuffer& bytes, Status* status) {
     return false;
   }
   return file.Commit(status);
+}
+
+// Whether path is an existing file of the game: one of its archives or its manifests, by the
+// file's identity, so that another spelling of the same file counts too.
+bool is_game_file(const GameReader& game, const char* gameDir, const char* path) {
+  if (!sys_file_exists(path)) return false;
+  PathBuffer gameFile;
+  for (const char* manifest : {"manifest.bin", "origmanifest.bin"}) {
+    if (gameFile.Format("%s\\%s", gameDir, manifest) > 0 && sys_same_file(gameFile.Data(), path)) {
+      return true;
+    }
+  }
+  for (uint32_t i = 0; i < game.archive_count(); ++i) {
+    if (game.ArchivePath(i, gameFile) && sys_same_file(gameFile.Data(), path)) return true;
+  }
+  return false;
 }
 
 int run_extract(const CommandArgs& args) {
@@ -109,6 +126,13 @@ int run_extract(const CommandArgs& args) {
   if (metaPath.Format("%s.meta", out) <= 0) {
     print_error("out of memory");
     return kExitFailure;
+  }
+  const char* targets[] = {out, metaPath.Data()};
+  for (const char* target : targets) {
+    if (is_game_file(game, args.positional[0], target)) {
+      print_error("\"%s\" is a file of the game; extract to another place", target);
+      return kExitFailure;
+    }
   }
   if (!write_file(out, data, &status) || !write_file(metaPath.Data(), meta, &status)) {
     print_failure(status);

@@ -114,11 +114,16 @@ bool GameReader::ReadEntryData(uint32_t e, ByteBuffer& out, Status* status) {
       NamePackage(current_, status);
       return false;
     }
+    // Entry e begins where the entries before it end, in table order.
+    if (!starts_.allocate(package_.entry_count())) return out_of_memory(status);
+    uint64_t start = 0;
+    for (uint32_t i = 0; i < package_.entry_count(); ++i) {
+      starts_[i] = start;
+      start += package_.entry(i).rawSize;
+    }
     dataAreaRead_ = true;
   }
-  // Entry e begins where the entries before it end, in table order.
-  uint64_t start = 0;
-  for (uint32_t i = 0; i < e; ++i) start += package_.entry(i).rawSize;
+  const uint64_t start = starts_[e];
   const uint32_t size = package_.entry(e).rawSize;
   if (start > dataArea_.length() || size > dataArea_.length() - start) {
     status->Fail(StatusCode::kCorrupt, "entry %u runs past the end of the inflated data area", e);

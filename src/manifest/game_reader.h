@@ -59,8 +59,9 @@ class GameReader {
   ByteBuffer entryTable_;
   ByteBuffer idBlock_;
   PackageReader package_;
-  uint32_t current_ = UINT32_MAX;  // the record whose package was last read
-  ByteBuffer dataArea_;            // a full package's inflated data area
+  uint32_t current_ = UINT32_MAX;   // the record whose package was last read
+  ByteBuffer dataArea_;             // a full package's inflated data area
+  TCountedArray<uint64_t> starts_;  // where each of its entries begins in the area
   bool dataAreaRead_ = false;
 };
 

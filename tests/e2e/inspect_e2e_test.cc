@@ -199,6 +199,14 @@ TEST_F(InspectTest, ExtractWritesNothingWhenThePackageLacksTheEntry) {
             "vintrel-inspect: error: package \"sound_bank\" holds no entry \"hero\" \"dds\"\n");
   for (const std::string& file : ListFiles(dir_.path()))
     EXPECT_EQ(file.rfind("game/", 0), 0u) << file;
+
+  // Nor over a file of the game.
+  const Bytes archive = *ReadFile(game_ / "data0.upak");
+  const ProcessResult onGame =
+      Inspect({"extract", game_dir(), "hero", "dds", (game_ / "data0.upak").string()});
+  EXPECT_EQ(onGame.exit_code, 1);
+  EXPECT_NE(onGame.err.find("is a file of the game"), std::string::npos) << onGame.err;
+  EXPECT_EQ(ReadFile(game_ / "data0.upak"), archive);
 }
 
 TEST_F(InspectTest, VerifyFindsTheExampleGameIntact) {
