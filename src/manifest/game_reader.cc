@@ -21,19 +21,29 @@ bool GameReader::Open(const char* dir, const char* manifestName, Status* status)
     return out_of_memory(status);
   }
   if (!load_manifest(sections_, path.Data(), status)) return false;
-  if (!directory_.ReadHead(status)) {
+  if (!ReadDirectory(status)) {
     status->SetPath(path.Data());
     return false;
   }
+  return true;
+}
+
+bool GameReader::Open(const char* dir, const ManifestSections& sections, Status* status) {
+  if (dir_.Format("%s\\", dir) <= 0) return out_of_memory(status);
+  for (int i = 0; i < ManifestSections::kCount; ++i) {
+    if (!sections_[i].assign(sections[i])) return out_of_memory(status);
+  }
+  return ReadDirectory(status);
+}
+
+bool GameReader::ReadDirectory(Status* status) {
+  if (!directory_.ReadHead(status)) return false;
   if (!records_.allocate(directory_.package_count()) ||
       !archives_.allocate(directory_.archive_count())) {
     return out_of_memory(status);
   }
   for (uint32_t k = 0; k < records_.count(); ++k) {
-    if (!directory_.NextPackage(&records_[k], status)) {
-      status->SetPath(path.Data());
-      return false;
-    }
+    if (!directory_.NextPackage(&records_[k], status)) return false;
   }
   return true;
 }
