@@ -86,6 +86,7 @@ bool write_text(const GameReader& game, uint32_t k) {
   for (const char* h : headings) entries.Cell(h);
   static const char kDigits[] = "0123456789abcdef";
   char hex[2 * kMetaShown + 4];
+  CStringBufferA decoded;
   for (uint32_t e = 0; e < count; ++e) {
     const PackageEntry& entry = package.entry(e);
     entries.Number(e);
@@ -102,7 +103,10 @@ bool write_text(const GameReader& game, uint32_t k) {
     if (shown < entry.metaSize) p = std::copy_n("...", 3, p);
     *p = '\0';
     entries.Cell(hex);
-    describe_meta(decode_meta(entry.extId, entry.meta, entry.metaSize), entries);
+    if (!describe_meta(decode_meta(entry.extId, entry.meta, entry.metaSize), decoded)) {
+      return false;
+    }
+    entries.Cell(decoded);
   }
   if (!entries.ok()) return false;
   std::printf("package %s: id %s, archive %u (%s) at offset %llu, %s compress, %u %s\n\n",

@@ -9,6 +9,7 @@
 #include "inspect/find_command.h"
 #include "inspect/messages.h"
 #include "inspect/packages_command.h"
+#include "inspect/plan_command.h"
 #include "inspect/verify_command.h"
 
 #ifndef VINTREL_VERSION
@@ -18,11 +19,10 @@
 namespace {
 
 // The commands in the order the usage text lists them: a modder's way through a game, from
-// looking inside to checking it. A dry run ("plan MODDIR GAMEDIR [--json]") belongs between
-// extract and verify, and the undo of a run ("restore GAMEDIR") after verify; both need the
-// configuration's warnings and the check of a stale back-up, and come with them.
+// looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand, &kExtractCommand, &kVerifyCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,
+    &kExtractCommand,  &kPlanCommand,    &kVerifyCommand,
 };
 
 void print_usage(std::FILE* out) {

@@ -16,15 +16,11 @@ DecodedMeta decode_meta(uint64_t extId, const uint8_t* meta, uint32_t size) {
   return decoded;
 }
 
-void describe_meta(const DecodedMeta& decoded, TextTable& table) {
+bool describe_meta(const DecodedMeta& decoded, CStringBufferA& text) {
   if (decoded.loc) {
-    table.Format("loc, %u %s", decoded.locCount, decoded.locCount == 1 ? "id" : "ids");
-    return;
+    return text.Format("loc, %u %s", decoded.locCount, decoded.locCount == 1 ? "id" : "ids") > 0;
   }
-  if (!decoded.texture) {
-    table.Cell("");
-    return;
-  }
+  if (!decoded.texture) return text.Assign("") != nullptr;
   const TextureMeta& t = decoded.textureMeta;
   char format[16];
   const char* name = texture_format_name(t.format);
@@ -34,12 +30,13 @@ void describe_meta(const DecodedMeta& decoded, TextTable& table) {
   }
   const char* mips = t.mipCount == 1 ? "mip" : "mips";
   if (t.kind == kTextureVolume) {
-    table.Format("%s volume %ux%ux%u, %u %s", name, t.width, t.height, t.depth, t.mipCount, mips);
-  } else if (t.kind == kTextureCube) {
-    table.Format("%s cube %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips);
-  } else {
-    table.Format("%s %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips);
+    return text.Format("%s volume %ux%ux%u, %u %s", name, t.width, t.height, t.depth, t.mipCount,
+                       mips) > 0;
   }
+  if (t.kind == kTextureCube) {
+    return text.Format("%s cube %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips) > 0;
+  }
+  return text.Format("%s %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips) > 0;
 }
 
 void write_meta_json(const DecodedMeta& decoded, JsonWriter& json) {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "inspect/text_table.h"
+#include "base/string_buffer.h"
 #include "json/json_writer.h"
 #include "package/entry_meta.h"
 
@@ -20,9 +20,10 @@ struct DecodedMeta {
 
 DecodedMeta decode_meta(uint64_t extId, const uint8_t* meta, uint32_t size);
 
-// Adds one cell to the table: "DXT1 256x128, 9 mips", "DXT5 cube 64x64, 7 mips", "ARGB32 volume
-// 16x8x4, 1 mip", "loc, 3 ids", or an empty cell when nothing was decoded.
-void describe_meta(const DecodedMeta& decoded, TextTable& table);
+// What the decoded metadata says, into text: "DXT1 256x128, 9 mips", "DXT5 cube 64x64, 7 mips",
+// "ARGB32 volume 16x8x4, 1 mip", "loc, 3 ids"; empty when nothing was decoded. False when out of
+// memory.
+bool describe_meta(const DecodedMeta& decoded, CStringBufferA& text);
 
 // Writes the members "texture" ({"format", "format_name", "width", "height", "depth", "mips",
 // "kind"}) and "loc" ({"count"}) of the open object, each null when not decoded.
