@@ -381,6 +381,56 @@ TEST_F(InspectTest, PlanExitsAsARunDoes) {
   }
 }
 
+// Two runs, or one with fullcopy; restore leaves the game as it was before the first, without a
+// user archive or a back-up.
+TEST_F(InspectTest, RestorePutsTheGameBackByteForByte) {
+  const std::string theme = MakeConfigJson({{"theme", "ogg", "theme.ogg", {}, {}}}, "mod");
+  const std::string fullCopy =
+      MakeConfigJson({{"hero", "dds", "hero.dds", std::string("ui_common"), {}}}, "mod", true);
+  const struct {
+    std::string name;
+    std::vector<ModFiles> mods;
+  } cases[] = {
+      {"two runs",
+       {ExampleMod(), {{"vintrel.json", TextBytes(theme)}, {"theme.ogg", MakeData(50, 9)}}}},
+      {"fullcopy", {ExampleModWith("vintrel.json", TextBytes(fullCopy))}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ToolRun run;
+    std::string error;
+    ASSERT_TRUE(vtest::WriteGame(ExampleGame(), run.game_path(), nullptr, &error)) << error;
+    ScratchDir untouched;
+    ASSERT_TRUE(CopyTree(run.game_path(), untouched.path()));
+    for (const ModFiles& mod : c.mods) {
+      for (const auto& [name, bytes] : mod) ASSERT_TRUE(WriteFile(run.mod_path() / name, bytes));
+      ASSERT_EQ(run.Run().exit_code, 0);
+    }
+    ASSERT_TRUE(std::filesystem::exists(run.game_path() / "mod.upak"));
+    const ProcessResult restore = Inspect({"restore", run.game()});
+    EXPECT_EQ(restore.exit_code, 0) << restore.err;
+    EXPECT_EQ(restore.err, "");
+    EXPECT_EQ(DiffTrees(run.game_path(), untouched.path()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(InspectTest, RestoreRefusesABackUpOlderThanTheGameAndChangesNothing) {
+  GameSpec game = ExampleGame();
+  WriteGame(game);
+  WriteMod(ExampleMod());
+  ASSERT_EQ(RunTool().exit_code, 0);
+  game.packages.push_back(OneGroupPackage("update", true, {Entry("new", "bin", Bytes(9, 1))}));
+  WriteGame(game);
+  ScratchDir before;
+  ASSERT_TRUE(CopyTree(game_, before.path()));
+  const ProcessResult restore = Inspect({"restore", game_dir()});
+  EXPECT_EQ(restore.exit_code, 1);
+  EXPECT_EQ(restore.out, "");
+  EXPECT_TRUE(OneErrorLine(restore.err)) << restore.err;
+  EXPECT_NE(restore.err.find("changed since"), std::string::npos) << restore.err;
+  EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
+}
+
 TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {},
@@ -393,6 +443,7 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
       {"extract", "game", "hero", "dds", "out", "--pkg"},
       {"verify", "game", "--json", "--json"},
       {"plan", "game"},
+      {"restore", "game", "--json"},
   };
   for (const std::vector<std::string>& args : cases) {
     const ProcessResult result = Inspect(args);
@@ -406,7 +457,7 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
 TEST_F(InspectTest, EveryCommandHasHelp) {
   for (const std::string command :
        {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "extract GAMEDIR ",
-        "plan MODDIR GAMEDIR ", "verify GAMEDIR "}) {
+        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR\n"}) {
     const ProcessResult result = Inspect({command.substr(0, command.find(' ')), "--help"});
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;
