@@ -50,7 +50,8 @@ class GameReader {
   bool ReadEntryData(uint32_t e, ByteBuffer& out, Status* status);
 
  private:
-  bool ReadDirectory(Status* status);
+  // Reads the directory of sections_; a failure names the manifest file path unless it is null.
+  bool ReadDirectory(const char* path, Status* status);
   FileHandle Archive(uint32_t i, Status* status);
   void NamePackage(uint32_t k, Status* status) const;
 
