@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the README's five-minute tour exactly as written: every fenced block that directly follows
 # a "<!-- tour -->" line, in order, as one bash script with -e, in a scratch directory that holds a
-# copy of examples/ and with the programs of the build directory first on the PATH.
+# copy of examples/ and with the programs of the build directory first on the PATH. The tour ends
+# with a restore, after which its game, mygame, must be byte for byte the example game again.
 #   scripts/tour.sh [build dir]        (default build/; it must hold vintrel and vintrel-inspect)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,4 +33,8 @@ fi
 
 cd "$scratch"
 PATH="$build:$PATH" bash -euo pipefail -x tour.sh
-echo "tour: every command of the README's tour ran"
+if ! diff -r examples/game mygame; then
+  echo "tour: mygame does not end as examples/game" >&2
+  exit 1
+fi
+echo "tour: every command of the README's tour ran, and mygame ends as it began"

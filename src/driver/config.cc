@@ -288,6 +288,9 @@ void say(const RunContext& context, const char* format, const char* text) {
   if (!context.dryRun) report_error(format, text);
 }
 
+// At most this many configured files that replaced nothing are named one by one.
+constexpr uint32_t kUnusedNamed = 20;
+
 }  // namespace
 
 bool load_config(const char* path, RunContext& context) {
@@ -377,4 +380,20 @@ bool load_config(const char* path, RunContext& context) {
   mark_shadowed_entries(context.entries, count);
   warn_shadowed_entries(context.entries, shown.Data(), warnings);
   return true;
+}
+
+void warn_unused_entries(RunContext& context) {
+  uint32_t unused = 0;
+  for (const PackFileEntry* entry = context.entries.head(); entry != nullptr; entry = entry->next) {
+    if (entry->used || entry->shadowedBy != 0) continue;
+    if (++unused > kUnusedNamed) continue;
+    CStringBufferA pkg;
+    if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());
+    context.warnings.Add("file %u of \"files\" (\"%s\" \"%s\"%s) replaced no entry in any package",
+                         entry->index, entry->name.Text(), entry->ext.Text(), pkg.Data());
+  }
+  if (unused > kUnusedNamed) {
+    context.warnings.Add("%u more configured files replaced no entry in any package",
+                         unused - kUnusedNamed);
+  }
 }

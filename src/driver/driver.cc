@@ -5,6 +5,7 @@
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "driver/config.h"
+#include "driver/game_lock.h"
 #include "driver/report.h"
 #include "driver/run_context.h"
 #include "driver/untouched_manifest.h"
@@ -42,26 +43,6 @@ bool get_temp_directory(PathBuffer& dir) {
 
 bool out_of_memory(RunContext& context) {
   context.failure.Fail(StatusCode::kOutOfMemory, "out of memory");
-  return false;
-}
-
-// Only one run at a time may work in a game directory: another one would delete, truncate or
-// rename the files this one is building.
-bool lock_game_directory(RunContext& context) {
-  PathBuffer path;
-  if (path.Format("%svintrel.lock", context.destDir.Text()) <= 0) return out_of_memory(context);
-  bool busy = false;
-  if (context.gameLock.Acquire(path.Data(), &busy)) return true;
-  const uint32_t error = sys_last_error();
-  if (busy) {
-    context.failure.FailAt(StatusCode::kBusy, context.destDir.Text(),
-                           "another run is using this directory; try again when it has ended");
-  } else if (!sys_file_exists(context.destDir.Text())) {
-    context.failure.FailAt(StatusCode::kNotFound, context.destDir.Text(),
-                           "the game directory does not exist");
-  } else {
-    context.failure.FailIo("cannot create the lock file", path.Data(), error);
-  }
   return false;
 }
 
@@ -103,34 +84,13 @@ int run(RunContext& context, int argc, char* argv[]) {
     return 1;
   }
 
-  if (!lock_game_directory(context) || !load_untouched_manifest(context) ||
-      !update_manifest(context)) {
+  if (!lock_game_directory(context.destDir.Text(), context.gameLock, &context.failure) ||
+      !load_untouched_manifest(context) || !update_manifest(context)) {
     return 1;
   }
   // The new manifest and user archive replace the previous ones only now, by rename.
   if (!commit_run(context)) return 1;
   return 0;
-}
-
-// At most this many configured files that replaced nothing are named one by one.
-constexpr uint32_t kUnusedNamed = 20;
-
-// Warns about every configured file that replaced no entry in any package (those that can never
-// be used have been warned about already).
-void warn_unused_entries(RunContext& context) {
-  uint32_t unused = 0;
-  for (const PackFileEntry* entry = context.entries.head(); entry != nullptr; entry = entry->next) {
-    if (entry->used || entry->shadowedBy != 0) continue;
-    if (++unused > kUnusedNamed) continue;
-    CStringBufferA pkg;
-    if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());
-    context.warnings.Add("file %u of \"files\" (\"%s\" \"%s\"%s) replaced no entry in any package",
-                         entry->index, entry->name.Text(), entry->ext.Text(), pkg.Data());
-  }
-  if (unused > kUnusedNamed) {
-    context.warnings.Add("%u more configured files replaced no entry in any package",
-                         unused - kUnusedNamed);
-  }
 }
 
 // What standard error says about a run: one line with the reason of a failure, or the warnings

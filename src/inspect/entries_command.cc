@@ -3,38 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "driver/name_hash.h"
 #include "inspect/game_lookup.h"
 #include "inspect/messages.h"
+#include "inspect/meta_report.h"
 #include "inspect/text_table.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
-#include "package/entry_meta.h"
 
 namespace {
 
 // Text cells show at most this many bytes of metadata; --json shows all.
 constexpr uint32_t kMetaShown = 16;
-
-// What an entry's metadata decodes to, by its extension.
-struct DecodedMeta {
-  bool texture = false;
-  TextureMeta textureMeta;
-  bool loc = false;
-  uint32_t locCount = 0;
-};
-
-DecodedMeta decode_meta(const PackageEntry& entry) {
-  static const uint64_t ddsId = name_hash("dds");
-  static const uint64_t locId = name_hash("loc");
-  DecodedMeta decoded;
-  if (entry.extId == ddsId) {
-    decoded.texture = decode_texture_meta(entry.meta, entry.metaSize, &decoded.textureMeta);
-  } else if (entry.extId == locId) {
-    decoded.loc = decode_loc_meta(entry.meta, entry.metaSize, &decoded.locCount);
-  }
-  return decoded;
-}
 
 void write_json_entry(JsonWriter& json, uint32_t e, const PackageEntry& entry) {
   json.BeginObject();
@@ -50,43 +29,7 @@ void write_json_entry(JsonWriter& json, uint32_t e, const PackageEntry& entry) {
   json.Uint(entry.metaSize);
   json.Key("meta");
   json.HexString(entry.meta, entry.metaSize);
-  const DecodedMeta decoded = decode_meta(entry);
-  json.Key("texture");
-  if (decoded.texture) {
-    const TextureMeta& t = decoded.textureMeta;
-    const char* formatName = texture_format_name(t.format);
-    json.BeginObject();
-    json.Key("format");
-    json.Uint(t.format);
-    json.Key("format_name");
-    if (formatName != nullptr) {
-      json.String(formatName);
-    } else {
-      json.Null();
-    }
-    json.Key("width");
-    json.Uint(t.width);
-    json.Key("height");
-    json.Uint(t.height);
-    json.Key("depth");
-    json.Uint(t.depth);
-    json.Key("mips");
-    json.Uint(t.mipCount);
-    json.Key("kind");
-    json.String(texture_kind_name(t.kind));
-    json.EndObject();
-  } else {
-    json.Null();
-  }
-  json.Key("loc");
-  if (decoded.loc) {
-    json.BeginObject();
-    json.Key("count");
-    json.Uint(decoded.locCount);
-    json.EndObject();
-  } else {
-    json.Null();
-  }
+  write_meta_json(decode_meta(entry.extId, entry.meta, entry.metaSize), json);
   json.EndObject();
 }
 
@@ -124,24 +67,6 @@ bool write_json(const GameReader& game, uint32_t k) {
   return true;
 }
 
-// "DXT1 256x128, 9 mips" and the like.
-void describe_texture(const TextureMeta& t, TextTable& table) {
-  char format[16];
-  const char* name = texture_format_name(t.format);
-  if (name == nullptr) {
-    std::snprintf(format, sizeof(format), "format %u", t.format);
-    name = format;
-  }
-  const char* mips = t.mipCount == 1 ? "mip" : "mips";
-  if (t.kind == kTextureVolume) {
-    table.Format("%s volume %ux%ux%u, %u %s", name, t.width, t.height, t.depth, t.mipCount, mips);
-  } else if (t.kind == kTextureCube) {
-    table.Format("%s cube %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips);
-  } else {
-    table.Format("%s %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips);
-  }
-}
-
 bool write_text(const GameReader& game, uint32_t k) {
   const PackageRecord& record = game.record(k);
   const PackageReader& package = game.package();
@@ -161,6 +86,7 @@ bool write_text(const GameReader& game, uint32_t k) {
   for (const char* h : headings) entries.Cell(h);
   static const char kDigits[] = "0123456789abcdef";
   char hex[2 * kMetaShown + 4];
+  CStringBufferA decoded;
   for (uint32_t e = 0; e < count; ++e) {
     const PackageEntry& entry = package.entry(e);
     entries.Number(e);
@@ -177,14 +103,10 @@ bool write_text(const GameReader& game, uint32_t k) {
     if (shown < entry.metaSize) p = std::copy_n("...", 3, p);
     *p = '\0';
     entries.Cell(hex);
-    const DecodedMeta decoded = decode_meta(entry);
-    if (decoded.texture) {
-      describe_texture(decoded.textureMeta, entries);
-    } else if (decoded.loc) {
-      entries.Format("loc, %u %s", decoded.locCount, decoded.locCount == 1 ? "id" : "ids");
-    } else {
-      entries.Cell("");
+    if (!describe_meta(decode_meta(entry.extId, entry.meta, entry.metaSize), decoded)) {
+      return false;
     }
+    entries.Cell(decoded);
   }
   if (!entries.ok()) return false;
   std::printf("package %s: id %s, archive %u (%s) at offset %llu, %s compress, %u %s\n\n",

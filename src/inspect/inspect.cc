@@ -9,6 +9,8 @@
 #include "inspect/find_command.h"
 #include "inspect/messages.h"
 #include "inspect/packages_command.h"
+#include "inspect/plan_command.h"
+#include "inspect/restore_command.h"
 #include "inspect/verify_command.h"
 
 #ifndef VINTREL_VERSION
@@ -18,18 +20,18 @@
 namespace {
 
 // The commands in the order the usage text lists them: a modder's way through a game, from
-// looking inside to checking it. A dry run ("plan MODDIR GAMEDIR [--json]") belongs between
-// extract and verify, and the undo of a run ("restore GAMEDIR") after verify; both need the
-// configuration's warnings and the check of a stale back-up, and come with them.
+// looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand, &kExtractCommand, &kVerifyCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,    &kExtractCommand,
+    &kPlanCommand,     &kVerifyCommand,  &kRestoreCommand,
 };
 
 void print_usage(std::FILE* out) {
   std::fprintf(out,
                "Usage: %s COMMAND ARGUMENTS          (VintrelInspect.exe on Windows)\n"
                "\n"
-               "Looks inside a game's manifest and package archives without changing them.\n"
+               "Looks inside a game's manifest and package archives, tries a mod without\n"
+               "changing anything, and undoes the tool's runs.\n"
                "\n"
                "Commands:\n",
                kProgramName);

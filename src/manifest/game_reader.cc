@@ -11,6 +11,12 @@ bool out_of_memory(Status* status) {
   return false;
 }
 
+// Names the manifest file that a failure of its directory concerns, when there is one.
+bool name_manifest(const char* path, Status* status) {
+  if (path != nullptr) status->SetPath(path);
+  return false;
+}
+
 }  // namespace
 
 GameReader::GameReader() : directory_(sections_[0]), package_(indexTable_, entryTable_, idBlock_) {}
@@ -20,20 +26,25 @@ bool GameReader::Open(const char* dir, const char* manifestName, Status* status)
   if (dir_.Format("%s\\", dir) <= 0 || path.Format("%s%s", dir_.Data(), manifestName) <= 0) {
     return out_of_memory(status);
   }
-  if (!load_manifest(sections_, path.Data(), status)) return false;
-  if (!directory_.ReadHead(status)) {
-    status->SetPath(path.Data());
-    return false;
+  return load_manifest(sections_, path.Data(), status) && ReadDirectory(path.Data(), status);
+}
+
+bool GameReader::Open(const char* dir, const ManifestSections& sections, Status* status) {
+  if (dir_.Format("%s\\", dir) <= 0) return out_of_memory(status);
+  for (int i = 0; i < ManifestSections::kCount; ++i) {
+    if (!sections_[i].assign(sections[i])) return out_of_memory(status);
   }
+  return ReadDirectory(nullptr, status);
+}
+
+bool GameReader::ReadDirectory(const char* path, Status* status) {
+  if (!directory_.ReadHead(status)) return name_manifest(path, status);
   if (!records_.allocate(directory_.package_count()) ||
       !archives_.allocate(directory_.archive_count())) {
     return out_of_memory(status);
   }
   for (uint32_t k = 0; k < records_.count(); ++k) {
-    if (!directory_.NextPackage(&records_[k], status)) {
-      status->SetPath(path.Data());
-      return false;
-    }
+    if (!directory_.NextPackage(&records_[k], status)) return name_manifest(path, status);
   }
   return true;
 }

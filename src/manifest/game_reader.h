@@ -25,6 +25,9 @@ class GameReader {
   // its directory. False, with the reason in *status, when the manifest cannot be read or its
   // directory is malformed.
   bool Open(const char* dir, const char* manifestName, Status* status);
+  // The same for a manifest already loaded (a run's untouched manifest), whose sections are
+  // copied. False, with the reason in *status, when its directory is malformed.
+  bool Open(const char* dir, const ManifestSections& sections, Status* status);
 
   const ManifestSections& sections() const { return sections_; }
   uint32_t archive_count() const { return directory_.archive_count(); }
@@ -47,6 +50,8 @@ class GameReader {
   bool ReadEntryData(uint32_t e, ByteBuffer& out, Status* status);
 
  private:
+  // Reads the directory of sections_; a failure names the manifest file path unless it is null.
+  bool ReadDirectory(const char* path, Status* status);
   FileHandle Archive(uint32_t i, Status* status);
   void NamePackage(uint32_t k, Status* status) const;
 

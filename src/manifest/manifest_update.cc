@@ -64,29 +64,6 @@ bool refuse(Status* status, const char* what, const char* name) {
   return false;
 }
 
-// The checks of the user archive's name that need no directory.
-bool user_name_is_usable(const RunContext& context, Status* status) {
-  const char* name = context.userPackage.Text();
-  if (context.userPackage.Length() > kMaxNameLength16) {
-    return refuse(status, "\"upak\" is longer than the 65535 bytes an archive name can hold%s", "");
-  }
-  if (!is_plain_file_name(name)) {
-    return refuse(status,
-                  "\"upak\" \"%s\" is not a plain file name (empty, or holding \\, /, : or ..)",
-                  name);
-  }
-  if (is_device_name(name)) {
-    return refuse(status, "\"upak\" \"%s\" is a name that Windows reserves for a device", name);
-  }
-  const char last = name[std::strlen(name) - 1];
-  if (last == '.' || last == ' ') {
-    return refuse(status,
-                  "\"upak\" \"%s\" ends in a dot or a space, which Windows drops from file names",
-                  name);
-  }
-  return true;
-}
-
 // The checks made against the archive list before the user archive is created, so that a
 // refused run leaves the destination directory untouched.
 bool user_archive_fits(const RunContext& context, const DirectoryReader& directory,
@@ -168,7 +145,10 @@ class DirectoryPass {
 };
 
 bool DirectoryPass::Run() {
-  if (!user_name_is_usable(context_, status_)) return false;
+  if (!user_archive_name_is_usable(context_.userPackage.Text(), context_.userPackage.Length(),
+                                   status_)) {
+    return false;
+  }
   // The archive list is read once, before anything is created. A directory that ends early is
   // still a failure of the walk, which comes after the user archive was created.
   const bool headRead = directory_.ReadHead(status_);
@@ -363,4 +343,25 @@ bool DirectoryPass::WriteRecord(const PackageRecord& record, uint8_t archiveInde
 bool update_manifest(RunContext& context) {
   DirectoryPass pass(context);
   return pass.Run();
+}
+
+bool user_archive_name_is_usable(const char* name, uint32_t length, Status* status) {
+  if (length > kMaxNameLength16) {
+    return refuse(status, "\"upak\" is longer than the 65535 bytes an archive name can hold%s", "");
+  }
+  if (!is_plain_file_name(name)) {
+    return refuse(status,
+                  "\"upak\" \"%s\" is not a plain file name (empty, or holding \\, /, : or ..)",
+                  name);
+  }
+  if (is_device_name(name)) {
+    return refuse(status, "\"upak\" \"%s\" is a name that Windows reserves for a device", name);
+  }
+  const char last = name[std::strlen(name) - 1];
+  if (last == '.' || last == ' ') {
+    return refuse(status,
+                  "\"upak\" \"%s\" ends in a dot or a space, which Windows drops from file names",
+                  name);
+  }
+  return true;
 }

@@ -30,25 +30,18 @@ bool read_configured_file(RunContext& context, const SharedString& path, ByteBuf
   return false;
 }
 
-// The metadata of a replaced entry: the meta file's bytes when one is configured, otherwise what
-// the replacing file (already in replacingFile) converts to, otherwise the old metadata, which
-// *meta and *size hold on entry.
+// The metadata of a replaced entry: what the configured file gives it (replacingFile holds the
+// file's bytes), otherwise the old metadata, which *meta and *size hold on entry.
 bool choose_metadata(RunContext& context, const PackageEntry& entry, const uint8_t** meta,
                      uint32_t* size) {
   PackageWork& work = context.packageWork;
-  if (!entry.match->metaPath.IsEmpty()) {
-    if (!read_configured_file(context, entry.match->metaPath, work.replacingMeta)) return false;
-  } else {
-    const MetaConversion result =
-        convert_meta(work.replacingFile, work.replacingMeta, entry.extId, &context.failure);
-    if (result == kMetaFailed) {
-      context.failure.SetPath(entry.match->sourcePath.Text());
-      return false;
-    }
-    if (result == kMetaNone) return true;
+  const MetaConversion result =
+      replacement_metadata(*entry.match, work.replacingFile, work.replacingMeta, &context.failure);
+  if (result == kMetaFailed) return false;
+  if (result == kMetaConverted) {
+    *meta = work.replacingMeta.data();
+    *size = work.replacingMeta.length();
   }
-  *meta = work.replacingMeta.data();
-  *size = work.replacingMeta.length();
   return true;
 }
 
@@ -325,6 +318,18 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
   *newOffset = targetBase;
   *changed = true;
   return true;
+}
+
+MetaConversion replacement_metadata(const PackFileEntry& file, const ByteBuffer& content,
+                                    ByteBuffer& meta, Status* status) {
+  if (!file.metaPath.IsEmpty()) {
+    if (read_whole_file(file.metaPath.Text(), meta)) return kMetaConverted;
+    status->FailIo("cannot read", file.metaPath.Text());
+    return kMetaFailed;
+  }
+  const MetaConversion result = convert_meta(content, meta, file.extId, status);
+  if (result == kMetaFailed) status->SetPath(file.sourcePath.Text());
+  return result;
 }
 
 const PackFileEntry* find_pack_file_entry(const RunContext& context, uint64_t nameId,

@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "base/platform.h"
+#include "base/status.h"
+#include "package/texture_conversion.h"
 
 struct PackFileEntry;
 struct RunContext;
@@ -23,6 +25,14 @@ struct RunContext;
 // context.dryRunEnd, which then moves past it, and *newOffset receives that place.
 bool update_package(RunContext& context, const char* name, uint64_t packageId, FileHandle source,
                     FileHandle target, bool* changed, uint64_t* newOffset);
+
+// The metadata that a configured file gives every entry it replaces, content being the file's
+// bytes: the bytes of its "meta" file, or what convert_meta makes of content, in meta
+// (kMetaConverted); kMetaNone, meta untouched, when the entries keep their own. kMetaFailed, with
+// the reason in *status naming the file, when the meta file cannot be read or content cannot be
+// converted.
+MetaConversion replacement_metadata(const PackFileEntry& file, const ByteBuffer& content,
+                                    ByteBuffer& meta, Status* status);
 
 // The first configured file, in configuration order, whose ids match and whose packageId is 0 or
 // packageId; null when there is none.

@@ -4,10 +4,15 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <functional>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tests/e2e/tool_runner.h"
 #include "tests/support/game_format.h"
+#include "tests/support/game_reader.h"
 #include "tests/support/game_writer.h"
 #include "tests/support/process.h"
 #include "tests/support/replace_files.h"
@@ -37,6 +42,30 @@ bool OneErrorLine(const std::string& err) {
   return err.rfind("vintrel-inspect: error: ", 0) == 0 && err.find('\n') == err.size() - 1;
 }
 
+using ModFiles = std::vector<std::pair<std::string, Bytes>>;
+
+// The example mod with one file's bytes replaced, or removed when bytes is nullopt.
+ModFiles ExampleModWith(const std::string& name, const std::optional<Bytes>& bytes) {
+  ModFiles files = ExampleMod();
+  for (auto it = files.begin(); it != files.end(); ++it) {
+    if (it->first != name) continue;
+    if (bytes) {
+      it->second = *bytes;
+    } else {
+      files.erase(it);
+    }
+    break;
+  }
+  return files;
+}
+
+// A DXT1 texture saved with a FourCC the tool does not take.
+Bytes Dxt2Texture() {
+  DdsSpec plan = Dxt1Texture(4, 4, 7);
+  plan.fourcc = FourCC('D', 'X', 'T', '2');
+  return MakeDds(plan);
+}
+
 class InspectTest : public testing::Test {
  protected:
   void WriteGame(const GameSpec& game) {
@@ -47,6 +76,14 @@ class InspectTest : public testing::Test {
     return RunProcess(VINTREL_INSPECT_EXE, args);
   }
   std::string game_dir() const { return game_.string(); }
+  std::string mod_dir() const { return (dir_ / "mod").string(); }
+  void WriteMod(const ModFiles& files) {
+    for (const auto& [name, bytes] : files) ASSERT_TRUE(WriteFile(dir_ / "mod" / name, bytes));
+  }
+  // Runs the tool on mod/ and game/, with a temporary directory of the test's own.
+  ProcessResult RunTool() const {
+    return RunProcess(VINTREL_EXE, {mod_dir(), game_dir(), dir_.MakeDir("tmp").string()});
+  }
   std::string out(const std::string& name) const { return (dir_ / name).string(); }
   const PackageLayout& Package(const std::string& name) const {
     const PackageLayout* package = FindPackage(layout_, name);
@@ -236,6 +273,172 @@ TEST_F(InspectTest, VerifyNamesTheEntryWhoseBlockIsCorrupt) {
       << result.out;
 }
 
+TEST_F(InspectTest, PlanSaysWhatARunThenDoesAndWritesNothing) {
+  WriteGame(ExampleGame());
+  WriteMod(ExampleMod());
+  ScratchDir before;
+  ASSERT_TRUE(CopyTree(game_, before.path()));
+  const ProcessResult plan = Inspect({"plan", mod_dir(), game_dir(), "--json"});
+  EXPECT_EQ(plan.exit_code, 0) << plan.err;
+  EXPECT_EQ(plan.err, "");
+  EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
+  // The hero texture gets the metadata made from its own header.
+  const std::string hero =
+      "\"packages\": [\"ui_common\"], \"meta_from\": \"src\", \"meta\": \"" +
+      Hex(TextureMeta(15, 3, 1, 4, 4)) +
+      "\", \"texture\": {\"format\": 15, \"format_name\": \"DXT1\", \"width\": 4, \"height\": 4, "
+      "\"depth\": 1, \"mips\": 3, \"kind\": \"flat\"}, \"loc\": null, \"problem\": null}";
+  EXPECT_NE(plan.out.find(hero), std::string::npos) << plan.out;
+  EXPECT_NE(plan.out.find("\"packages\": [\"world_full\"], \"meta_from\": \"src\""),
+            std::string::npos)
+      << plan.out;
+
+  // Each rewritten package takes in the real user archive what the plan said.
+  ASSERT_EQ(RunTool().exit_code, 0);
+  std::string error;
+  const auto after = ReadGame(game_, &error);
+  ASSERT_TRUE(after) << error;
+  const uint64_t archiveBytes = std::filesystem::file_size(game_ / "mod.upak");
+  std::vector<std::pair<std::string, uint64_t>> moved;
+  for (const ResolvedPackage& package : *after) {
+    if (package.archive == "mod") moved.push_back({package.record.name, package.record.offset});
+  }
+  ASSERT_EQ(moved.size(), 2u);
+  std::string rewrites;
+  for (size_t i = 0; i < moved.size(); ++i) {
+    const PackageLayout& was = Package(moved[i].first);
+    const uint64_t end = i + 1 < moved.size() ? moved[i + 1].second : archiveBytes;
+    rewrites += std::string(i == 0 ? "" : ",\n") + "    {\"package\": \"" + moved[i].first +
+                "\", \"id\": \"" + Id(moved[i].first) +
+                "\", \"archive\": " + std::to_string(was.record.archive_index) +
+                ", \"offset\": " + std::to_string(was.offset) +
+                ", \"new_offset\": " + std::to_string(moved[i].second) +
+                ", \"bytes\": " + std::to_string(end - moved[i].second) + "}";
+  }
+  EXPECT_NE(plan.out.find("  \"rewrites\": [\n" + rewrites + "\n  ],\n  \"user_archive_bytes\": " +
+                          std::to_string(archiveBytes) + ",\n"),
+            std::string::npos)
+      << plan.out;
+}
+
+TEST_F(InspectTest, PlanNamesEveryTextureTheToolWouldRefuseAndWritesNothing) {
+  WriteGame(ExampleGame());
+  ModFiles mod = ExampleModWith("hero.dds", Dxt2Texture());
+  Bytes cursor = MakeDds(Dxt1Texture(4, 4, 8));
+  cursor.resize(100);
+  mod.push_back({"cursor.dds", cursor});
+  mod.push_back({"vintrel.json", TextBytes(MakeConfigJson({{"hero", "dds", "hero.dds", {}, {}},
+                                                           {"cursor", "dds", "cursor.dds", {}, {}}},
+                                                          "mod"))});
+  WriteMod(mod);
+  ScratchDir before;
+  ASSERT_TRUE(CopyTree(game_, before.path()));
+  const ProcessResult plan = Inspect({"plan", mod_dir(), game_dir()});
+  EXPECT_EQ(plan.exit_code, 1);
+  EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
+  const std::string out = plan.out;
+  EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "a run would fail: 2 errors\n");
+  const std::string expected[] = {
+      "vintrel-inspect: error: \"[^\"]*hero\\.dds\": unsupported texture format \\(FourCC "
+      "\"DXT2\"\\)",
+      "vintrel-inspect: error: \"[^\"]*cursor\\.dds\": the DDS file is shorter than its 128-byte "
+      "header"};
+  EXPECT_TRUE(std::regex_match(plan.err, std::regex(expected[0] + "\n" + expected[1] + "\n")))
+      << plan.err;
+}
+
+// What a plan says of a run is what the run then does, on a few ways to fail.
+TEST_F(InspectTest, PlanExitsAsARunDoes) {
+  const struct {
+    std::string name;
+    std::function<void(GameSpec&, ModFiles&)> edit;
+    bool gameUpdatedAfterARun;
+    int exitCode;
+  } cases[] = {
+      {"nothing wrong", [](GameSpec&, ModFiles&) {}, false, 0},
+      {"missing src file", [](GameSpec&, ModFiles& mod) { mod = ExampleModWith("hero.dds", {}); },
+       false, 1},
+      {"unsupported texture",
+       [](GameSpec&, ModFiles& mod) { mod = ExampleModWith("hero.dds", Dxt2Texture()); }, false, 1},
+      {"stale back-up", [](GameSpec&, ModFiles&) {}, true, 1},
+      {"damaged package",
+       // world_full, which the mod rewrites
+       [](GameSpec& game, ModFiles&) { game.packages[1].fault = PackageFault::kCorruptBlock; },
+       false, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ToolRun run;
+    GameSpec game = ExampleGame();
+    ModFiles mod = ExampleMod();
+    c.edit(game, mod);
+    std::string error;
+    ASSERT_TRUE(vtest::WriteGame(game, run.game_path(), nullptr, &error)) << error;
+    for (const auto& [name, bytes] : mod) ASSERT_TRUE(WriteFile(run.mod_path() / name, bytes));
+    if (c.gameUpdatedAfterARun) {
+      ASSERT_EQ(run.Run().exit_code, 0);
+      game.packages.push_back(OneGroupPackage("update", true, {Entry("new", "bin", Bytes(9, 1))}));
+      ASSERT_TRUE(vtest::WriteGame(game, run.game_path(), nullptr, &error)) << error;
+    }
+    ScratchDir before;
+    ASSERT_TRUE(CopyTree(run.game_path(), before.path()));
+    const ProcessResult plan = Inspect({"plan", run.mod(), run.game()});
+    EXPECT_EQ(plan.exit_code, c.exitCode) << plan.err;
+    EXPECT_EQ(DiffTrees(run.game_path(), before.path()), std::vector<std::string>{});
+    EXPECT_EQ(run.Run().exit_code, c.exitCode);
+  }
+}
+
+// Two runs, or one with fullcopy; restore leaves the game as it was before the first, without a
+// user archive or a back-up.
+TEST_F(InspectTest, RestorePutsTheGameBackByteForByte) {
+  const std::string theme = MakeConfigJson({{"theme", "ogg", "theme.ogg", {}, {}}}, "mod");
+  const std::string fullCopy =
+      MakeConfigJson({{"hero", "dds", "hero.dds", std::string("ui_common"), {}}}, "mod", true);
+  const struct {
+    std::string name;
+    std::vector<ModFiles> mods;
+  } cases[] = {
+      {"two runs",
+       {ExampleMod(), {{"vintrel.json", TextBytes(theme)}, {"theme.ogg", MakeData(50, 9)}}}},
+      {"fullcopy", {ExampleModWith("vintrel.json", TextBytes(fullCopy))}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ToolRun run;
+    std::string error;
+    ASSERT_TRUE(vtest::WriteGame(ExampleGame(), run.game_path(), nullptr, &error)) << error;
+    ScratchDir untouched;
+    ASSERT_TRUE(CopyTree(run.game_path(), untouched.path()));
+    for (const ModFiles& mod : c.mods) {
+      for (const auto& [name, bytes] : mod) ASSERT_TRUE(WriteFile(run.mod_path() / name, bytes));
+      ASSERT_EQ(run.Run().exit_code, 0);
+    }
+    ASSERT_TRUE(std::filesystem::exists(run.game_path() / "mod.upak"));
+    const ProcessResult restore = Inspect({"restore", run.game()});
+    EXPECT_EQ(restore.exit_code, 0) << restore.err;
+    EXPECT_EQ(restore.err, "");
+    EXPECT_EQ(DiffTrees(run.game_path(), untouched.path()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(InspectTest, RestoreRefusesABackUpOlderThanTheGameAndChangesNothing) {
+  GameSpec game = ExampleGame();
+  WriteGame(game);
+  WriteMod(ExampleMod());
+  ASSERT_EQ(RunTool().exit_code, 0);
+  game.packages.push_back(OneGroupPackage("update", true, {Entry("new", "bin", Bytes(9, 1))}));
+  WriteGame(game);
+  ScratchDir before;
+  ASSERT_TRUE(CopyTree(game_, before.path()));
+  const ProcessResult restore = Inspect({"restore", game_dir()});
+  EXPECT_EQ(restore.exit_code, 1);
+  EXPECT_EQ(restore.out, "");
+  EXPECT_TRUE(OneErrorLine(restore.err)) << restore.err;
+  EXPECT_NE(restore.err.find("changed since"), std::string::npos) << restore.err;
+  EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
+}
+
 TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {},
@@ -247,6 +450,8 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
       {"extract", "game", "hero", "dds", "out", "--json"},
       {"extract", "game", "hero", "dds", "out", "--pkg"},
       {"verify", "game", "--json", "--json"},
+      {"plan", "game"},
+      {"restore", "game", "--json"},
   };
   for (const std::vector<std::string>& args : cases) {
     const ProcessResult result = Inspect(args);
@@ -258,11 +463,12 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
 }
 
 TEST_F(InspectTest, EveryCommandHasHelp) {
-  for (const std::string command : {"packages", "entries", "find", "extract", "verify"}) {
-    const ProcessResult result = Inspect({command, "--help"});
+  for (const std::string command :
+       {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "extract GAMEDIR ",
+        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR\n"}) {
+    const ProcessResult result = Inspect({command.substr(0, command.find(' ')), "--help"});
     EXPECT_EQ(result.exit_code, 0) << command;
-    EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command + " GAMEDIR ", 0), 0u)
-        << result.out;
+    EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;
   }
 }
 

@@ -25,8 +25,6 @@ namespace fs = std::filesystem;
 // The mod's own file: "data" "bin" replaces the split package's first entry.
 std::vector<ConfigFile> DataMod() { return {{"data", "bin", "data.bin", {}, {}}}; }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
 class Messages : public GameRunTest {
  public:
   // For the cases below, which set a run up from outside.
@@ -78,7 +76,7 @@ const EarlyFailure kEarlyFailures[] = {
      "cannot read \"[^\"]*vintrel\\.json\": "},
     {"JsonSyntaxError",
      [](Messages& t) {
-       t.WriteModFile("vintrel.json", Text("{\n  \"upak\": \"mod\"\n  \"files\": []\n}"));
+       t.WriteModFile("vintrel.json", TextBytes("{\n  \"upak\": \"mod\"\n  \"files\": []\n}"));
        return std::vector<std::string>{t.Mod(), t.Game()};
      },
      [](Messages&) {
@@ -87,8 +85,8 @@ const EarlyFailure kEarlyFailures[] = {
      "\"[^\"]*vintrel\\.json\" line 3, column 3: expected ',' or '}'"},
     {"FileWithoutName",
      [](Messages& t) {
-       t.WriteModFile("vintrel.json", Text("{\"files\": [{\"name\": \"a\", \"ext\": \"b\", "
-                                           "\"src\": \"c\"}, {\"ext\": \"b\"}]}"));
+       t.WriteModFile("vintrel.json", TextBytes("{\"files\": [{\"name\": \"a\", \"ext\": \"b\", "
+                                                "\"src\": \"c\"}, {\"ext\": \"b\"}]}"));
        return std::vector<std::string>{t.Mod(), t.Game()};
      },
      [](Messages&) { return ConfigFailure("Missing name.\n"); },
@@ -247,10 +245,10 @@ TEST_F(Messages, WarningsFollowASuccessfulRun) {
   }
   WriteModFile(
       "vintrel.json",
-      Text("{\"upack\": \"x\", \"fullcopy\": \"yes\", \"colour\": 1, \"files\": ["
-           "{\"name\": \"data\", \"ext\": \"bin\", \"src\": \"data.bin\", \"pgk\": 1},"
-           "{\"name\": \"DATA\", \"ext\": \"BIN\", \"src\": \"data.bin\", \"pkg\": \"x\"}" +
-           files + "]}"));
+      TextBytes("{\"upack\": \"x\", \"fullcopy\": \"yes\", \"colour\": 1, \"files\": ["
+                "{\"name\": \"data\", \"ext\": \"bin\", \"src\": \"data.bin\", \"pgk\": 1},"
+                "{\"name\": \"DATA\", \"ext\": \"BIN\", \"src\": \"data.bin\", \"pkg\": \"x\"}" +
+                files + "]}"));
   Outcome outcome;
   outcome.replaced = {{"level1", "data", "bin", MakeData(100, 1), std::nullopt}};
   outcome.warnings = {

@@ -23,6 +23,8 @@ void PutBytes(Bytes& out, const Bytes& bytes) { out.insert(out.end(), bytes.begi
 
 void PutText(Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
 
+Bytes TextBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
 void SetU32(Bytes& out, size_t position, uint32_t value) {
   assert(out.size() >= 4 && position <= out.size() - 4);
   for (int i = 0; i < 4; ++i) out[position + i] = static_cast<uint8_t>(value >> (8 * i));

@@ -20,6 +20,8 @@ void PutU32(Bytes& out, uint32_t value);
 void PutU64(Bytes& out, uint64_t value);
 void PutBytes(Bytes& out, const Bytes& bytes);
 void PutText(Bytes& out, std::string_view text);  // the characters, no length, no NUL
+// The characters of a text as bytes, no NUL: a vintrel.json to write, say.
+Bytes TextBytes(std::string_view text);
 
 // Overwrites bytes at `position`, which must leave room for the value (asserted).
 void SetU32(Bytes& out, size_t position, uint32_t value);
