@@ -126,7 +126,11 @@ bool load_config(const char* path, RunContext& context) {
       report_error("%s", entry_message(result));
       return false;
     }
-    context.entries.Append(entry);
+    if (!context.entries.Append(entry)) {
+      PackFileEntryList::Discard(entry);
+      report_error("Out of memory.\n");
+      return false;
+    }
   }
   return true;
 }

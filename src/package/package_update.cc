@@ -307,13 +307,7 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
 
 const PackFileEntry* find_pack_file_entry(const RunContext& context, uint64_t nameId,
                                           uint64_t extId, uint64_t packageId) {
-  for (const PackFileEntry* entry = context.entries.head(); entry != nullptr; entry = entry->next) {
-    if (entry->nameId == nameId && entry->extId == extId &&
-        (entry->packageId == 0 || entry->packageId == packageId)) {
-      return entry;
-    }
-  }
-  return nullptr;
+  return context.entries.Find(nameId, extId, packageId);
 }
 
 bool open_temp_file(RunContext& context) {
