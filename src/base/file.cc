@@ -65,6 +65,12 @@ uint32_t file_read(FileHandle file, void* buffer, uint32_t count) {
   return done;
 }
 
+uint32_t file_read_at(FileHandle file, uint64_t position, void* buffer, uint32_t count) {
+  uint32_t done = 0;
+  if (!sys_read_file_at(file, position, buffer, count, &done)) return 0;
+  return done;
+}
+
 uint32_t file_write(FileHandle file, const void* buffer, uint32_t count) {
   uint32_t done = 0;
   if (!sys_write_file(file, buffer, count, &done)) return 0;

@@ -30,6 +30,9 @@ bool file_write_u8(FileHandle file, uint8_t value);
 // The number of bytes read or written in one request (short at the end of a file or on error).
 uint32_t file_read(FileHandle file, void* buffer, uint32_t count);
 uint32_t file_write(FileHandle file, const void* buffer, uint32_t count);
+// The number of bytes read in one request from position on (short at the end of the file or on
+// error); the file's current position afterwards is not defined.
+uint32_t file_read_at(FileHandle file, uint64_t position, void* buffer, uint32_t count);
 
 // Moves to a position from the start; returns it, or kBadPosition on failure (positions above
 // INT64_MAX always fail).

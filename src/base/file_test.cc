@@ -222,6 +222,8 @@ TEST_F(FilePosition, PositionsBeyondFourGiB) {
   ASSERT_EQ(file_seek(file.get(), far - 4 * kGiB), far - 4 * kGiB);
   EXPECT_TRUE(file_read_u8(file.get(), &value));
   EXPECT_EQ(value, 0);
+  EXPECT_EQ(file_read_at(file.get(), far, &value, 1), 1u);
+  EXPECT_EQ(value, 0x5A);
 }
 
 TEST_F(FilePosition, FailuresReturnBadPosition) {

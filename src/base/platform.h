@@ -32,6 +32,11 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
 // transfers everything or fails.
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
+// ReadFile with an OVERLAPPED offset / pread: like sys_read_file, from offset bytes into the file
+// instead of the current position, in one request. The current position afterwards is not
+// defined (Win32 moves it past the bytes read, POSIX leaves it). Offsets above INT64_MAX fail.
+bool sys_read_file_at(FileHandle file, uint64_t offset, void* buffer, uint32_t count,
+                      uint32_t* done);
 // SetFilePointerEx. Moving past the end is allowed; a later write or end-of-file fills the gap
 // with zero bytes.
 bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,

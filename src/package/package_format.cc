@@ -80,9 +80,8 @@ bool read_package_table(FileHandle file, uint64_t base, uint32_t offset, uint32_
   if (fileSize < base) return false;
   const uint64_t available = fileSize - base;
   if (offset > available || size > available - offset) return false;
-  if (file_seek(file, base + offset) != base + offset) return false;
   if (!table.resize(size)) return false;
-  return file_read(file, table.data(), size) == size;
+  return file_read_at(file, base + offset, table.data(), size) == size;
 }
 
 bool read_block_id(const ByteBuffer& idBlock, uint32_t offset, uint32_t index, uint64_t* id) {

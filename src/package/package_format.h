@@ -73,8 +73,8 @@ bool written_data_offset(uint32_t indexSize, uint32_t entryTableSize, uint32_t* 
 // position rounded up to a multiple of 2048; false when that does not fit in 64 bits.
 bool align_package_position(uint64_t position, uint64_t* aligned);
 
-// Moves the file to base + offset (64-bit arithmetic) and reads size bytes into table, whose
-// length becomes size. Fails without allocating when the table would end beyond fileSize (the
+// Reads size bytes from base + offset (64-bit arithmetic) of the file into table, whose length
+// becomes size. Fails without allocating when the table would end beyond fileSize (the
 // archive's size), and on a short read.
 bool read_package_table(FileHandle file, uint64_t base, uint32_t offset, uint32_t size,
                         uint64_t fileSize, ByteBuffer& table);

@@ -268,17 +268,12 @@ bool write_package(RunContext& context, const PackageReader& package, const Pack
 }  // namespace
 
 bool update_package(RunContext& context, const char* name, uint64_t packageId, FileHandle source,
-                    FileHandle target, bool* changed, uint64_t* newOffset) {
+                    uint64_t sourceOffset, FileHandle target, bool* changed, uint64_t* newOffset) {
   PackageWork& work = context.packageWork;
   work.Clear();
 
-  const uint64_t targetBase = file_position(target);
-  if (targetBase == kBadPosition) {
-    context.failure.FailIo("cannot write the user archive", "");
-    return false;
-  }
   PackageReader package(work.oldIndexTable, work.oldEntryTable, work.idBlock);
-  if (!package.Read(source, &context.failure)) return false;
+  if (!package.Read(source, sourceOffset, &context.failure)) return false;
   if (!package.has_tables()) return true;
 
   bool anyMatch = false;
@@ -289,6 +284,12 @@ bool update_package(RunContext& context, const char* name, uint64_t packageId, F
   }
   if (!context.fullCopy && !anyMatch) return true;
 
+  // Asked only now: most packages of a game are passed over without touching the target.
+  const uint64_t targetBase = file_position(target);
+  if (targetBase == kBadPosition) {
+    context.failure.FailIo("cannot write the user archive", "");
+    return false;
+  }
   report_error("Updating files in package \"%s\" (%s).\n", name,
                package.split() ? "split compress" : "full compress");
 
