@@ -30,6 +30,9 @@ class PackFileEntryList {
   // exhausted. Give it to Append, or back with Discard.
   static PackFileEntry* NewEntry();
   static void Discard(PackFileEntry* entry);
+  // Makes room in the index for count more records, so that appending them allocates nothing
+  // there. False, with the list unchanged, when the room cannot be had; Append still works then.
+  bool Reserve(uint32_t count) { return index_.Reserve(count); }
   // Takes ownership of entry and links it at the tail; its ids must not change afterwards. False,
   // with the list unchanged and entry still the caller's, when the index cannot grow.
   bool Append(PackFileEntry* entry);

@@ -12,13 +12,17 @@ struct PackFileEntry;
 // record, in configuration order, that carries exactly those ids. An entry of a package can be
 // matched by a record restricted to that package and by one for every package (packageId 0);
 // Find looks up both and takes the earlier, which is what a walk of the list in configuration
-// order finds. Its blocks come from the allocation hooks.
+// order finds. A bit filter over names and extensions turns most entries away before the
+// table. Its blocks come from the allocation hooks.
 class PackFileIndex {
  public:
   PackFileIndex() = default;
   PackFileIndex(const PackFileIndex&) = delete;
   PackFileIndex& operator=(const PackFileIndex&) = delete;
 
+  // Makes room for count more records, so that adding them allocates nothing. False, with the
+  // index unchanged, when the table cannot grow; Add then grows it as it goes.
+  bool Reserve(uint32_t count);
   // Adds entry as the last record in configuration order; the index keeps the pointer, not a
   // copy. A record whose three ids equal an earlier one's is counted but not stored, since the
   // earlier one always wins. False, with the index unchanged, when the table cannot grow.
@@ -33,14 +37,19 @@ class PackFileIndex {
   struct Slot {
     const PackFileEntry* entry = nullptr;  // null: the slot is free
     uint32_t order = 0;                    // the record's place in configuration order
-    uint32_t tag = 0;                      // the high half of the ids' hash
+    uint32_t tag = 0;                      // the high half of the hash of the record's ids
   };
 
-  const Slot* Lookup(uint64_t nameId, uint64_t extId, uint64_t packageId) const;
-  bool Grow();
-  static void Place(TCountedArray<Slot>& slots, const Slot& slot, uint64_t hash);
+  const Slot* Lookup(uint64_t hash, uint64_t nameId, uint64_t extId, uint64_t packageId) const;
+  bool Resize(uint32_t capacity);
+  void Place(const PackFileEntry* entry, uint32_t order);
+  // False when no record has this name and extension (hash is that of the ids with package 0).
+  bool MayHold(uint64_t anyHash) const;
+  uint32_t FilterBit(uint64_t anyHash) const;
 
-  TCountedArray<Slot> slots_;  // a power of two of them, at most half in use
+  TCountedArray<Slot> slots_;  // a power of two of them, at most three quarters in use
+  // One bit per hash of a record's name and extension, 16 for every slot.
+  TCountedArray<uint32_t> filter_;
   uint32_t used_ = 0;
   uint32_t added_ = 0;
 };

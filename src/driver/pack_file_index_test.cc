@@ -131,4 +131,20 @@ TEST(PackFileIndex, FailedGrowthLeavesTheListAsItWas) {
   expect_same_answers(list, kept);
 }
 
+TEST(PackFileIndex, ReservedRoomTakesNoAllocation) {
+  const std::vector<Ids> records = crowded_ids(3000);
+  std::vector<PackFileEntry*> entries;
+  for (const Ids& ids : records) entries.push_back(new_entry(ids));
+  PackFileEntryList list;
+  ASSERT_TRUE(list.Reserve(static_cast<uint32_t>(entries.size())));
+  AllocFailureScope failure;
+  failure.FailAll();
+  bool appended = true;
+  for (PackFileEntry* entry : entries) appended = appended && list.Append(entry);
+  failure.Restore();
+  ASSERT_TRUE(appended);
+  EXPECT_EQ(failure.allocations(), 0u);
+  expect_same_answers(list, records);
+}
+
 }  // namespace
