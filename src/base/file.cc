@@ -103,6 +103,8 @@ bool file_set_end(FileHandle file) { return sys_set_end_of_file(file); }
 
 bool file_flush(FileHandle file) { return sys_flush_file(file); }
 
+void file_start_flush(FileHandle file) { sys_start_flush(file); }
+
 bool read_whole_file(const char* path, ByteBuffer& buffer) {
   if (buffer.capacity() > 0) memset(buffer.data(), 0, buffer.capacity());
   buffer.resize(0);

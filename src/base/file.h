@@ -45,6 +45,9 @@ uint64_t file_size(FileHandle file);
 bool file_set_end(FileHandle file);
 // Asks the system to put everything written so far on the disk.
 bool file_flush(FileHandle file);
+// Asks the system to start putting what was written on the disk, without waiting: a later
+// file_flush then waits for less. A hint; where the system has no such request it does nothing.
+void file_start_flush(FileHandle file);
 
 // Reads a whole file (below 4 GiB) into the buffer: true when every byte arrived. The buffer's
 // capacity is zero-filled and its length set to 0 first; after a failure its length may already

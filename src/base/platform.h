@@ -47,6 +47,11 @@ bool sys_set_end_of_file(FileHandle file);
 bool sys_get_file_size(FileHandle file, uint64_t* size);
 // FlushFileBuffers / fsync.
 bool sys_flush_file(FileHandle file);
+// sync_file_range(SYNC_FILE_RANGE_WRITE) on Linux: starts writing the file's changed data to the
+// disk without waiting for it, so that a later sys_flush_file has less left to wait for. Where
+// the system has no such request (Win32, other POSIX systems) it does nothing. Only a hint: its
+// failure changes nothing for the caller, and it reports none.
+void sys_start_flush(FileHandle file);
 // CloseHandle.
 bool sys_close_handle(FileHandle file);
 // GetFileAttributesA: whether anything exists at the path.

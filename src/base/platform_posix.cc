@@ -320,6 +320,15 @@ bool sys_flush_file(FileHandle file) {
   return fsync(fd) == 0 ? succeed() : fail();
 }
 
+void sys_start_flush(FileHandle file) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  const int fd = to_fd(file);
+  if (fd >= 0) sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file;
+#endif
+}
+
 bool sys_close_handle(FileHandle file) {
   const int fd = to_fd(file);
   if (fd < 0) return fail(EBADF);

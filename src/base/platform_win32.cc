@@ -199,6 +199,9 @@ bool sys_flush_file(FileHandle file) {
   return outcome(FlushFileBuffers(to_handle(file)));
 }
 
+// The system's lazy writer already writes changed data in the background.
+void sys_start_flush(FileHandle) {}
+
 bool sys_close_handle(FileHandle file) {
   if (file == kNoFile) return fail(ERROR_INVALID_HANDLE);
   return outcome(CloseHandle(to_handle(file)));
