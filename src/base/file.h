@@ -6,6 +6,7 @@
 #include "base/platform.h"
 
 class ByteBuffer;
+class Status;
 
 // File access over the platform's handles. No buffering: every call goes to the system.
 // Failures are results; nothing here prints.
@@ -51,8 +52,9 @@ void file_start_flush(FileHandle file);
 
 // Reads a whole file (below 4 GiB) into the buffer: true when every byte arrived. The buffer's
 // capacity is zero-filled and its length set to 0 first; after a failure its length may already
-// be the file's size with incomplete content. A file of 4 GiB or more fails.
-bool read_whole_file(const char* path, ByteBuffer& buffer);
+// be the file's size with incomplete content. A file of 4 GiB or more fails. On failure *status,
+// when given, says why: the system's error, the file's size, or no memory for the buffer.
+bool read_whole_file(const char* path, ByteBuffer& buffer, Status* status = nullptr);
 // Copies up to n bytes from source to destination in pieces of kTransferSize through the
 // caller's buffer. Returns the count both read and completely written; a short read, the end of
 // the source or a short write ends the copy early.

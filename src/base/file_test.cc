@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/byte_buffer.h"
+#include "base/status.h"
 #include "tests/support/bytes.h"
 #include "tests/support/scratch_dir.h"
 
@@ -293,8 +294,10 @@ TEST_F(ReadWholeFile, FilesOfFourGiBOrMoreFail) {
       ASSERT_TRUE(file_set_end(file.get()));
     }
     ByteBuffer buffer;
-    EXPECT_FALSE(read_whole_file(Path().c_str(), buffer));
+    Status status;
+    EXPECT_FALSE(read_whole_file(Path().c_str(), buffer, &status));
     EXPECT_EQ(buffer.length(), 0u);
+    EXPECT_EQ(status.code(), StatusCode::kUnsupported);
   }
 }
 

@@ -27,9 +27,7 @@ bool out_of_memory(RunContext& context) {
 
 // Reads a configured file whole into buffer.
 bool read_configured_file(RunContext& context, const SharedString& path, ByteBuffer& buffer) {
-  if (read_whole_file(path.Text(), buffer)) return true;
-  context.failure.FailIo("cannot read", path.Text());
-  return false;
+  return read_whole_file(path.Text(), buffer, &context.failure);
 }
 
 // The metadata of a replaced entry: the meta file's bytes when one is configured, otherwise what
@@ -82,10 +80,8 @@ bool append_block(RunContext& context, const BlockSink& sink, uint32_t rawSize, 
                   uint32_t* sum) {
   const ByteBuffer& stream = context.packageWork.deflated;
   const uint32_t blockSize = stream.length();
-  // A data area beyond 4 GiB could not be addressed by a u32 EntryLocation.
-  if (blockSize > UINT32_MAX - 4 || blockSize + 4 > UINT32_MAX - *sum) {
-    return beyond_limit(context, "data area");
-  }
+  uint32_t next = 0;
+  if (!next_block_offset(*sum, blockSize, &next)) return beyond_limit(context, "data area");
   if (!file_write_u32(sink.file, rawSize) ||
       file_write(sink.file, stream.data(), blockSize) != blockSize) {
     if (sink.direct) return cannot_write_archive(context);
@@ -93,7 +89,7 @@ bool append_block(RunContext& context, const BlockSink& sink, uint32_t rawSize, 
     return false;
   }
   entry.blockOffset = *sum;
-  *sum += blockSize + 4;
+  *sum = next;
   return true;
 }
 
@@ -179,9 +175,11 @@ bool build_split_package(RunContext& context, FileHandle source, PackageReader& 
     return false;
   }
   for (uint32_t k = 0; k < count; ++k) {
-    const uint32_t offset = package.entry(k).blockOffset;
-    if (offset > UINT32_MAX - header->dataOffset) return beyond_limit(context, "data area");
-    if (!writer.write_u32(offset + header->dataOffset)) return out_of_memory(context);
+    uint32_t location = 0;
+    if (!entry_location(header->dataOffset, package.entry(k).blockOffset, &location)) {
+      return beyond_limit(context, "data area");
+    }
+    if (!writer.write_u32(location)) return out_of_memory(context);
   }
   *dataEnd = (sink->direct ? targetBase + header->dataOffset : 0) + sum;
   return true;
