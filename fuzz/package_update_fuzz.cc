@@ -24,6 +24,7 @@
 #include "driver/name_hash.h"
 #include "driver/run_context.h"
 #include "fuzz/fuzz_game.h"
+#include "package/archive_window.h"
 #include "package/package_update.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
@@ -122,8 +123,9 @@ bool UpdateOnce(RunContext& context, uint64_t packageId, FileHandle source, File
   if (before == kBadPosition || file_seek(target, before) != before) __builtin_trap();
   *changed = false;
   *newOffset = UINT64_MAX;
+  ArchiveWindow window(source);
   const bool ok =
-      update_package(context, "fuzz", packageId, source, junk, target, changed, newOffset);
+      update_package(context, "fuzz", packageId, window, junk, target, changed, newOffset);
   if (ok && !*changed && file_size(target) != before) __builtin_trap();
   if (ok && *changed) {
     const uint64_t end = file_size(target);

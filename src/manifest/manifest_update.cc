@@ -10,6 +10,7 @@
 #include "base/string_buffer.h"
 #include "driver/run_context.h"
 #include "manifest/package_directory.h"
+#include "package/archive_window.h"
 #include "package/package_update.h"
 
 namespace {
@@ -117,6 +118,9 @@ class DirectoryPass {
   CStringBufferA name_;
   PathBuffer path_;
   TCountedArray<ScopedFile> archives_;
+  // One window per archive record: the packages of an archive lie one after another, and those
+  // of different archives come in turns.
+  TCountedArray<ArchiveWindow> windows_;
   uint8_t userIndex_ = 0;
   bool anyChanged_ = false;
 };
@@ -136,6 +140,7 @@ bool DirectoryPass::Run() {
   for (uint32_t i = 0; i < directory_.package_count(); ++i) {
     if (!CopyPackage()) return false;
   }
+  windows_.release();
   archives_.release();
 
   PendingFile& userArchive = context_.pending.userArchive;
@@ -211,7 +216,8 @@ bool DirectoryPass::OutOfMemory() {
 
 // Every listed archive is opened for reading once and stays open for the whole walk.
 bool DirectoryPass::OpenArchives() {
-  if (!archives_.allocate(directory_.archive_count())) {
+  if (!archives_.allocate(directory_.archive_count()) ||
+      !windows_.allocate(directory_.archive_count())) {
     return OutOfMemory();
   }
   for (uint32_t i = 0; i < directory_.archive_count(); ++i) {
@@ -226,6 +232,7 @@ bool DirectoryPass::OpenArchives() {
       status_->FailIo("cannot open archive", path_.Data());
       return false;
     }
+    windows_[i].Reset(archives_[i].get());
   }
   return true;
 }
@@ -259,9 +266,8 @@ bool DirectoryPass::UpdatePackage(const PackageRecord& record, uint8_t* archiveI
   }
   bool changed = false;
   uint64_t newOffset = 0;
-  if (!update_package(context_, name_.Data(), record.packageId,
-                      archives_[record.archiveIndex].get(), record.offset,
-                      context_.pending.userArchive.file(), &changed, &newOffset)) {
+  if (!update_package(context_, name_.Data(), record.packageId, windows_[record.archiveIndex],
+                      record.offset, context_.pending.userArchive.file(), &changed, &newOffset)) {
     return false;
   }
   if (changed) {

@@ -7,6 +7,7 @@
 #include "base/file.h"
 #include "base/platform.h"
 #include "base/status.h"
+#include "package/archive_window.h"
 #include "package/package_format.h"
 
 // Reads one package of an archive: its header, its two tables and its entries' ids, then on
@@ -34,6 +35,9 @@ class PackageReader {
   // archive, a malformed IndexTable, or a failed read or allocation. Reads are positional; the
   // archive's current position is neither used nor defined afterwards.
   bool Read(FileHandle archive, uint64_t base, Status* status);
+  // The same through a window of the archive, which brings the first bytes from its cache when
+  // it holds them; the tables beyond them are read from window.archive() as above.
+  bool Read(ArchiveWindow& window, uint64_t base, Status* status);
 
   // Reads every entry's rawSize and metadata view, and for a split package its EntryLocation,
   // from the EntryTable. False, with the reason in *status, when the table ends early.
@@ -54,9 +58,12 @@ class PackageReader {
   const PackageEntry& entry(uint32_t k) const { return entries_[k]; }
 
  private:
-  bool ReadTables(FileHandle archive, uint32_t got, Status* status);
-  bool ReadTablesApart(FileHandle archive, bool indexInWindow, bool entryInWindow, uint64_t size,
-                       Status* status);
+  void Start(uint64_t base);
+  // The rest of Read, once the got >= 30 bytes at first have come from the package's start.
+  bool ReadFrom(FileHandle archive, const uint8_t* first, uint32_t got, Status* status);
+  bool ReadTables(FileHandle archive, const uint8_t* first, uint32_t got, Status* status);
+  bool ReadTablesApart(FileHandle archive, const uint8_t* first, bool indexInFirst,
+                       bool entryInFirst, uint64_t size, Status* status);
   // The archive's size, asked of the system once per package; kBadPosition when it cannot say.
   uint64_t ArchiveSize(FileHandle archive);
 

@@ -304,13 +304,15 @@ bool pad_package(RunContext& context, FileHandle target, uint64_t targetBase, ui
 
 }  // namespace
 
-bool update_package(RunContext& context, const char* name, uint64_t packageId, FileHandle source,
-                    uint64_t sourceOffset, FileHandle target, bool* changed, uint64_t* newOffset) {
+bool update_package(RunContext& context, const char* name, uint64_t packageId,
+                    ArchiveWindow& window, uint64_t sourceOffset, FileHandle target, bool* changed,
+                    uint64_t* newOffset) {
   PackageWork& work = context.packageWork;
   work.Clear();
 
   PackageReader package(work.oldIndexTable, work.oldEntryTable, work.idBlock);
-  if (!package.Read(source, sourceOffset, &context.failure)) return false;
+  if (!package.Read(window, sourceOffset, &context.failure)) return false;
+  const FileHandle source = window.archive();
   if (!package.has_tables()) return true;
 
   bool anyMatch = false;
