@@ -99,7 +99,7 @@ for game in walk tiny; do
   for files in 20 20000; do fresh "$root/$game"; "$tool" "$root/mod$files" "$root/$game" "$root/temp" >/dev/null; done
 done
 declare -A cpu
-for round in 1 2 3; do
+for round in 1 2 3 4 5; do
   for game in walk tiny; do
     for files in 20 20000; do
       ms=$(best_cpu 2 "$root/$game" "$root/mod$files")
