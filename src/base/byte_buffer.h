@@ -159,6 +159,13 @@ class TCountedArray {
     block_ = nullptr;
   }
 
+  // Exchanges the elements of two arrays without copying them.
+  void swap(TCountedArray& other) {
+    unsigned char* block = block_;
+    block_ = other.block_;
+    other.block_ = block;
+  }
+
   uint32_t count() const { return block_ ? *reinterpret_cast<const uint32_t*>(block_) : 0; }
   T& operator[](uint32_t i) { return elements()[i]; }
   const T& operator[](uint32_t i) const { return elements()[i]; }

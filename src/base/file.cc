@@ -4,6 +4,7 @@
 
 #include "base/byte_buffer.h"
 #include "base/coding.h"
+#include "base/status.h"
 
 FileHandle open_file(const char* path, const char* mode) {
   if (mode == nullptr) return kNoFile;
@@ -65,6 +66,12 @@ uint32_t file_read(FileHandle file, void* buffer, uint32_t count) {
   return done;
 }
 
+uint32_t file_read_at(FileHandle file, uint64_t position, void* buffer, uint32_t count) {
+  uint32_t done = 0;
+  if (!sys_read_file_at(file, position, buffer, count, &done)) return 0;
+  return done;
+}
+
 uint32_t file_write(FileHandle file, const void* buffer, uint32_t count) {
   uint32_t done = 0;
   if (!sys_write_file(file, buffer, count, &done)) return 0;
@@ -97,16 +104,33 @@ bool file_set_end(FileHandle file) { return sys_set_end_of_file(file); }
 
 bool file_flush(FileHandle file) { return sys_flush_file(file); }
 
-bool read_whole_file(const char* path, ByteBuffer& buffer) {
+void file_start_flush(FileHandle file) { sys_start_flush(file); }
+
+bool read_whole_file(const char* path, ByteBuffer& buffer, Status* status) {
+  Status ignored;
+  if (status == nullptr) status = &ignored;
   if (buffer.capacity() > 0) memset(buffer.data(), 0, buffer.capacity());
   buffer.resize(0);
   ScopedFile file(open_file(path, "r"));
-  if (!file.is_open()) return false;
+  const uint64_t size = file.is_open() ? file_size(file.get()) : kBadPosition;
+  if (size == kBadPosition) {
+    status->FailIo("cannot read", path);
+    return false;
+  }
   // A size of 4 GiB or more does not fit the buffer; it fails rather than losing its high bits.
-  const uint64_t size = file_size(file.get());
-  if (size > UINT32_MAX) return false;
+  if (size > UINT32_MAX) {
+    status->Fail(StatusCode::kUnsupported,
+                 "a file of %llu bytes is too large to read whole; the limit is 4 GiB",
+                 static_cast<unsigned long long>(size));
+    status->SetPath(path);
+    return false;
+  }
   const uint32_t length = static_cast<uint32_t>(size);
-  if (!buffer.reserve(length)) return false;
+  if (!buffer.reserve(length)) {
+    status->Fail(StatusCode::kOutOfMemory, "out of memory for a file of %u bytes", length);
+    status->SetPath(path);
+    return false;
+  }
   buffer.resize(length);
   // One request normally brings everything; a system may split very large reads, so the rest
   // is asked for until the file ends.
@@ -116,7 +140,9 @@ bool read_whole_file(const char* path, ByteBuffer& buffer) {
     if (got == 0) break;
     total += got;
   }
-  return total == length;
+  if (total == length) return true;
+  status->FailIo("cannot read", path);
+  return false;
 }
 
 uint64_t copy_file_bytes(FileHandle source, FileHandle destination, uint64_t n,

@@ -6,6 +6,7 @@
 #include "base/platform.h"
 
 class ByteBuffer;
+class Status;
 
 // File access over the platform's handles. No buffering: every call goes to the system.
 // Failures are results; nothing here prints.
@@ -30,6 +31,9 @@ bool file_write_u8(FileHandle file, uint8_t value);
 // The number of bytes read or written in one request (short at the end of a file or on error).
 uint32_t file_read(FileHandle file, void* buffer, uint32_t count);
 uint32_t file_write(FileHandle file, const void* buffer, uint32_t count);
+// The number of bytes read in one request from position on (short at the end of the file or on
+// error); the file's current position afterwards is not defined.
+uint32_t file_read_at(FileHandle file, uint64_t position, void* buffer, uint32_t count);
 
 // Moves to a position from the start; returns it, or kBadPosition on failure (positions above
 // INT64_MAX always fail).
@@ -42,11 +46,15 @@ uint64_t file_size(FileHandle file);
 bool file_set_end(FileHandle file);
 // Asks the system to put everything written so far on the disk.
 bool file_flush(FileHandle file);
+// Asks the system to start putting what was written on the disk, without waiting: a later
+// file_flush then waits for less. A hint; where the system has no such request it does nothing.
+void file_start_flush(FileHandle file);
 
 // Reads a whole file (below 4 GiB) into the buffer: true when every byte arrived. The buffer's
 // capacity is zero-filled and its length set to 0 first; after a failure its length may already
-// be the file's size with incomplete content. A file of 4 GiB or more fails.
-bool read_whole_file(const char* path, ByteBuffer& buffer);
+// be the file's size with incomplete content. A file of 4 GiB or more fails. On failure *status,
+// when given, says why: the system's error, the file's size, or no memory for the buffer.
+bool read_whole_file(const char* path, ByteBuffer& buffer, Status* status = nullptr);
 // Copies up to n bytes from source to destination in pieces of kTransferSize through the
 // caller's buffer. Returns the count both read and completely written; a short read, the end of
 // the source or a short write ends the copy early.

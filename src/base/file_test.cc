@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/byte_buffer.h"
+#include "base/status.h"
 #include "tests/support/bytes.h"
 #include "tests/support/scratch_dir.h"
 
@@ -222,6 +223,8 @@ TEST_F(FilePosition, PositionsBeyondFourGiB) {
   ASSERT_EQ(file_seek(file.get(), far - 4 * kGiB), far - 4 * kGiB);
   EXPECT_TRUE(file_read_u8(file.get(), &value));
   EXPECT_EQ(value, 0);
+  EXPECT_EQ(file_read_at(file.get(), far, &value, 1), 1u);
+  EXPECT_EQ(value, 0x5A);
 }
 
 TEST_F(FilePosition, FailuresReturnBadPosition) {
@@ -291,8 +294,10 @@ TEST_F(ReadWholeFile, FilesOfFourGiBOrMoreFail) {
       ASSERT_TRUE(file_set_end(file.get()));
     }
     ByteBuffer buffer;
-    EXPECT_FALSE(read_whole_file(Path().c_str(), buffer));
+    Status status;
+    EXPECT_FALSE(read_whole_file(Path().c_str(), buffer, &status));
     EXPECT_EQ(buffer.length(), 0u);
+    EXPECT_EQ(status.code(), StatusCode::kUnsupported);
   }
 }
 

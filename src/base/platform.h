@@ -34,6 +34,11 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
 // transfers everything or fails.
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
+// ReadFile with an OVERLAPPED offset / pread: like sys_read_file, from offset bytes into the file
+// instead of the current position, in one request. The current position afterwards is not
+// defined (Win32 moves it past the bytes read, POSIX leaves it). Offsets above INT64_MAX fail.
+bool sys_read_file_at(FileHandle file, uint64_t offset, void* buffer, uint32_t count,
+                      uint32_t* done);
 // SetFilePointerEx. Moving past the end is allowed; a later write or end-of-file fills the gap
 // with zero bytes.
 bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
@@ -44,6 +49,11 @@ bool sys_set_end_of_file(FileHandle file);
 bool sys_get_file_size(FileHandle file, uint64_t* size);
 // FlushFileBuffers / fsync.
 bool sys_flush_file(FileHandle file);
+// sync_file_range(SYNC_FILE_RANGE_WRITE) on Linux: starts writing the file's changed data to the
+// disk without waiting for it, so that a later sys_flush_file has less left to wait for. Where
+// the system has no such request (Win32, other POSIX systems) it does nothing. Only a hint: its
+// failure changes nothing for the caller, and it reports none.
+void sys_start_flush(FileHandle file);
 // CloseHandle.
 bool sys_close_handle(FileHandle file);
 // GetFileAttributesA: whether anything exists at the path.

@@ -241,6 +241,22 @@ bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done
   return succeed();
 }
 
+bool sys_read_file_at(FileHandle file, uint64_t offset, void* buffer, uint32_t count,
+                      uint32_t* done) {
+  *done = 0;
+  if (injected_fault(SysCall::kReadFile)) return false;
+  const int fd = to_fd(file);
+  if (fd < 0) return fail(EBADF);
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return fail(EINVAL);
+  ssize_t got;
+  do {
+    got = pread(fd, buffer, count, static_cast<off_t>(offset));
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return fail();
+  *done = static_cast<uint32_t>(got);
+  return succeed();
+}
+
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   if (injected_fault(SysCall::kWriteFile)) return false;
@@ -302,6 +318,15 @@ bool sys_flush_file(FileHandle file) {
   const int fd = to_fd(file);
   if (fd < 0) return fail(EBADF);
   return fsync(fd) == 0 ? succeed() : fail();
+}
+
+void sys_start_flush(FileHandle file) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  const int fd = to_fd(file);
+  if (fd >= 0) sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file;
+#endif
 }
 
 bool sys_close_handle(FileHandle file) {

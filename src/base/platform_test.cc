@@ -78,6 +78,24 @@ TEST_F(SysCreateFile, ReadAtEndSucceedsWithNothing) {
   EXPECT_EQ(done, 0u);
 }
 
+TEST_F(SysCreateFile, ReadsAtAnOffset) {
+  ASSERT_TRUE(vtest::WriteTextFile(Path("file"), "abcdef"));
+  ScopedFile file(open_file(Path("file").c_str(), "r"));
+  char bytes[4] = {};
+  uint32_t done = 99;
+  EXPECT_TRUE(sys_read_file_at(file.get(), 2, bytes, 3, &done));
+  EXPECT_EQ(std::string(bytes, done), "cde");
+  EXPECT_TRUE(sys_read_file_at(file.get(), 4, bytes, 4, &done));
+  EXPECT_EQ(std::string(bytes, done), "ef");
+  for (uint64_t end : {uint64_t{6}, uint64_t{1} << 40}) {
+    EXPECT_TRUE(sys_read_file_at(file.get(), end, bytes, 4, &done));
+    EXPECT_EQ(done, 0u);
+  }
+  EXPECT_FALSE(sys_read_file_at(file.get(), uint64_t{1} << 63, bytes, 4, &done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_FALSE(sys_read_file_at(kNoFile, 0, bytes, 4, &done));
+}
+
 TEST_F(SysCopyFile, ReplacesExistingTargetWithExactlyTheSourceBytes) {
   // Larger than one piece of the copy, and the old target is longer than the source.
   const std::string content = vtest::PatternText(3 * 1024 * 1024 + 17);

@@ -142,6 +142,27 @@ bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done
   return outcome(ok);
 }
 
+bool sys_read_file_at(FileHandle file, uint64_t offset, void* buffer, uint32_t count,
+                      uint32_t* done) {
+  *done = 0;
+  if (injected_fault(SysCall::kReadFile)) return false;
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return fail(ERROR_NEGATIVE_SEEK);
+  // On a handle opened without FILE_FLAG_OVERLAPPED the read is synchronous: it starts at the
+  // offset and leaves the file pointer after the bytes read.
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD transferred = 0;
+  if (ReadFile(to_handle(file), buffer, count, &transferred, &at)) {
+    *done = static_cast<uint32_t>(transferred);
+    return succeed();
+  }
+  // A synchronous read from an offset at or past the end fails with ERROR_HANDLE_EOF; the seam
+  // reports the end of a file as a read of 0 bytes.
+  if (GetLastError() == ERROR_HANDLE_EOF) return succeed();
+  return fail();
+}
+
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   if (injected_fault(SysCall::kWriteFile)) return false;
@@ -184,6 +205,9 @@ bool sys_flush_file(FileHandle file) {
   if (injected_fault(SysCall::kFlushFile)) return false;
   return outcome(FlushFileBuffers(to_handle(file)));
 }
+
+// The system's lazy writer already writes changed data in the background.
+void sys_start_flush(FileHandle) {}
 
 bool sys_close_handle(FileHandle file) {
   if (file == kNoFile) return fail(ERROR_INVALID_HANDLE);

@@ -16,7 +16,8 @@ void PackFileEntryList::Discard(PackFileEntry* entry) {
   AllocHooks.freeHook(entry);
 }
 
-void PackFileEntryList::Append(PackFileEntry* entry) {
+bool PackFileEntryList::Append(PackFileEntry* entry) {
+  if (!index_.Add(entry)) return false;
   entry->next = nullptr;
   if (tail_ == nullptr) {
     head_ = entry;
@@ -24,9 +25,11 @@ void PackFileEntryList::Append(PackFileEntry* entry) {
     tail_->next = entry;
   }
   tail_ = entry;
+  return true;
 }
 
 void PackFileEntryList::Clear() {
+  index_.Clear();
   PackFileEntry* entry = head_;
   while (entry != nullptr) {
     PackFileEntry* next = entry->next;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/shared_string.h"
+#include "driver/pack_file_index.h"
 
 // One configured file: where its bytes and metadata come from and the ids it replaces.
 struct PackFileEntry {
@@ -29,7 +30,8 @@ struct PackFileEntry {
 };
 
 // The configured files in configuration order. Owns its records, which come from the allocation
-// hooks, and frees them when destroyed.
+// hooks, and frees them when destroyed. An index kept up to date by Append answers Find, so that
+// looking up an entry costs the same for twenty configured files as for twenty thousand.
 class PackFileEntryList {
  public:
   PackFileEntryList() = default;
@@ -41,9 +43,19 @@ class PackFileEntryList {
   // exhausted. Give it to Append, or back with Discard.
   static PackFileEntry* NewEntry();
   static void Discard(PackFileEntry* entry);
-  // Takes ownership of entry and links it at the tail.
-  void Append(PackFileEntry* entry);
+  // Makes room in the index for count more records, so that appending them allocates nothing
+  // there. False, with the list unchanged, when the room cannot be had; Append still works then.
+  bool Reserve(uint32_t count) { return index_.Reserve(count); }
+  // Takes ownership of entry and links it at the tail; its ids must not change afterwards. False,
+  // with the list unchanged and entry still the caller's, when the index cannot grow.
+  bool Append(PackFileEntry* entry);
   void Clear();
+
+  // The first record, in configuration order, whose nameId and extId are these and whose
+  // packageId is 0 or packageId; null when there is none.
+  const PackFileEntry* Find(uint64_t nameId, uint64_t extId, uint64_t packageId) const {
+    return index_.Find(nameId, extId, packageId);
+  }
 
   PackFileEntry* head() const { return head_; }
   PackFileEntry* tail() const { return tail_; }
@@ -51,6 +63,7 @@ class PackFileEntryList {
  private:
   PackFileEntry* head_ = nullptr;
   PackFileEntry* tail_ = nullptr;
+  PackFileIndex index_;
 };
 
 #endif  // VINTREL_DRIVER_PACK_FILE_ENTRY_H_

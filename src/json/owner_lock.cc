@@ -7,12 +7,6 @@ namespace {
 // Retries of the count that spin without pausing before the waiter starts sleeping.
 constexpr uint32_t kSpinRetries = 10000;
 
-// Spins until word changes from 0 to value.
-void SpinUntilTaken(std::atomic<uint32_t>& word, uint32_t value) {
-  uint32_t expected = 0;
-  while (!word.compare_exchange_weak(expected, value)) expected = 0;
-}
-
 // The caller's thread id. The POSIX backend asks the kernel on every call, and the pools and
 // the key table lock once per value, member and key; a thread's id does not change while it runs,
 // so each thread asks once.
@@ -24,40 +18,44 @@ uint32_t CurrentThreadId() {
 
 }  // namespace
 
-void OwnerLock::TakeGuard() { SpinUntilTaken(guard_, 1); }
-
+// The pools and the key table take their lock once per value, member and key, so the path of a
+// lone thread costs two locked instructions on entry and none on leaving. No guard word is needed
+// to keep owner and count consistent: only the thread that holds the count changes either, and
+// Leave clears the owner before it gives the count up, so a new holder's owner can never be
+// overwritten by the old holder's clearing.
 void OwnerLock::Enter() {
   const uint32_t self = CurrentThreadId();
-  TakeGuard();
-  if (owner_.load() == self) {
-    count_.fetch_add(1);
-    guard_.exchange(0);
+  // Only this thread ever stores its own id here, so seeing it means this thread holds the lock.
+  if (owner_.load(std::memory_order_relaxed) == self) {
+    count_.store(count_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     return;
   }
-  guard_.exchange(0);
 
   // Only one thread at a time competes for the count; the others queue on the contender word.
-  SpinUntilTaken(contender_, self);
-  uint32_t retries = 0;
   uint32_t expected = 0;
-  while (!count_.compare_exchange_strong(expected, 1)) {
+  while (!contender_.compare_exchange_weak(expected, self, std::memory_order_acquire)) {
+    expected = 0;
+  }
+  uint32_t retries = 0;
+  expected = 0;
+  while (!count_.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
     expected = 0;
     if (retries > kSpinRetries) sys_sleep(1);
     ++retries;
   }
-  contender_.exchange(0);
-
-  // The previous owner may still be inside Leave, between dropping the count and clearing owner.
-  TakeGuard();
-  owner_.store(self);
-  guard_.exchange(0);
+  contender_.store(0, std::memory_order_release);
+  owner_.store(self, std::memory_order_relaxed);
 }
 
 void OwnerLock::Leave() {
   const uint32_t self = CurrentThreadId();
-  TakeGuard();
-  if (owner_.load() == self) {
-    if (count_.fetch_sub(1) == 1) owner_.store(0);
+  if (owner_.load(std::memory_order_relaxed) != self) return;
+  const uint32_t count = count_.load(std::memory_order_relaxed);
+  if (count > 1) {
+    count_.store(count - 1, std::memory_order_relaxed);
+    return;
   }
-  guard_.exchange(0);
+  owner_.store(0, std::memory_order_relaxed);
+  // Release: whatever the holder wrote is seen by the next thread that takes the count.
+  count_.store(0, std::memory_order_release);
 }

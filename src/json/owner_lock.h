@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-// A recursive spin lock keyed on the thread id. Four 32-bit words, all zero when free; the
+// A recursive spin lock keyed on the thread id. Three 32-bit words, all zero when free; the
 // constructor is constexpr, so a static OwnerLock is usable before any dynamic initialisation.
 //
 // Enter blocks until the calling thread owns the lock; a thread that already owns it enters again
@@ -13,7 +13,7 @@
 // Leave by a thread that does not own the lock changes nothing.
 class OwnerLock {
  public:
-  constexpr OwnerLock() : guard_(0), owner_(0), count_(0), contender_(0) {}
+  constexpr OwnerLock() : owner_(0), count_(0), contender_(0) {}
   OwnerLock(const OwnerLock&) = delete;
   OwnerLock& operator=(const OwnerLock&) = delete;
 
@@ -25,9 +25,6 @@ class OwnerLock {
   uint32_t Count() const { return count_.load(); }
 
  private:
-  void TakeGuard();
-
-  std::atomic<uint32_t> guard_;      // 1 while owner and count are being read or changed together
   std::atomic<uint32_t> owner_;      // thread id of the holder, 0 when none
   std::atomic<uint32_t> count_;      // recursion count; a waiter takes the lock by moving it 0 -> 1
   std::atomic<uint32_t> contender_;  // the one thread waiting on count, 0 when none

@@ -94,12 +94,7 @@ bool GameReader::ReadPackage(uint32_t k, Status* status) {
   }
   const FileHandle archive = Archive(r.archiveIndex, status);
   if (archive == kNoFile) return false;
-  if (file_seek(archive, r.offset) != r.offset) {
-    status->FailIo("cannot read", "");
-    NamePackage(k, status);
-    return false;
-  }
-  if (!package_.Read(archive, status) ||
+  if (!package_.Read(archive, r.offset, status) ||
       (package_.has_tables() && !package_.ReadEntryTable(status))) {
     NamePackage(k, status);
     return false;

@@ -11,12 +11,15 @@
 #include "base/string_buffer.h"
 #include "driver/run_context.h"
 #include "manifest/package_directory.h"
+#include "package/archive_window.h"
 #include "package/package_update.h"
 
 namespace {
 
 constexpr uint8_t kUserArchiveTag = 0xFF;
 constexpr uint32_t kMaxNameLength16 = 0xFFFF;
+// An ArchiveRecord is its tag (u8) and name length (u16), then the name.
+constexpr uint32_t kArchiveRecordHead = 3;
 
 // The length of an archive name as a path sees it: the path is formed from the name as a C
 // string, so a NUL ends it.
@@ -119,6 +122,7 @@ class DirectoryPass {
   bool Run();
 
  private:
+  bool ReserveRebuild();
   bool CreateUserArchive();
   bool CopyHead();
   bool OpenArchives();
@@ -136,6 +140,9 @@ class DirectoryPass {
   CStringBufferA name_;
   PathBuffer path_;
   TCountedArray<ScopedFile> archives_;
+  // One window per archive record: the packages of an archive lie one after another, and those
+  // of different archives come in turns.
+  TCountedArray<ArchiveWindow> windows_;
   uint8_t userIndex_ = 0;
   bool anyChanged_ = false;
   // The first package that fullcopy would have to leave where it is.
@@ -154,7 +161,7 @@ bool DirectoryPass::Run() {
   const bool headRead = directory_.ReadHead(status_);
   if (headRead && !user_archive_fits(context_, directory_, status_)) return false;
 
-  if (!context_.sectionRebuild.resize(0)) {
+  if (!context_.sectionRebuild.resize(0) || (headRead && !ReserveRebuild())) {
     return OutOfMemory();
   }
   if (!CreateUserArchive() || !headRead) return false;
@@ -162,6 +169,7 @@ bool DirectoryPass::Run() {
   for (uint32_t i = 0; i < directory_.package_count(); ++i) {
     if (!CopyPackage()) return false;
   }
+  windows_.release();
   archives_.release();
 
   PendingFile& userArchive = context_.pending.userArchive;
@@ -182,6 +190,19 @@ bool DirectoryPass::Run() {
     return OutOfMemory();
   }
   return true;
+}
+
+// The rebuilt directory is the old one with its archive names replaced or one archive record
+// added, so its size is known before the walk. Its block is taken once: growing it granule by
+// granule would copy the directory of a large game thousands of times.
+bool DirectoryPass::ReserveRebuild() {
+  const uint64_t userLength = context_.userPackage.Length();
+  const uint64_t added =
+      context_.fullCopy ? directory_.archive_count() * userLength : kArchiveRecordHead + userLength;
+  const uint64_t bound = directory_.section().length() + added;
+  // Beyond 32 bits the rebuild fails when it grows there, as any other growth would.
+  if (bound > UINT32_MAX) return true;
+  return context_.sectionRebuild.reserve(static_cast<uint32_t>(bound));
 }
 
 // The user archive is built under a temporary name beside its final one, so that the archive of
@@ -233,7 +254,8 @@ bool DirectoryPass::OutOfMemory() {
 
 // Every listed archive is opened for reading once and stays open for the whole walk.
 bool DirectoryPass::OpenArchives() {
-  if (!archives_.allocate(directory_.archive_count())) {
+  if (!archives_.allocate(directory_.archive_count()) ||
+      !windows_.allocate(directory_.archive_count())) {
     return OutOfMemory();
   }
   for (uint32_t i = 0; i < directory_.archive_count(); ++i) {
@@ -248,6 +270,7 @@ bool DirectoryPass::OpenArchives() {
       status_->FailIo("cannot open archive", path_.Data());
       return false;
     }
+    windows_[i].Reset(archives_[i].get());
   }
   return true;
 }
@@ -279,15 +302,10 @@ bool DirectoryPass::UpdatePackage(const PackageRecord& record, uint8_t* archiveI
   if (!copy_directory_name(record.name, record.nameLength, name_)) {
     return OutOfMemory();
   }
-  const FileHandle source = archives_[record.archiveIndex].get();
-  if (file_seek(source, record.offset) != record.offset) {
-    status_->FailIo("cannot read", "");
-    return false;
-  }
   bool changed = false;
   uint64_t newOffset = 0;
-  if (!update_package(context_, name_.Data(), record.packageId, source,
-                      context_.pending.userArchive.file(), &changed, &newOffset)) {
+  if (!update_package(context_, name_.Data(), record.packageId, windows_[record.archiveIndex],
+                      record.offset, context_.pending.userArchive.file(), &changed, &newOffset)) {
     return false;
   }
   if (changed) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/byte_buffer.h"
+#include "base/coding.h"
 #include "base/file.h"
 
 namespace {
@@ -61,20 +62,22 @@ DeflateStream& deflate_stream() {
   return stream;
 }
 
-// Whether the rest of the file can inflate to rawSize bytes at all. The bound is checked before
-// the output grows, so that a damaged size prefix cannot ask for gigabytes.
-bool raw_size_fits_file(FileHandle file, uint32_t rawSize, Status* status) {
-  const uint64_t size = file_size(file);
-  const uint64_t position = file_position(file);
-  if (size == kBadPosition || position == kBadPosition) {
-    status->FailIo("cannot read a compressed block", "");
-    return false;
-  }
-  const uint64_t left = size > position ? size - position : 0;
+// Whether the left bytes after the size prefix can inflate to rawSize bytes at all. The bound is
+// checked before the output grows, so that a damaged size prefix cannot ask for gigabytes.
+bool raw_size_fits_file(uint64_t left, uint32_t rawSize, Status* status) {
   if (left > UINT32_MAX / kMaxInflateRatio || rawSize <= left * kMaxInflateRatio) return true;
   status->Fail(StatusCode::kCorrupt,
                "a compressed block declares %u bytes, more than the %llu bytes after it can hold",
                rawSize, static_cast<unsigned long long>(left));
+  return false;
+}
+
+bool cut_short(Status* status, const char* what) {
+  if (sys_last_error() != 0) {
+    status->FailIo("cannot read a compressed block", "");
+  } else {
+    status->Fail(StatusCode::kCorrupt, "%s", what);
+  }
   return false;
 }
 
@@ -84,27 +87,29 @@ bool corrupt_block(Status* status, const z_stream& stream) {
   return false;
 }
 
-// The block's stream into output's rawSize bytes. A failed call leaves the stream mid-block;
-// the next use resets it before starting.
-bool run_inflate(z_stream& stream, FileHandle file, ByteBuffer& output, Status* status) {
-  uint8_t piece[kInflateReadSize];
+// The block's stream into output's rawSize bytes: first the length bytes at input (already
+// read), then pieces read into piece from position on. A failed call leaves the stream
+// mid-block; the next use resets it before starting.
+bool run_inflate(z_stream& stream, FileHandle file, uint64_t position,
+                 uint8_t (&piece)[kInflateReadSize], const uint8_t* input, uint32_t length,
+                 ByteBuffer& output, Status* status) {
   // zlib refuses a null output pointer even with no room, and an empty buffer has no block.
   uint8_t none = 0;
   stream.next_out = output.data() != nullptr ? output.data() : &none;
   stream.avail_out = output.length();
   for (;;) {
-    const uint32_t got = file_read(file, piece, kInflateReadSize);
-    if (got == 0) {
-      if (sys_last_error() != 0) {
-        status->FailIo("cannot read a compressed block", "");
-      } else {
-        status->Fail(StatusCode::kCorrupt,
-                     "a compressed block is cut short by the end of the file");
+    if (length == 0) {
+      length = file_read_at(file, position, piece, kInflateReadSize);
+      if (length == 0) {
+        return cut_short(status, "a compressed block is cut short by the end of the file");
       }
-      return false;
+      position += length;
+      input = piece;
     }
-    stream.next_in = piece;
-    stream.avail_in = got;
+    // zlib's input pointer is not const-qualified; inflate only reads through it.
+    stream.next_in = const_cast<uint8_t*>(input);
+    stream.avail_in = length;
+    length = 0;
     const int result = inflate(&stream, Z_NO_FLUSH);
     if (result < 0 || result == Z_NEED_DICT) return corrupt_block(status, stream);
     if (result == Z_STREAM_END) {
@@ -128,7 +133,8 @@ bool run_inflate(z_stream& stream, FileHandle file, ByteBuffer& output, Status* 
 
 }  // namespace
 
-bool inflate_entry(FileHandle file, ByteBuffer& output, Status* status) {
+bool inflate_entry(FileHandle file, uint64_t position, uint64_t fileSize, ByteBuffer& output,
+                   Status* status) {
   Status ignored;
   if (status == nullptr) status = &ignored;
   InflateStream& holder = inflate_stream();
@@ -139,21 +145,22 @@ bool inflate_entry(FileHandle file, ByteBuffer& output, Status* status) {
     return false;
   }
 
-  uint32_t rawSize = 0;
-  if (!file_read_u32(file, &rawSize)) {
-    if (sys_last_error() != 0) {
-      status->FailIo("cannot read a compressed block", "");
-    } else {
-      status->Fail(StatusCode::kCorrupt, "a compressed block's size prefix is cut short");
-    }
-    return false;
-  }
-  if (!raw_size_fits_file(file, rawSize, status)) return false;
+  // The size prefix arrives with the first piece of the stream: most blocks are smaller than a
+  // piece and take one read.
+  uint8_t piece[kInflateReadSize];
+  const uint32_t got = file_read_at(file, position, piece, kInflateReadSize);
+  if (got < 4) return cut_short(status, "a compressed block's size prefix is cut short");
+  const uint32_t rawSize = decode_u32(piece);
+  const uint64_t streamStart = position + 4;
+  const uint64_t left = fileSize > streamStart ? fileSize - streamStart : 0;
+  if (!raw_size_fits_file(left, rawSize, status)) return false;
   if (!output.resize(rawSize)) {
     status->Fail(StatusCode::kOutOfMemory, "out of memory");
     return false;
   }
-  if (!run_inflate(stream, file, output, status)) return false;
+  if (!run_inflate(stream, file, position + got, piece, piece + 4, got - 4, output, status)) {
+    return false;
+  }
   return inflateReset(&stream) == Z_OK;
 }
 

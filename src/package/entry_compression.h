@@ -18,15 +18,17 @@ constexpr uint32_t kMaxInflateRatio = 1032;
 // The file is read in pieces of this size.
 constexpr uint32_t kInflateReadSize = 8192;
 
-// Reads the compressed block at the file's position into output, whose length becomes the
-// block's raw size. Fails when the size prefix is short; when the raw size exceeds what the bytes
-// left in the file can inflate to ((file size - position after the prefix) * 1032), checked
-// before output grows; when output cannot grow; when the stream is corrupt, cut short by the end
-// of the file, or has a wrong Adler-32; when it would inflate to more than the raw size; and when
-// it ends before producing the raw size; the reason goes to *status when one is given. The file
-// position afterwards is not defined (reading may pass the block's end). On failure output's
+// Reads the compressed block that starts position bytes into the file (whose size the caller
+// gives as fileSize, taken once for all the blocks it reads) into output, whose length becomes
+// the block's raw size. Fails when the size prefix is short; when the raw size exceeds what the
+// bytes after the prefix can inflate to ((fileSize - position - 4) * 1032), checked before output
+// grows; when output cannot grow; when the stream is corrupt, cut short by the end of the file,
+// or has a wrong Adler-32; when it would inflate to more than the raw size; and when it ends
+// before producing the raw size; the reason goes to *status when one is given. Reads are
+// positional: the file's current position afterwards is not defined. On failure output's
 // content is of no use.
-bool inflate_entry(FileHandle file, ByteBuffer& output, Status* status = nullptr);
+bool inflate_entry(FileHandle file, uint64_t position, uint64_t fileSize, ByteBuffer& output,
+                   Status* status = nullptr);
 
 // Compresses input into output as one complete zlib stream at level 0 (stored deflate blocks;
 // the stream begins 0x78 0x01), sized by deflateBound. The raw-size prefix is not written. Fails

@@ -30,8 +30,8 @@ class BlockFile {
     const std::string path = (dir_ / "block.bin").string();
     if (!vtest::WriteFile(path, fileBytes)) return false;
     ScopedFile file(open_file(path.c_str(), "r"));
-    if (!file.is_open() || file_seek(file.get(), at) != at) return false;
-    return inflate_entry(file.get(), output);
+    if (!file.is_open()) return false;
+    return inflate_entry(file.get(), at, fileBytes.size(), output);
   }
 
  private:

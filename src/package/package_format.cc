@@ -73,6 +73,18 @@ bool align_package_position(uint64_t position, uint64_t* aligned) {
   return true;
 }
 
+bool next_block_offset(uint32_t offset, uint32_t streamSize, uint32_t* next) {
+  if (streamSize > UINT32_MAX - 4 || streamSize + 4 > UINT32_MAX - offset) return false;
+  *next = offset + 4 + streamSize;
+  return true;
+}
+
+bool entry_location(uint32_t dataOffset, uint32_t blockOffset, uint32_t* location) {
+  if (blockOffset > UINT32_MAX - dataOffset) return false;
+  *location = dataOffset + blockOffset;
+  return true;
+}
+
 bool read_package_table(FileHandle file, uint64_t base, uint32_t offset, uint32_t size,
                         uint64_t fileSize, ByteBuffer& table) {
   // A declared size is checked against the archive before the buffer grows for it, so that a
@@ -80,9 +92,8 @@ bool read_package_table(FileHandle file, uint64_t base, uint32_t offset, uint32_
   if (fileSize < base) return false;
   const uint64_t available = fileSize - base;
   if (offset > available || size > available - offset) return false;
-  if (file_seek(file, base + offset) != base + offset) return false;
   if (!table.resize(size)) return false;
-  return file_read(file, table.data(), size) == size;
+  return file_read_at(file, base + offset, table.data(), size) == size;
 }
 
 bool read_block_id(const ByteBuffer& idBlock, uint32_t offset, uint32_t index, uint64_t* id) {

@@ -73,8 +73,16 @@ bool written_data_offset(uint32_t indexSize, uint32_t entryTableSize, uint32_t* 
 // position rounded up to a multiple of 2048; false when that does not fit in 64 bits.
 bool align_package_position(uint64_t position, uint64_t* aligned);
 
-// Moves the file to base + offset (64-bit arithmetic) and reads size bytes into table, whose
-// length becomes size. Fails without allocating when the table would end beyond fileSize (the
+// The limits of a split package's data area, whose blocks are addressed by u32 EntryLocations
+// from the package's start. next_block_offset: where the block after one of streamSize bytes
+// (behind its 4-byte size prefix) placed at offset begins in the data area; false when that
+// would pass 4 GiB. entry_location: the EntryLocation of a block at blockOffset in a data area
+// at dataOffset; false when it does not fit in 32 bits. Neither wraps.
+bool next_block_offset(uint32_t offset, uint32_t streamSize, uint32_t* next);
+bool entry_location(uint32_t dataOffset, uint32_t blockOffset, uint32_t* location);
+
+// Reads size bytes from base + offset (64-bit arithmetic) of the file into table, whose length
+// becomes size. Fails without allocating when the table would end beyond fileSize (the
 // archive's size), and on a short read.
 bool read_package_table(FileHandle file, uint64_t base, uint32_t offset, uint32_t size,
                         uint64_t fileSize, ByteBuffer& table);

@@ -181,6 +181,38 @@ TEST(WrittenDataOffset, RoundsTheTablesEndUpTo2048) {
   EXPECT_FALSE(align_package_position(UINT64_MAX, &aligned));
 }
 
+TEST(SplitDataArea, StopsAtFourGiBWithoutWrapping) {
+  constexpr uint32_t kMax = UINT32_MAX;
+  struct Case {
+    uint32_t offset;
+    uint32_t streamSize;
+    bool ok;
+    uint32_t next;
+  } blocks[] = {
+      {0, 0, true, 4},
+      {2048, 100, true, 2152},
+      {kMax - 104, 100, true, kMax},  // the area ends on the last addressable byte
+      {kMax - 103, 100, false, 0},
+      {0, kMax - 4, true, kMax},
+      {0, kMax - 3, false, 0},  // the stream and its prefix alone pass 4 GiB
+      {0, kMax, false, 0},
+      {kMax, 0, false, 0},
+  };
+  for (const Case& c : blocks) {
+    uint32_t next = 0;
+    EXPECT_EQ(next_block_offset(c.offset, c.streamSize, &next), c.ok)
+        << c.offset << " + " << c.streamSize;
+    if (c.ok) {
+      EXPECT_EQ(next, c.next) << c.offset << " + " << c.streamSize;
+    }
+  }
+  uint32_t location = 0;
+  ASSERT_TRUE(entry_location(2048, kMax - 2048, &location));
+  EXPECT_EQ(location, kMax);
+  EXPECT_FALSE(entry_location(2048, kMax - 2047, &location));
+  EXPECT_FALSE(entry_location(kMax, kMax, &location));
+}
+
 // An IndexTable: groupCount, junk, idBlockSize, junk, IdBlock, junk, extIdsOffset, junk, junk,
 // then the groups.
 struct TableGroup {

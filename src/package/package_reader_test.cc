@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/file.h"
+#include "base/platform_faults.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_writer.h"
 #include "tests/support/scratch_dir.h"
@@ -14,6 +15,13 @@
 namespace {
 
 using vtest::Bytes;
+
+// Counts the calls of the platform seam, failing none.
+uint32_t g_seamCalls = 0;
+bool CountCall(SysCall) {
+  ++g_seamCalls;
+  return false;
+}
 
 std::vector<vtest::EntrySpec> Entries(int count) {
   std::vector<vtest::EntrySpec> entries;
@@ -38,8 +46,12 @@ class PackageReaderTest : public testing::Test {
     if (cutTo != 0) archive.resize(1234 + cutTo);
     EXPECT_TRUE(vtest::WriteFile(dir_ / "archive.upak", archive));
     file_.reset(open_file((dir_ / "archive.upak").string().c_str(), "r"));
-    EXPECT_EQ(file_seek(file_.get(), 1234), 1234u);
-    return reader_.Read(file_.get(), &status_) && reader_.ReadEntryTable(&status_);
+    g_seamCalls = 0;
+    g_sysFaultHook = &CountCall;
+    const bool read = reader_.Read(file_.get(), 1234, &status_);
+    g_sysFaultHook = nullptr;
+    seamCalls_ = g_seamCalls;
+    return read && reader_.ReadEntryTable(&status_);
   }
 
   vtest::ScratchDir dir_;
@@ -49,6 +61,7 @@ class PackageReaderTest : public testing::Test {
   PackageReader reader_;
   ScopedFile file_;
   Status status_;
+  uint32_t seamCalls_ = 0;  // of the last Read
 };
 
 TEST_F(PackageReaderTest, ReadsTablesWhereverTheyLie) {
@@ -58,11 +71,14 @@ TEST_F(PackageReaderTest, ReadsTablesWhereverTheyLie) {
     uint32_t indexGap;
     bool entryTableFirst;
     uint32_t tableGap;
+    uint32_t seamCalls;  // reads, and the archive's size when a table lies beyond the first read
   } cases[] = {
-      {"both in the first read", 3, 0, false, 0},
-      {"tables beyond the first read", 3, 5000, false, 0},
-      {"tables larger than the first read", 400, 0, false, 0},
-      {"EntryTable first, far from the IndexTable", 3, 0, true, 100000},
+      {"both in the first read", 3, 0, false, 0, 1},
+      {"tables beyond the first read", 3, 5000, false, 0, 3},
+      {"tables larger than the first read", 400, 0, false, 0, 3},
+      {"EntryTable first, far from the IndexTable", 3, 0, true, 100000, 3},
+      {"IndexTable first, far from the EntryTable", 3, 0, false, 100000, 3},
+      {"both beyond the first read, far apart", 3, 5000, false, 100000, 4},
   };
   for (bool split : {true, false}) {
     for (const Case& c : cases) {
@@ -74,6 +90,7 @@ TEST_F(PackageReaderTest, ReadsTablesWhereverTheyLie) {
       vtest::PackageLayout layout;
       ASSERT_TRUE(Read(plan, &layout)) << status_.what();
       ASSERT_TRUE(reader_.has_tables());
+      EXPECT_EQ(seamCalls_, c.seamCalls);
       EXPECT_EQ(reader_.base(), 1234u);
       EXPECT_EQ(reader_.split(), split);
       EXPECT_EQ(vtest::Bytes(indexTable_.data(), indexTable_.data() + indexTable_.length()),

@@ -10,6 +10,7 @@
 #include "base/file.h"
 #include "driver/name_hash.h"
 #include "driver/run_context.h"
+#include "package/archive_window.h"
 #include "tests/support/alloc_failure.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
@@ -142,10 +143,10 @@ class UpdatePackageTest : public testing::Test {
     Outcome outcome;
     ScopedFile source(open_file(placed.archive.c_str(), "r"));
     EXPECT_TRUE(source.is_open());
-    EXPECT_EQ(file_seek(source.get(), placed.offset), placed.offset);
+    ArchiveWindow window(source.get());
     testing::internal::CaptureStdout();
-    outcome.ok = update_package(context_, name.c_str(), name_hash(name.c_str()), source.get(),
-                                target_.get(), &outcome.changed, &outcome.newOffset);
+    outcome.ok = update_package(context_, name.c_str(), name_hash(name.c_str()), window,
+                                placed.offset, target_.get(), &outcome.changed, &outcome.newOffset);
     outcome.out = testing::internal::GetCapturedStdout();
     return outcome;
   }
@@ -578,13 +579,13 @@ TEST_F(UpdatePackageTest, EveryAllocationFailureFails) {
       ASSERT_EQ(file_seek(target_.get(), 0), 0u);
       ASSERT_TRUE(file_set_end(target_.get()));
       ScopedFile source(open_file(placed.archive.c_str(), "r"));
-      ASSERT_EQ(file_seek(source.get(), placed.offset), placed.offset);
+      ArchiveWindow window(source.get());
       bool changed = false;
       uint64_t newOffset = 0;
       testing::internal::CaptureStdout();
       AllocFailureScope failure;
       failure.FailNth(n);
-      const bool ok = update_package(context_, "pack", name_hash("pack"), source.get(),
+      const bool ok = update_package(context_, "pack", name_hash("pack"), window, placed.offset,
                                      target_.get(), &changed, &newOffset);
       failure.Restore();
       testing::internal::GetCapturedStdout();

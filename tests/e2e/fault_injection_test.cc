@@ -52,17 +52,26 @@ class FaultInjection : public testing::Test {
     tmp_ = root_.MakeDir("tmp");
     modA_ = root_.MakeDir("mod_a");
     modB_ = root_.MakeDir("mod_b");
+    modFull_ = root_.MakeDir("mod_full");
+    swept_ = modB_;
     std::string error;
     ASSERT_TRUE(vtest::WriteGame(vtest::ExampleGame(), game_, nullptr, &error)) << error;
     for (const auto& [name, bytes] : vtest::ExampleMod()) {
       ASSERT_TRUE(vtest::WriteFile(modA_ / name, bytes));
       ASSERT_TRUE(vtest::WriteFile(modB_ / name, bytes));
+      ASSERT_TRUE(vtest::WriteFile(modFull_ / name, bytes));
     }
     // The earlier mod replaces one entry; the later one is the whole example mod. Both write
     // the user archive "mod", so a later run replaces the earlier run's archive.
     ASSERT_TRUE(vtest::WriteTextFile(
         modA_ / "vintrel.json",
         vtest::MakeConfigJson({{"menu", "txt", "menu.txt", {}, std::string("menu.meta")}}, "mod")));
+    // A full copy writes the blocks of packages without a replaced entry straight into the user
+    // archive, and those with one through the temporary file.
+    ASSERT_TRUE(vtest::WriteTextFile(
+        modFull_ / "vintrel.json",
+        vtest::MakeConfigJson({{"menu", "txt", "menu.txt", {}, std::string("menu.meta")}}, "mod",
+                              true)));
   }
 
   // One run of the tool on the game directory. The arguments are made before `inject` arms a
@@ -102,13 +111,13 @@ class FaultInjection : public testing::Test {
     names = kept;
   }
 
-  // Runs mod B on a fresh copy of `start` with one fault. Returns false once the fault no longer
-  // fires (n lies beyond the run's last call of that kind).
+  // Runs the swept mod on a fresh copy of `start` with one fault. Returns false once the fault no
+  // longer fires (n lies beyond the run's last call of that kind).
   bool RunWithFault(const fs::path& start, const Fault& fault, int* exitCode) {
     fs::remove_all(game_);
     EXPECT_TRUE(vtest::CopyTree(start, game_));
     bool fired = false;
-    *exitCode = RunWith(modB_, [&](auto run) {
+    *exitCode = RunWith(swept_, [&](auto run) {
       int result;
       if (fault.allocation) {
         AllocFailureScope failure;
@@ -128,8 +137,8 @@ class FaultInjection : public testing::Test {
     return fired;
   }
 
-  // Sweeps one kind of fault over every call of a run of mod B starting from `start`. After each
-  // run the game directory must equal `start` (failure) or `success` (success), and the
+  // Sweeps one kind of fault over every call of a run of the swept mod starting from `start`. After
+  // each run the game directory must equal `start` (failure) or `success` (success), and the
   // temporary directory must be empty. `backupMayAppear` allows the back-up of an untouched
   // manifest.bin to have been made by a failed first run. Returns the number of faults injected.
   uint32_t Sweep(const fs::path& start, const fs::path& success, Fault fault,
@@ -188,7 +197,8 @@ class FaultInjection : public testing::Test {
   }
 
   vtest::ScratchDir root_;
-  fs::path game_, tmp_, modA_, modB_;
+  fs::path game_, tmp_, modA_, modB_, modFull_;
+  fs::path swept_;  // the mod whose runs meet the faults: mod B unless a test says otherwise
 };
 
 TEST_F(FaultInjection, LaterRunNeverDamagesThePreviousRunsFiles) {
@@ -210,6 +220,17 @@ TEST_F(FaultInjection, FirstRunNeverDamagesTheGame) {
 
   const uint32_t injected = SweepAll(start, success, true);
   std::printf("faults injected into a first run: %u\n", injected);
+  EXPECT_GT(injected, 100u);
+}
+
+TEST_F(FaultInjection, FullCopyNeverDamagesTheGame) {
+  const fs::path start = Keep("start");
+  swept_ = modFull_;
+  ASSERT_EQ(Run(modFull_), 0);
+  const fs::path success = Keep("success");
+
+  const uint32_t injected = SweepAll(start, success, true);
+  std::printf("faults injected into a full copy: %u\n", injected);
   EXPECT_GT(injected, 100u);
 }
 

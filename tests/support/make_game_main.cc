@@ -6,6 +6,15 @@
 //       about N bytes of archives: thousands of split and full packages named "pNNNNN" with
 //       entries "pNNNNN_eK" of 1 KB to 8 MB, written one package at a time. Blocks use zlib
 //       level 1 unless --level says otherwise (level 9 would make a large game slow to write).
+//   make_game many DIR --packages P --entries K [--seed S]
+//       P small packages of K entries each (16 to 64 bytes, split and full in turn) in four
+//       archives: a game with many records and entries but little data, for measuring the cost
+//       of the walk over packages and of the look-up of configured files.
+//   make_game many-mod DIR --packages P --entries K --files F
+//       a mod for that game with F configured files: the first 20 (or F, when fewer) replace one
+//       entry each of packages spread over the game; the others never match, half of them
+//       naming no entry and half naming a real entry but restricted to a package that does not
+//       exist. Every F therefore rewrites the same packages.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -29,7 +38,9 @@ int Usage() {
   std::printf(
       "usage: make_game example DIR\n"
       "       make_game example-mod DIR\n"
-      "       make_game bench DIR --bytes N [--seed S] [--level L]\n");
+      "       make_game bench DIR --bytes N [--seed S] [--level L]\n"
+      "       make_game many DIR --packages P --entries K [--seed S]\n"
+      "       make_game many-mod DIR --packages P --entries K --files F\n");
   return 2;
 }
 
@@ -195,6 +206,116 @@ int WriteBench(const fs::path& dir, uint64_t target_bytes, uint64_t seed, int le
   return 0;
 }
 
+// The names and extensions of the "many" game, shared by the game and its mod.
+constexpr uint32_t kManyArchives = 4;
+constexpr uint32_t kManyMatches = 20;
+const char* const kManyExts[] = {"bin", "dat", "snd", "txt"};
+
+std::string ManyPackageName(uint32_t package) {
+  char name[16];
+  std::snprintf(name, sizeof name, "p%06u", package);
+  return name;
+}
+
+std::string ManyEntryName(uint32_t package, uint32_t entry) {
+  return ManyPackageName(package) + "_e" + std::to_string(entry);
+}
+
+const char* ManyEntryExt(uint32_t package, uint32_t entry) {
+  return kManyExts[(package + entry) % 4];
+}
+
+int WriteMany(const fs::path& dir, uint32_t packages, uint32_t entries, uint64_t seed) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  Random random(seed);
+  vtest::PackageDirectory directory;
+  directory.directory_value = 13;
+  std::vector<std::ofstream> outs;
+  std::vector<uint64_t> sizes(kManyArchives, 0);
+  for (uint32_t a = 0; a < kManyArchives; ++a) {
+    std::string name = "many" + std::to_string(a);
+    directory.archives.push_back({static_cast<uint8_t>(a), name});
+    outs.emplace_back(dir / (name + ".upak"), std::ios::binary | std::ios::trunc);
+    if (!outs.back()) {
+      std::fprintf(stderr, "make_game: cannot create %s.upak\n", name.c_str());
+      return 1;
+    }
+  }
+  for (uint32_t p = 0; p < packages; ++p) {
+    const std::string name = ManyPackageName(p);
+    std::vector<vtest::EntrySpec> specs;
+    for (uint32_t e = 0; e < entries; ++e) {
+      specs.push_back(vtest::Entry(ManyEntryName(p, e), ManyEntryExt(p, e),
+                                   vtest::MakeData(16 + random.Below(49), random.Next()),
+                                   vtest::MakeData(random.Below(8), random.Next())));
+    }
+    vtest::PackageSpec plan = vtest::OneGroupPackage(name, p % 2 == 0, std::move(specs));
+    plan.level = 1;
+    std::string error;
+    vtest::Bytes bytes = vtest::BuildPackage(plan, nullptr, &error);
+    if (bytes.empty()) {
+      std::fprintf(stderr, "make_game: %s: %s\n", name.c_str(), error.c_str());
+      return 1;
+    }
+    const uint32_t file = p % kManyArchives;
+    plan.record.archive_index = static_cast<uint8_t>(file);
+    plan.record.offset = sizes[file];
+    outs[file].write(reinterpret_cast<const char*>(bytes.data()),
+                     static_cast<std::streamsize>(bytes.size()));
+    sizes[file] += bytes.size();
+    directory.packages.push_back(plan.record);
+  }
+  for (uint32_t a = 0; a < kManyArchives; ++a) {
+    outs[a].close();
+    if (!outs[a]) {
+      std::fprintf(stderr, "make_game: cannot write many%u.upak\n", a);
+      return 1;
+    }
+  }
+  std::array<vtest::Bytes, 5> sections;
+  sections[0] = vtest::EncodePackageDirectory(directory);
+  if (!vtest::WriteFile(dir / "manifest.bin", vtest::EncodeManifest(sections))) {
+    std::fprintf(stderr, "make_game: cannot write manifest.bin\n");
+    return 1;
+  }
+  std::printf("wrote %u packages of %u entries to %s\n", packages, entries, dir.string().c_str());
+  return 0;
+}
+
+int WriteManyMod(const fs::path& dir, uint32_t packages, uint32_t entries, uint32_t files) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  std::vector<vtest::ConfigFile> config;
+  const uint32_t matches = std::min(files, kManyMatches);
+  for (uint32_t i = 0; i < files; ++i) {
+    const uint32_t package = static_cast<uint32_t>(uint64_t{i} * packages / files);
+    const uint32_t entry = i % entries;
+    if (i < matches) {
+      const uint32_t target = static_cast<uint32_t>(uint64_t{i} * packages / matches);
+      const std::string src = "r" + std::to_string(i) + ".bin";
+      if (!vtest::WriteFile(dir / src, vtest::MakeData(32, i))) {
+        std::fprintf(stderr, "make_game: cannot write %s\n", src.c_str());
+        return 1;
+      }
+      config.push_back({ManyEntryName(target, 0), ManyEntryExt(target, 0), src, {}, {}});
+    } else if (i % 2 == 0) {
+      config.push_back({"absent_" + std::to_string(i), "bin", "absent.bin", {}, {}});
+    } else {
+      config.push_back({ManyEntryName(package, entry),
+                        ManyEntryExt(package, entry),
+                        "absent.bin",
+                        std::string("elsewhere"),
+                        {}});
+    }
+  }
+  if (!vtest::WriteTextFile(dir / "vintrel.json", vtest::MakeConfigJson(config, "many_user"))) {
+    std::fprintf(stderr, "make_game: cannot write vintrel.json\n");
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -203,8 +324,8 @@ int main(int argc, char** argv) {
   fs::path dir = argv[2];
   if (command == "example" && argc == 3) return WriteExample(dir);
   if (command == "example-mod" && argc == 3) return WriteExampleMod(dir);
-  if (command != "bench") return Usage();
-  uint64_t bytes = 0, seed = 1;
+  if (command != "bench" && command != "many" && command != "many-mod") return Usage();
+  uint64_t bytes = 0, seed = 1, packages = 0, entries = 0, files = 0;
   int level = 1;
   for (int i = 3; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--bytes") == 0) {
@@ -213,10 +334,28 @@ int main(int argc, char** argv) {
       seed = std::strtoull(argv[i + 1], nullptr, 10);
     } else if (std::strcmp(argv[i], "--level") == 0) {
       level = std::atoi(argv[i + 1]);
+    } else if (std::strcmp(argv[i], "--packages") == 0) {
+      packages = std::strtoull(argv[i + 1], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--entries") == 0) {
+      entries = std::strtoull(argv[i + 1], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--files") == 0) {
+      files = std::strtoull(argv[i + 1], nullptr, 10);
     } else {
       return Usage();
     }
   }
-  if (bytes == 0 || level < 0 || level > 9 || argc % 2 == 0) return Usage();
+  if (argc % 2 == 0) return Usage();
+  if (command != "bench") {
+    // The ids and counts of the many game's tables are 32-bit; a package holds at most 255
+    // entries here so that its one group stays small.
+    if (packages == 0 || packages > UINT32_MAX || entries == 0 || entries > 255) return Usage();
+    if (command == "many") {
+      return WriteMany(dir, static_cast<uint32_t>(packages), static_cast<uint32_t>(entries), seed);
+    }
+    if (files == 0 || files > UINT32_MAX) return Usage();
+    return WriteManyMod(dir, static_cast<uint32_t>(packages), static_cast<uint32_t>(entries),
+                        static_cast<uint32_t>(files));
+  }
+  if (bytes == 0 || level < 0 || level > 9) return Usage();
   return WriteBench(dir, bytes, seed, level);
 }
