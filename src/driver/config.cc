@@ -59,7 +59,15 @@ bool read_config_text(const char* path, const char* srcDir, CStringBufferA& text
 // srcDir followed by a relative path, with nothing added or normalised. False when out of memory.
 bool store_source_path(SharedString& target, CStringBufferA& path, const RunContext& context,
                        const char* relative) {
-  if (path.Format("%s%s", context.srcDir.Text(), relative) <= 0) return false;
+  const uint32_t dirLength = context.srcDir.Length();
+  const size_t relativeLength = std::strlen(relative);
+  if (relativeLength > static_cast<size_t>(INT32_MAX) - 1 - dirLength ||
+      !path.Reserve(static_cast<int32_t>(dirLength + relativeLength + 1))) {
+    return false;
+  }
+  std::memcpy(path.Data(), context.srcDir.Text(), dirLength);
+  std::memcpy(path.Data() + dirLength, relative, relativeLength + 1);
+  path.SetLength(static_cast<int32_t>(dirLength + relativeLength));
   target.Assign(path);
   return !target.IsEmpty();
 }
@@ -187,21 +195,18 @@ void warn_unknown_keys(const JsonValue& object, const char* const (&known)[N], c
   if (object.type != JsonType::Object) return;
   for (const JsonMember* member = object.FirstMember(); member != nullptr; member = member->next) {
     const char* key = member->key != nullptr ? member->key : "";
+    bool isKnown = false;
+    for (const char* candidate : known) isKnown = isKnown || std::strcmp(key, candidate) == 0;
+    if (isKnown) continue;
     const char* closest = nullptr;
     uint32_t distance = 3;
     for (const char* candidate : known) {
-      if (std::strcmp(key, candidate) == 0) {
-        closest = nullptr;
-        distance = 0;
-        break;
-      }
       const uint32_t d = edit_distance(key, candidate);
       if (d < distance) {
         distance = d;
         closest = candidate;
       }
     }
-    if (distance == 0) continue;
     CStringBufferA place;
     if (index == 0) {
       place.Assign(where);

@@ -256,6 +256,16 @@ JsonToken JsonReader::NextToken() {
 JsonToken JsonReader::ReadString() {
   Empty(string_);
   for (;;) {
+    // A run of plain ASCII characters is copied at once; only quotes, escapes, control bytes and
+    // bytes of multi-byte sequences go the long way.
+    const char* run = position_;
+    while (*position_ >= 0x20 && *position_ < 0x7F && *position_ != '"' && *position_ != '\\') {
+      ++position_;
+    }
+    if (position_ != run &&
+        !AppendBytes(string_, run, static_cast<int32_t>(position_ - run))) {
+      return TokInvalid;
+    }
     uint32_t c = ReadChar();
     if (c == 0) return TokInvalid;
     if (c == '"') return TokString;
