@@ -36,14 +36,7 @@ void write_json_entry(JsonWriter& json, uint32_t e, const PackageEntry& entry) {
 void write_json_package(JsonWriter& json, const GameReader& game, uint32_t k) {
   const PackageRecord& record = game.record(k);
   json.BeginObject();
-  json.Key("name");
-  json.String(record.name, record.nameLength);
-  json.Key("id");
-  json.String(id_text(record.packageId).text);
-  json.Key("archive");
-  json.Uint(record.archiveIndex);
-  json.Key("offset");
-  json.Uint(record.offset);
+  write_record_members(json, record, "name");
   json.Key("split");
   json.Bool(game.package().split());
   json.EndObject();

@@ -56,14 +56,7 @@ class FindReport {
       return;
     }
     json_.BeginObject();
-    json_.Key("package");
-    json_.String(record.name, record.nameLength);
-    json_.Key("id");
-    json_.String(id_text(record.packageId).text);
-    json_.Key("archive");
-    json_.Uint(record.archiveIndex);
-    json_.Key("offset");
-    json_.Uint(record.offset);
+    write_record_members(json_, record, "package");
     json_.Key("entry");
     json_.Uint(e);
     json_.Key("raw_size");

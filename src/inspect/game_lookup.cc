@@ -92,3 +92,18 @@ EntrySearch::Step EntrySearch::Next(Status* status) {
     entry_ = UINT32_MAX;  // the first ++ makes it 0
   }
 }
+
+void write_record_members(JsonWriter& json, const PackageRecord& record, const char* nameKey) {
+  json.Key(nameKey);
+  json.String(record.name, record.nameLength);
+  json.Key("id");
+  json.String(id_text(record.packageId).text);
+  json.Key("archive");
+  if (record.archiveIndex == kNoArchive) {
+    json.Null();
+  } else {
+    json.Uint(record.archiveIndex);
+  }
+  json.Key("offset");
+  json.Uint(record.offset);
+}

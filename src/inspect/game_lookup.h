@@ -8,6 +8,7 @@
 
 #include "base/status.h"
 #include "base/string_buffer.h"
+#include "json/json_writer.h"
 #include "manifest/game_reader.h"
 
 constexpr uint32_t kNoRecord = UINT32_MAX;
@@ -59,5 +60,9 @@ class EntrySearch {
   uint32_t entry_ = 0;
   bool inPackage_ = false;
 };
+
+// Writes the members that place a package record in a JSON object: its name under nameKey, its
+// id, its archive (null when it lies in no archive) and its offset.
+void write_record_members(JsonWriter& json, const PackageRecord& record, const char* nameKey);
 
 #endif  // VINTREL_INSPECT_GAME_LOOKUP_H_

@@ -13,6 +13,7 @@
 #include "driver/run_context.h"
 #include "driver/untouched_manifest.h"
 #include "driver/warning_list.h"
+#include "inspect/game_lookup.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
 #include "inspect/text_table.h"
@@ -347,14 +348,7 @@ class PlanReport {
         const Rewrite& rewrite = rewrites->items[i];
         const PackageRecord& record = game_.record(rewrite.record);
         json_.BeginObject();
-        json_.Key("package");
-        json_.String(record.name, record.nameLength);
-        json_.Key("id");
-        json_.String(id_text(record.packageId).text);
-        json_.Key("archive");
-        json_.Uint(record.archiveIndex);
-        json_.Key("offset");
-        json_.Uint(record.offset);
+        write_record_members(json_, record, "package");
         json_.Key("new_offset");
         json_.Uint(rewrite.newOffset);
         json_.Key("bytes");

@@ -103,14 +103,7 @@ class VerifyReport {
       return;
     }
     json_.BeginObject();
-    json_.Key("package");
-    json_.String(record.name, record.nameLength);
-    json_.Key("id");
-    json_.String(id_text(record.packageId).text);
-    json_.Key("archive");
-    json_.Uint(record.archiveIndex);
-    json_.Key("offset");
-    json_.Uint(record.offset);
+    write_record_members(json_, record, "package");
     json_.Key("entry");
     if (entry != nullptr) {
       json_.Uint(e);
