@@ -262,8 +262,7 @@ JsonToken JsonReader::ReadString() {
     while (*position_ >= 0x20 && *position_ < 0x7F && *position_ != '"' && *position_ != '\\') {
       ++position_;
     }
-    if (position_ != run &&
-        !AppendBytes(string_, run, static_cast<int32_t>(position_ - run))) {
+    if (position_ != run && !AppendBytes(string_, run, static_cast<int32_t>(position_ - run))) {
       return TokInvalid;
     }
     uint32_t c = ReadChar();
