@@ -5,29 +5,23 @@
 
 #include "base/platform.h"
 
-namespace {
-
-void format_what(char (&what)[Status::kWhatSize], const char* format, va_list args) {
-  if (std::vsnprintf(what, sizeof(what), format, args) < 0) what[0] = '\0';
-}
-
-}  // namespace
-
-void Status::Fail(StatusCode code, const char* format, ...) {
+void Status::FailWith(StatusCode code, const char* format, va_list args) {
   Clear();
   code_ = code;
+  if (std::vsnprintf(what_, sizeof(what_), format, args) < 0) what_[0] = '\0';
+}
+
+void Status::Fail(StatusCode code, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  format_what(what_, format, args);
+  FailWith(code, format, args);
   va_end(args);
 }
 
 void Status::FailAt(StatusCode code, const char* path, const char* format, ...) {
-  Clear();
-  code_ = code;
   va_list args;
   va_start(args, format);
-  format_what(what_, format, args);
+  FailWith(code, format, args);
   va_end(args);
   SetPath(path);
 }

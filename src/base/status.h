@@ -1,6 +1,7 @@
 #ifndef VINTREL_BASE_STATUS_H_
 #define VINTREL_BASE_STATUS_H_
 
+#include <cstdarg>
 #include <cstdint>
 
 #include "base/shared_string.h"
@@ -79,6 +80,8 @@ class Status {
   static constexpr uint32_t kWhatSize = 192;
 
  private:
+  void FailWith(StatusCode code, const char* format, va_list args);
+
   StatusCode code_ = StatusCode::kOk;
   char what_[kWhatSize] = {};
   SharedString path_;
