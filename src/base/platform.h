@@ -9,6 +9,11 @@
 // build time: platform_win32.cc (the Win32 calls named beside each function) and
 // platform_posix.cc. The POSIX backend turns every backslash of a path into '/' right before the
 // system call, so that the program's paths work unchanged on both.
+//
+// Paths and texts are UTF-8. The Win32 backend converts each path to UTF-16 and calls the
+// wide-character function named after the narrow one given here (CreateFileA: CreateFileW), so
+// that any path works whatever the system's ANSI code page; a path that is not UTF-8 fails there
+// with ERROR_NO_UNICODE_TRANSLATION.
 
 // The system's file handle: a Win32 HANDLE or a POSIX file descriptor. -1 means no file is open.
 typedef intptr_t FileHandle;
@@ -97,6 +102,11 @@ void sys_error_text(uint32_t code, char* buffer, uint32_t size);
 // The path as the system sees it, for messages: the POSIX backend turns each backslash into '/',
 // the Win32 backend keeps it as it is. out is empty when it cannot grow.
 void sys_native_path(const char* path, CStringBufferA& out);
+// GetCommandLineW: replaces *argc and *argv by the program's arguments in UTF-8, and has the
+// console show UTF-8 output as such while the program runs (SetConsoleOutputCP, put back at exit).
+// Each program's main calls it first. The POSIX backend leaves the arguments as the system gave
+// them.
+void sys_start_program(int* argc, char*** argv);
 // GetCurrentThreadId: never 0.
 uint32_t sys_current_thread_id();
 // Sleep.

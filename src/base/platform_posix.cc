@@ -439,6 +439,8 @@ void sys_unlock_file(FileHandle lock, const char* path) {
   sys_close_handle(lock);
 }
 
+void sys_start_program(int*, char***) {}
+
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
   if (injected_fault(SysCall::kGetTempPath)) return 0;
   const char* directory = getenv("TMPDIR");

@@ -1,16 +1,22 @@
-// The Win32 backend of the platform seam: each function is the narrow-character call it is named
-// after. NOMINMAX and WIN32_LEAN_AND_MEAN come from the build.
+// The Win32 backend of the platform seam. NOMINMAX and WIN32_LEAN_AND_MEAN come from the build.
 //
-// The narrow file functions refuse paths of MAX_PATH characters or more, which the POSIX backend
-// and the program's own path buffers accept. A path that long goes to the wide function instead:
-// widened from the ANSI code page, made absolute by GetFullPathNameW (the rules the narrow
-// functions apply: '/' is a separator, "." and ".." are resolved) and marked "\\?\", which lifts
-// the limit. Shorter paths reach the narrow functions unchanged.
+// The program's texts are UTF-8: the command line (taken as UTF-16 and converted here), the
+// paths it builds from it and from vintrel.json, and the system's messages. Every call that takes
+// a path converts it to UTF-16 and calls the wide-character function, so that any path works
+// whatever the ANSI code page, also where the program's manifest cannot make that code page
+// UTF-8 (before Windows 10 1903, and under wine).
+//
+// A path whose full form reaches MAX_PATH is made absolute by GetFullPathNameW (the rules of the
+// system: '/' is a separator, "." and ".." are resolved, the working directory is taken) and
+// marked "\\?\", which lifts the limit on every Windows. Shorter paths are passed as they stand.
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/byte_buffer.h"
@@ -22,62 +28,100 @@ namespace {
 // INVALID_HANDLE_VALUE is all bits set, the same value as kNoFile.
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-// Whether a path is too long for the narrow functions. What counts is the length of the full path
-// that the system makes of it: a short relative path under a deep working directory is long.
-bool is_long(const char* path) {
-  if (path == nullptr) return false;
-  const DWORD needed = GetFullPathNameA(path, 0, nullptr, nullptr);
-  if (needed == 0) return strlen(path) >= MAX_PATH;
-  return needed > MAX_PATH;
-}
+// Characters of a path that fit without the heap: MAX_PATH and its NUL.
+constexpr uint32_t kInlinePath = MAX_PATH + 1;
 
-// A narrow path in the "\\?\" form of the wide functions; get() is null when it could not be made
-// (no memory, or a text that the code page cannot convert), and the call then fails.
-class LongPath {
+// A UTF-8 path as the wide functions take it. get() is null when it could not be made, and
+// error() then says why: a text that is not UTF-8 (ERROR_NO_UNICODE_TRANSLATION) or no memory.
+class WidePath {
  public:
-  explicit LongPath(const char* path) {
-    const int narrowCount = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    TCountedArray<wchar_t> wide;
-    if (narrowCount <= 0 || !wide.allocate(static_cast<uint32_t>(narrowCount)) ||
-        MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], narrowCount) != narrowCount) {
-      return;
-    }
-    const DWORD fullCount = GetFullPathNameW(&wide[0], 0, nullptr, nullptr);
-    // Room for the longest prefix, "\\?\UNC\" in place of a UNC path's leading "\\".
-    const uint32_t prefix = 8;
-    if (fullCount == 0 || fullCount > UINT32_MAX / sizeof(wchar_t) - prefix ||
-        !text_.allocate(prefix + fullCount)) {
-      return;
-    }
-    wchar_t* full = &text_[prefix];
-    const DWORD written = GetFullPathNameW(&wide[0], fullCount, full, nullptr);
-    if (written == 0 || written >= fullCount) {
-      text_.release();
-      return;
-    }
-    if (full[0] == L'\\' && full[1] == L'\\') {
-      // Already a device path ("\\?\", "\\.\") stays as it is; "\\server\share" becomes
-      // "\\?\UNC\server\share", written over the first of its two backslashes.
-      if ((full[2] == L'?' || full[2] == L'.') && full[3] == L'\\') {
-        start_ = prefix;
-      } else {
-        start_ = prefix - 6;
-        wcsncpy(&text_[start_], L"\\\\?\\UNC", 7);
-      }
-    } else {
-      start_ = prefix - 4;
-      wcsncpy(&text_[start_], L"\\\\?\\", 4);
-    }
-  }
-  LongPath(const LongPath&) = delete;
-  LongPath& operator=(const LongPath&) = delete;
+  explicit WidePath(const char* path) { error_ = Convert(path); }
+  WidePath(const WidePath&) = delete;
+  WidePath& operator=(const WidePath&) = delete;
 
-  const wchar_t* get() const { return text_.count() == 0 ? nullptr : &text_[start_]; }
+  const wchar_t* get() const { return error_ == 0 ? text_ : nullptr; }
+  DWORD error() const { return error_; }
 
  private:
-  TCountedArray<wchar_t> text_;
-  uint32_t start_ = 0;
+  DWORD Convert(const char* path);
+  DWORD MakeLong(const wchar_t* wide, DWORD fullCount);
+
+  wchar_t inline_[kInlinePath];
+  TCountedArray<wchar_t> heap_;
+  TCountedArray<wchar_t> long_;
+  const wchar_t* text_ = nullptr;
+  DWORD error_ = 0;
 };
+
+DWORD WidePath::Convert(const char* path) {
+  const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (count <= 0) return ERROR_NO_UNICODE_TRANSLATION;
+  wchar_t* wide = inline_;
+  if (static_cast<uint32_t>(count) > kInlinePath) {
+    if (!heap_.allocate(static_cast<uint32_t>(count))) return ERROR_NOT_ENOUGH_MEMORY;
+    wide = &heap_[0];
+  }
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, count) != count) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  // What counts is the length of the full path that the system makes of it: a short relative
+  // path under a deep working directory is long. The size asked for includes the NUL.
+  const DWORD fullCount = GetFullPathNameW(wide, 0, nullptr, nullptr);
+  if (fullCount == 0 || fullCount <= MAX_PATH) {
+    text_ = wide;
+    return 0;
+  }
+  return MakeLong(wide, fullCount);
+}
+
+DWORD WidePath::MakeLong(const wchar_t* wide, DWORD fullCount) {
+  // Room for the longest prefix, "\\?\UNC\" in place of a UNC path's leading "\\".
+  const uint32_t prefix = 8;
+  if (fullCount > UINT32_MAX / sizeof(wchar_t) - prefix || !long_.allocate(prefix + fullCount)) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  wchar_t* full = &long_[prefix];
+  const DWORD written = GetFullPathNameW(wide, fullCount, full, nullptr);
+  if (written == 0 || written >= fullCount) return ERROR_BAD_PATHNAME;
+  uint32_t start = 0;
+  if (full[0] == L'\\' && full[1] == L'\\') {
+    // Already a device path ("\\?\", "\\.\") stays as it is; "\\server\share" becomes
+    // "\\?\UNC\server\share", written over the first of its two backslashes.
+    if ((full[2] == L'?' || full[2] == L'.') && full[3] == L'\\') {
+      start = prefix;
+    } else {
+      start = prefix - 6;
+      wcsncpy(&long_[start], L"\\\\?\\UNC", 7);
+    }
+  } else {
+    start = prefix - 4;
+    wcsncpy(&long_[start], L"\\\\?\\", 4);
+  }
+  text_ = &long_[start];
+  return 0;
+}
+
+// The count UTF-16 characters of text as UTF-8 into buffer, followed by a NUL; size counts the
+// NUL. Returns the bytes written before the NUL: 0 also when the text does not fit. An unpaired
+// surrogate becomes U+FFFD.
+uint32_t to_utf8(const wchar_t* text, uint32_t count, char* buffer, uint32_t size) {
+  if (size == 0) return 0;
+  buffer[0] = '\0';
+  if (count == 0 || count > INT32_MAX || size > INT32_MAX) return 0;
+  const int written = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(count), buffer,
+                                          static_cast<int>(size) - 1, nullptr, nullptr);
+  if (written <= 0) return 0;
+  buffer[written] = '\0';
+  return static_cast<uint32_t>(written);
+}
+
+// The number of UTF-8 bytes that count UTF-16 characters become, without a NUL.
+uint32_t utf8_length(const wchar_t* text, uint32_t count) {
+  if (count == 0 || count > INT32_MAX) return 0;
+  const int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(count), nullptr, 0, nullptr, nullptr);
+  return needed > 0 ? static_cast<uint32_t>(needed) : 0;
+}
 
 // The error code of this thread's most recent call of the seam; 0 after one that succeeded.
 thread_local uint32_t t_lastError = 0;
@@ -105,6 +149,11 @@ FileHandle opened(HANDLE handle) {
   return reinterpret_cast<FileHandle>(handle);
 }
 
+FileHandle not_opened(DWORD error) {
+  fail(error);
+  return kNoFile;
+}
+
 // A failure injected by a test's fault hook reads as a failing disk.
 bool injected_fault(SysCall call) { return sys_fault(call) && !fail(ERROR_IO_DEVICE); }
 
@@ -113,22 +162,15 @@ bool injected_fault(SysCall call) { return sys_fault(call) && !fail(ERROR_IO_DEV
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                            FileDisposition disposition) {
   if (injected_fault(SysCall::kCreateFile)) return kNoFile;
-  DWORD desired = access == FileAccess::kRead    ? GENERIC_READ
-                  : access == FileAccess::kWrite ? GENERIC_WRITE
-                                                 : GENERIC_READ | GENERIC_WRITE;
-  DWORD sharing = share == FileShare::kRead ? FILE_SHARE_READ : 0;
-  DWORD creation = disposition == FileDisposition::kOpenExisting   ? OPEN_EXISTING
-                   : disposition == FileDisposition::kCreateAlways ? CREATE_ALWAYS
-                                                                   : OPEN_ALWAYS;
-  if (!is_long(path)) {
-    return opened(
-        CreateFileA(path, desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr));
-  }
-  const LongPath wide(path);
-  if (wide.get() == nullptr) {
-    fail(ERROR_NOT_ENOUGH_MEMORY);
-    return kNoFile;
-  }
+  const DWORD desired = access == FileAccess::kRead    ? GENERIC_READ
+                        : access == FileAccess::kWrite ? GENERIC_WRITE
+                                                       : GENERIC_READ | GENERIC_WRITE;
+  const DWORD sharing = share == FileShare::kRead ? FILE_SHARE_READ : 0;
+  const DWORD creation = disposition == FileDisposition::kOpenExisting   ? OPEN_EXISTING
+                         : disposition == FileDisposition::kCreateAlways ? CREATE_ALWAYS
+                                                                         : OPEN_ALWAYS;
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return not_opened(wide.error());
   return opened(
       CreateFileW(wide.get(), desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -215,47 +257,28 @@ bool sys_close_handle(FileHandle file) {
 }
 
 bool sys_file_exists(const char* path) {
-  if (!is_long(path))
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? succeed() : fail();
-  const LongPath wide(path);
-  if (wide.get() == nullptr) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
   return GetFileAttributesW(wide.get()) != INVALID_FILE_ATTRIBUTES ? succeed() : fail();
 }
 
 bool sys_delete_file(const char* path) {
   if (injected_fault(SysCall::kDeleteFile)) return false;
-  if (!is_long(path)) return outcome(DeleteFileA(path));
-  const LongPath wide(path);
-  if (wide.get() == nullptr) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
   return outcome(DeleteFileW(wide.get()));
 }
 
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {
   if (injected_fault(SysCall::kCopyFile)) return false;
-  if (!is_long(existing) && !is_long(target)) {
-    return outcome(CopyFileA(existing, target, failIfExists ? TRUE : FALSE));
-  }
-  const LongPath wideExisting(existing);
-  const LongPath wideTarget(target);
-  if (wideExisting.get() == nullptr || wideTarget.get() == nullptr) {
-    return fail(ERROR_NOT_ENOUGH_MEMORY);
-  }
+  const WidePath wideExisting(existing);
+  const WidePath wideTarget(target);
+  if (wideExisting.get() == nullptr) return fail(wideExisting.error());
+  if (wideTarget.get() == nullptr) return fail(wideTarget.error());
   return outcome(CopyFileW(wideExisting.get(), wideTarget.get(), failIfExists ? TRUE : FALSE));
 }
 
 namespace {
-
-BOOL move_once(const char* existing, const char* target) {
-  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (!is_long(existing) && !is_long(target)) return MoveFileExA(existing, target, flags);
-  const LongPath wideExisting(existing);
-  const LongPath wideTarget(target);
-  if (wideExisting.get() == nullptr || wideTarget.get() == nullptr) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
-  return MoveFileExW(wideExisting.get(), wideTarget.get(), flags);
-}
 
 // Virus scanners and indexers open a file right after it was closed, and a rename fails while
 // they hold it; they let go within moments.
@@ -271,9 +294,14 @@ bool is_transient(DWORD error) {
 
 bool sys_move_file(const char* existing, const char* target) {
   if (injected_fault(SysCall::kMoveFile)) return false;
+  const WidePath wideExisting(existing);
+  const WidePath wideTarget(target);
+  if (wideExisting.get() == nullptr) return fail(wideExisting.error());
+  if (wideTarget.get() == nullptr) return fail(wideTarget.error());
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   const DWORD start = GetTickCount();
   for (;;) {
-    if (move_once(existing, target)) return succeed();
+    if (MoveFileExW(wideExisting.get(), wideTarget.get(), flags)) return succeed();
     const DWORD error = GetLastError();
     if (!is_transient(error) || GetTickCount() - start >= kRenameRetryMilliseconds) {
       return fail(error);
@@ -285,22 +313,15 @@ bool sys_move_file(const char* existing, const char* target) {
 namespace {
 
 // Opens a file only to ask about it: no access, every kind of sharing, directories included.
-HANDLE open_for_query(const char* path) {
-  const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  if (!is_long(path)) {
-    return CreateFileA(path, 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                       nullptr);
-  }
-  const LongPath wide(path);
-  if (wide.get() == nullptr) return INVALID_HANDLE_VALUE;
-  return CreateFileW(wide.get(), 0, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                     nullptr);
-}
-
 bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
-  const HANDLE file = open_for_query(path);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
+  const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE file = CreateFileW(wide.get(), 0, sharing, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return fail();
   const BOOL ok = GetFileInformationByHandle(file, info);
+  if (!ok) fail();
   CloseHandle(file);
   return ok != FALSE;
 }
@@ -310,7 +331,7 @@ bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
 bool sys_same_file(const char* a, const char* b) {
   BY_HANDLE_FILE_INFORMATION one;
   BY_HANDLE_FILE_INFORMATION other;
-  if (!file_identity(a, &one) || !file_identity(b, &other)) return fail();
+  if (!file_identity(a, &one) || !file_identity(b, &other)) return false;
   succeed();
   return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
          one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
@@ -319,22 +340,13 @@ bool sys_same_file(const char* a, const char* b) {
 FileHandle sys_lock_file(const char* path, bool* busy) {
   *busy = false;
   if (injected_fault(SysCall::kCreateFile)) return kNoFile;
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return not_opened(wide.error());
   const DWORD flags = FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE;
   const DWORD start = GetTickCount();
   for (;;) {
-    HANDLE lock = INVALID_HANDLE_VALUE;
-    if (!is_long(path)) {
-      lock =
-          CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flags, nullptr);
-    } else {
-      const LongPath wide(path);
-      if (wide.get() == nullptr) {
-        fail(ERROR_NOT_ENOUGH_MEMORY);
-        return kNoFile;
-      }
-      lock = CreateFileW(wide.get(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flags,
-                         nullptr);
-    }
+    const HANDLE lock = CreateFileW(wide.get(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_ALWAYS, flags, nullptr);
     if (lock != INVALID_HANDLE_VALUE) return opened(lock);
     const DWORD error = GetLastError();
     // A lock file whose holder has just closed it is being deleted and refuses opens with access
@@ -344,8 +356,7 @@ FileHandle sys_lock_file(const char* path, bool* busy) {
       continue;
     }
     *busy = error == ERROR_SHARING_VIOLATION;
-    fail(error);
-    return kNoFile;
+    return not_opened(error);
   }
 }
 
@@ -353,15 +364,22 @@ void sys_unlock_file(FileHandle lock, const char*) { sys_close_handle(lock); }
 
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
   if (injected_fault(SysCall::kGetTempPath)) return 0;
-  // Without a buffer the call only measures, as with a size of 0.
-  if (buffer == nullptr) size = 0;
-  const DWORD length = GetTempPathA(size, buffer);
-  if (length == 0) {
+  // GetTempPathW gives at most MAX_PATH + 1 characters, its NUL included.
+  wchar_t wide[MAX_PATH + 2];
+  const DWORD count = GetTempPathW(MAX_PATH + 2, wide);
+  if (count == 0 || count > MAX_PATH + 1) {
     fail();
-  } else {
-    succeed();
+    return 0;
   }
-  return static_cast<uint32_t>(length);
+  const uint32_t needed = utf8_length(wide, count);
+  if (needed == 0) {
+    fail(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
+  succeed();
+  // Without a buffer, or with one too small, the call only measures.
+  if (buffer == nullptr || size <= needed) return needed + 1;
+  return to_utf8(wide, count, buffer, size);
 }
 
 uint32_t sys_last_error() { return t_lastError; }
@@ -371,14 +389,75 @@ void sys_native_path(const char* path, CStringBufferA& out) { out.Assign(path); 
 void sys_error_text(uint32_t code, char* buffer, uint32_t size) {
   if (size == 0) return;
   buffer[0] = '\0';
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, buffer, size, nullptr);
+  wchar_t text[512];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, 512, nullptr);
   // The system's texts end in a full stop and a line end, which a one-line message does not want.
-  while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r' ||
-                        buffer[length - 1] == '.' || buffer[length - 1] == ' ')) {
-    buffer[--length] = '\0';
+  while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' ||
+                        text[length - 1] == L'.' || text[length - 1] == L' ')) {
+    --length;
   }
-  if (length == 0) snprintf(buffer, size, "system error %lu", static_cast<unsigned long>(code));
+  char utf8[3 * 512 + 1];
+  uint32_t written = to_utf8(text, length, utf8, sizeof utf8);
+  if (written == 0) {
+    snprintf(buffer, size, "system error %lu", static_cast<unsigned long>(code));
+    return;
+  }
+  // Cut to fit, never inside a character: continuation bytes are 10xxxxxx.
+  if (written >= size) {
+    written = size - 1;
+    while (written > 0 && (static_cast<uint8_t>(utf8[written]) & 0xC0) == 0x80) --written;
+  }
+  memcpy(buffer, utf8, written);
+  buffer[written] = '\0';
+}
+
+namespace {
+
+// The arguments in UTF-8, for the life of the process.
+TCountedArray<char*> g_arguments;
+TCountedArray<char> g_argumentText;
+
+UINT g_savedConsoleOutput = 0;
+void restore_console_output() { SetConsoleOutputCP(g_savedConsoleOutput); }
+
+}  // namespace
+
+void sys_start_program(int* argc, char*** argv) {
+  // The console shows the program's UTF-8 output as such while the program runs; the code page
+  // it had is put back at the end, for the programs that run after it in the same console.
+  const UINT consoleOutput = GetConsoleOutputCP();
+  if (consoleOutput != 0 && consoleOutput != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    g_savedConsoleOutput = consoleOutput;
+    atexit(restore_console_output);
+  }
+
+  // The narrow arguments that the C runtime made have already lost what the ANSI code page
+  // cannot hold; the wide command line still has it. They stay when it cannot be converted.
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return;
+  uint32_t total = 0;
+  bool convertible = count > 0;
+  for (int i = 0; i < count && convertible; ++i) {
+    const uint32_t characters = static_cast<uint32_t>(wcslen(wide[i]));
+    const uint32_t length = utf8_length(wide[i], characters);
+    convertible = (length > 0 || characters == 0) && length < UINT32_MAX / 2 - total;
+    total += length + 1;
+  }
+  if (convertible && g_arguments.allocate(static_cast<uint32_t>(count) + 1) &&
+      g_argumentText.allocate(total)) {
+    uint32_t at = 0;
+    for (int i = 0; i < count; ++i) {
+      char* text = &g_argumentText[at];
+      at += to_utf8(wide[i], static_cast<uint32_t>(wcslen(wide[i])), text, total - at) + 1;
+      g_arguments[static_cast<uint32_t>(i)] = text;
+    }
+    g_arguments[static_cast<uint32_t>(count)] = nullptr;
+    *argc = count;
+    *argv = &g_arguments[0];
+  }
+  LocalFree(wide);
 }
 
 uint32_t sys_current_thread_id() { return static_cast<uint32_t>(GetCurrentThreadId()); }

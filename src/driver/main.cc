@@ -1,3 +1,7 @@
+#include "base/platform.h"
 #include "driver/driver.h"
 
-int main(int argc, char* argv[]) { return vintrel_main(argc, argv); }
+int main(int argc, char* argv[]) {
+  sys_start_program(&argc, &argv);
+  return vintrel_main(argc, argv);
+}
