@@ -87,6 +87,12 @@ class ManifestUpdate : public ::testing::Test {
 
   // The pass builds the user archive under a temporary name; the run's commit renames it.
   std::filesystem::path UserArchive() const { return dir_ / "user_dlc.upak.tmp"; }
+  // What a failed run does last: the pending archive closes its handle and deletes its file, which
+  // Windows refuses while the handle is open.
+  void DiscardUserArchive() {
+    context_.pending.userArchive.Discard();
+    EXPECT_FALSE(std::filesystem::exists(UserArchive()));
+  }
 
   void SetDirectory(const Bytes& section) {
     ASSERT_TRUE(SetBuffer(context_.manifestSections[0], section));
@@ -330,7 +336,7 @@ TEST_F(ManifestUpdate, DirectoryCutAtEveryLengthFailsAfterCreatingUserArchive) {
     EXPECT_FALSE(update_manifest(context_));
     EXPECT_EQ(Section0(), cut);
     EXPECT_TRUE(std::filesystem::exists(UserArchive()));
-    std::filesystem::remove(UserArchive());
+    DiscardUserArchive();
   }
 }
 
@@ -346,7 +352,7 @@ TEST_F(ManifestUpdate, DamagedDirectoryBytesAreHandled) {
       // Nothing here can move a package, so section 0 stays as read either way.
       update_manifest(context_);
       EXPECT_EQ(Section0(), damaged);
-      std::filesystem::remove(UserArchive());
+      DiscardUserArchive();
     }
   }
 }
@@ -370,7 +376,7 @@ TEST_F(ManifestUpdate, EveryFailedAllocationFailsThePass) {
     }
     EXPECT_FALSE(ok);
     EXPECT_EQ(Section0(), section);
-    std::filesystem::remove(UserArchive());
+    DiscardUserArchive();
   }
 }
 
