@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/file_lock.h"
@@ -289,17 +287,15 @@ TEST(RunsAtOnce, OneCompletesTheOtherStopsAndAKilledRunBlocksNothing) {
   ASSERT_TRUE(CopyTree(run.game_path(), alone.path()));
   ASSERT_EQ(run.Run({run.mod(), alone.path().string(), run.tmp()}).exit_code, 0);
 
-  // The second run starts once the first holds the directory.
-  ProcessResult first;
-  std::thread firstRun([&] { first = run.Run(); });
-  const fs::path lock = run.game_path() / "vintrel.lock";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!fs::exists(lock) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  // The second run comes while the first holds the directory, paused once it has begun to write.
   ScratchDir secondTmp;
-  const ProcessResult second = run.Run({run.mod(), run.game(), secondTmp.path().string()});
-  firstRun.join();
+  ProcessResult second;
+  ProcessOptions options;
+  options.pause_when_exists = run.game_path() / "mod.upak.tmp";
+  options.while_paused = [&] {
+    second = run.Run({run.mod(), run.game(), secondTmp.path().string()});
+  };
+  const ProcessResult first = run.Run({run.mod(), run.game()}, options);
   EXPECT_EQ(first.exit_code, 0) << first.err;
   EXPECT_EQ(second.exit_code, 1);
   EXPECT_TRUE(OneErrorLine(second.err, "another run is using this directory"));

@@ -9,6 +9,10 @@ ProcessResult ToolRun::Run(const std::vector<std::string>& args,
                            const std::filesystem::path& killWhenExists) const {
   ProcessOptions options;
   options.kill_when_exists = killWhenExists;
+  return Run(args, std::move(options));
+}
+
+ProcessResult ToolRun::Run(const std::vector<std::string>& args, ProcessOptions options) const {
   options.env.push_back({"TMPDIR", tmp()});
   // Windows takes its temporary directory from TMP, then TEMP.
   options.env.push_back({"TMP", tmp()});

@@ -29,6 +29,8 @@ class ToolRun {
   // killWhenExists exists, when given.
   ProcessResult Run(const std::vector<std::string>& args,
                     const std::filesystem::path& killWhenExists = {}) const;
+  // The same with further options (kill_when_exists, pause_when_exists, the environment).
+  ProcessResult Run(const std::vector<std::string>& args, ProcessOptions options) const;
   // Runs `tool mod game`.
   ProcessResult Run() const { return Run({mod(), game()}); }
 

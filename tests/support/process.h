@@ -3,6 +3,7 @@
 #define VINTREL_TESTS_SUPPORT_PROCESS_H_
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,11 @@ struct ProcessOptions {
   // When set, the child is killed (SIGKILL, TerminateProcess) as soon as this file exists, as a
   // user's kill would end it in the middle of its work.
   std::filesystem::path kill_when_exists;
+  // When set, the child is stopped (SIGSTOP; on Windows NtSuspendProcess) as soon as this file
+  // exists, while_paused runs, and then the child goes on: something else happens at a known
+  // moment of the child's work, however fast or slow the machine.
+  std::filesystem::path pause_when_exists;
+  std::function<void()> while_paused;
 };
 
 // Runs `program` with `args` (argv[1..]; argv[0] is `program`) without a shell, waits for it

@@ -108,17 +108,27 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   pollfd fds[2] = {{out.read.get(), POLLIN, 0}, {err.read.get(), POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;
-  const bool watch = !options.kill_when_exists.empty();
+  const bool watchKill = !options.kill_when_exists.empty();
+  const bool watchPause = !options.pause_when_exists.empty();
   bool killed = false;
+  bool paused = false;
   while (open_count > 0) {
-    if (watch && !killed) {
-      std::error_code ignored;
-      if (std::filesystem::exists(options.kill_when_exists, ignored)) {
-        kill(pid, SIGKILL);
-        killed = true;
+    std::error_code ignored;
+    if (watchPause && !paused && std::filesystem::exists(options.pause_when_exists, ignored)) {
+      kill(pid, SIGSTOP);
+      int stopped = 0;
+      while (waitpid(pid, &stopped, WUNTRACED) < 0 && errno == EINTR) {
       }
+      if (options.while_paused) options.while_paused();
+      kill(pid, SIGCONT);
+      paused = true;
     }
-    if (poll(fds, 2, watch && !killed ? 1 : -1) < 0) {
+    if (watchKill && !killed && std::filesystem::exists(options.kill_when_exists, ignored)) {
+      kill(pid, SIGKILL);
+      killed = true;
+    }
+    const bool watching = (watchKill && !killed) || (watchPause && !paused);
+    if (poll(fds, 2, watching ? 1 : -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }

@@ -1,9 +1,12 @@
-// Runs a child process on Windows: CreateProcessA with a quoted command line, pipes read on two
-// threads.
+// Runs a child process on Windows: CreateProcessW with a quoted command line, pipes read on two
+// threads. The tests' texts are UTF-8, and so are the child's program, arguments, working
+// directory and environment; they reach it in UTF-16, whatever the ANSI code page.
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "tests/support/process.h"
@@ -55,6 +58,24 @@ std::string QuoteArgument(const std::string& arg) {
   return out + "\"";
 }
 
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int count =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
+  return wide;
+}
+
+std::string Narrow(const wchar_t* text) {
+  const int count = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (count <= 1) return std::string();
+  std::string narrow(static_cast<size_t>(count), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &narrow[0], count, nullptr, nullptr);
+  narrow.pop_back();
+  return narrow;
+}
+
 // Environment names compare without regard to case on Windows.
 int CompareNames(const std::string& a, const std::string& b) {
   const int result =
@@ -69,9 +90,9 @@ std::string EntryName(const std::string& entry) { return entry.substr(0, entry.f
 
 std::string BuildEnvironment(const ProcessOptions& options) {
   std::vector<std::string> entries;
-  if (char* block = GetEnvironmentStringsA()) {
-    for (const char* p = block; *p != '\0'; p += strlen(p) + 1) entries.emplace_back(p);
-    FreeEnvironmentStringsA(block);
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) entries.push_back(Narrow(p));
+    FreeEnvironmentStringsW(block);
   }
   auto remove = [&entries](const std::string& name) {
     entries.erase(std::remove_if(entries.begin(), entries.end(),
@@ -114,6 +135,36 @@ std::string TextModeNewlines(const std::string& raw) {
   return text;
 }
 
+// Suspends or resumes every thread of a process: ntdll's calls, which Windows has had since XP
+// and wine implements, though no SDK header declares them.
+bool SetSuspended(HANDLE process, bool suspended) {
+  typedef LONG(NTAPI * ProcessCall)(HANDLE);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr) return false;
+  const ProcessCall call = reinterpret_cast<ProcessCall>(reinterpret_cast<void*>(
+      GetProcAddress(ntdll, suspended ? "NtSuspendProcess" : "NtResumeProcess")));
+  return call != nullptr && call(process) >= 0;
+}
+
+// Watches for the files of ProcessOptions while the child runs: pauses it once, kills it once.
+void Watch(const ProcessOptions& options, HANDLE process) {
+  bool paused = options.pause_when_exists.empty();
+  bool killed = options.kill_when_exists.empty();
+  std::error_code ignored;
+  while ((!paused || !killed) && WaitForSingleObject(process, 1) == WAIT_TIMEOUT) {
+    if (!paused && std::filesystem::exists(options.pause_when_exists, ignored)) {
+      const bool suspended = SetSuspended(process, true);
+      if (options.while_paused) options.while_paused();
+      if (suspended) SetSuspended(process, false);
+      paused = true;
+    }
+    if (!killed && std::filesystem::exists(options.kill_when_exists, ignored)) {
+      TerminateProcess(process, 1);
+      killed = true;
+    }
+  }
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
@@ -134,19 +185,21 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
   std::string command = QuoteArgument(program);
   for (const std::string& arg : args) command += " " + QuoteArgument(arg);
-  std::string environment = BuildEnvironment(options);
-  const std::string cwd = options.cwd.string();
+  std::wstring wideCommand = Wide(command);
+  // The block holds NULs of its own; Wide converts it whole.
+  std::wstring environment = Wide(BuildEnvironment(options));
+  const std::wstring cwd = options.cwd.wstring();
 
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = null_in.get();
   startup.hStdOutput = out_write.get();
   startup.hStdError = err_write.get();
   PROCESS_INFORMATION info{};
-  const BOOL created =
-      CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, &environment[0],
-                     cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
+  const BOOL created = CreateProcessW(Wide(program).c_str(), &wideCommand[0], nullptr, nullptr,
+                                      TRUE, CREATE_UNICODE_ENVIRONMENT, &environment[0],
+                                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
   const DWORD create_error = GetLastError();
   // Only the child may hold the writing ends now, so that the reads below end with it.
   out_write.Reset();
@@ -162,22 +215,14 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   result.started = true;
   // Both pipes are drained at once so that a child filling one of them cannot block.
   std::string raw_out, raw_err;
-  std::thread killer;
-  if (!options.kill_when_exists.empty()) {
-    killer = std::thread([&options, &process] {
-      std::error_code ignored;
-      while (WaitForSingleObject(process.get(), 1) == WAIT_TIMEOUT) {
-        if (std::filesystem::exists(options.kill_when_exists, ignored)) {
-          TerminateProcess(process.get(), 1);
-          return;
-        }
-      }
-    });
+  std::thread watcher;
+  if (!options.kill_when_exists.empty() || !options.pause_when_exists.empty()) {
+    watcher = std::thread([&options, &process] { Watch(options, process.get()); });
   }
   std::thread err_thread(Drain, err_read.get(), &raw_err);
   Drain(out_read.get(), &raw_out);
   err_thread.join();
-  if (killer.joinable()) killer.join();
+  if (watcher.joinable()) watcher.join();
   result.out = TextModeNewlines(raw_out);
   result.err = TextModeNewlines(raw_err);
 
@@ -190,6 +235,11 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   // A process ended by an unhandled exception exits with its NTSTATUS code (0xC0000005 and
   // the like): reported as -1, as a POSIX child ended by a signal.
   result.exit_code = (code & 0xC0000000u) == 0xC0000000u ? -1 : static_cast<int>(code);
+  if (result.exit_code == -1) {
+    char status[32];
+    snprintf(status, sizeof status, "0x%08lX", static_cast<unsigned long>(code));
+    result.err += std::string("[the process ended with status ") + status + "]";
+  }
   return result;
 }
 
