@@ -132,6 +132,34 @@ TEST_F(WindowsPaths, SpacedDirectoriesWithTrailingBackslash) {
                  game, run_.tmp_path());
 }
 
+// Names that no ANSI code page holds all of (é, Cyrillic and CJK letters) in every path the tool
+// takes: the mod, game and temporary directories, as arguments and from the system, and a "src"
+// of vintrel.json. A message that names such a path gives it in UTF-8, as it was given.
+TEST_F(WindowsPaths, NamesBeyondTheAnsiCodePage) {
+  const fs::path mod = run_.root().path() / fs::u8path(u8"mod_é_мод_模组");
+  const fs::path game = run_.root().MakeDir(u8"игра é 游戏");
+  const fs::path tmp = run_.root().MakeDir(u8"tmp_ł_時");
+  std::string error;
+  ASSERT_TRUE(vtest::WriteGame(SplitGame(), game, nullptr, &error)) << error;
+  const std::string source = u8"данные_数据.bin";
+  ASSERT_TRUE(vtest::WriteTextFile(mod / "vintrel.json",
+                                   vtest::MakeConfigJson({{"data", "bin", source, {}, {}}})));
+  ASSERT_TRUE(vtest::WriteFile(mod / fs::u8path(source), kReplacement));
+  ExpectReplaced(RunTool({Backslashed(mod), Backslashed(game), Backslashed(tmp)}), game, tmp);
+
+  ProcessOptions fromSystem;
+  for (const char* name : {"TMPDIR", "TMP", "TEMP"})
+    fromSystem.env.push_back({name, Backslashed(tmp)});
+  ExpectReplaced(RunTool({Backslashed(mod), Backslashed(game)}, fromSystem), game, tmp);
+
+  fs::remove(mod / fs::u8path(source));
+  const ProcessResult missing = RunTool({Backslashed(mod), Backslashed(game), Backslashed(tmp)});
+  EXPECT_EQ(missing.exit_code, 1);
+  const fs::path missingPath = mod / fs::u8path(source);
+  const std::string shown = kWindows ? Backslashed(missingPath) : missingPath.string();
+  EXPECT_NE(missing.err.find("cannot read \"" + shown + "\""), std::string::npos) << missing.err;
+}
+
 bool HasDriveLetter(const std::string& path) {
   return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
          (path[2] == '\\' || path[2] == '/');
@@ -253,17 +281,22 @@ TEST_F(LongPaths, SourceAndDestinationDirectories) {
   EXPECT_TRUE(fs::exists(game / "origmanifest.bin"));
 }
 
-// Short relative paths under a working directory deeper than MAX_PATH: what decides between the
-// narrow and the long form of a path is the length of the full path the system makes of it.
+// Short relative paths whose full form is longer than MAX_PATH: what decides between the narrow
+// and the long form of a path is the length of the full path the system makes of it. Windows
+// starts no process in a working directory of MAX_PATH characters or more (unless the system's
+// long-path setting is on), so the working directory is the first level of the deep directory,
+// and the relative paths reach below it.
 TEST_F(LongPaths, RelativePathsUnderADeepWorkingDirectory) {
-  const fs::path mod = deep_ / "mod";
-  const fs::path game = deep_ / "game";
-  ASSERT_TRUE(fs::create_directories(game));
+  const fs::path cwd = deep_.parent_path();
+  ASSERT_LT(cwd.string().size(), 240u);
+  const std::string below = deep_.filename().string() + "\\";
+  ASSERT_TRUE(fs::create_directories(deep_ / "game"));
   ASSERT_TRUE(fs::create_directories(deep_ / "tmp"));
-  WriteGameAndMod(game, mod);
+  WriteGameAndMod(deep_ / "game", deep_ / "mod");
   ProcessOptions options;
-  options.cwd = deep_;
-  ExpectReplaced(RunTool({"mod", "game", "tmp"}, options), game, deep_ / "tmp");
+  options.cwd = cwd;
+  ExpectReplaced(RunTool({below + "mod", below + "game", below + "tmp"}, options), deep_ / "game",
+                 deep_ / "tmp");
 }
 
 // The system may refuse a temporary directory that long (Windows does); the driver then fails
