@@ -1,97 +1,128 @@
 #!/usr/bin/env bash
-# Cross-builds the 32-bit Windows programs (build-win/Vintrel.exe, VintrelInspect.exe) and every
-# test program with mingw-w64, and runs the tests under wine. Installs the cross toolchain and
-# wine when missing.
-#
-# When wine cannot be installed or cannot run a Windows program, the program and the tests are
-# still built (so that a compile break in the Windows build is caught) and the script says so
-# loudly, then exits 0. It leaves the reason in build-win/windows-tests-skipped, which .ci/run
-# reads: there a skip fails the run, unless the machine's kernel cannot run 32-bit x86 programs
-# at all (the reason then begins "kernel:"), which no package can mend.
+# Cross-builds the Windows programs with mingw-w64 and runs every test program under wine.
+#   scripts/test-windows.sh        the 32-bit build (build-win/), the one users get, tested under
+#                                  the 32-bit wine; where this machine's kernel cannot run 32-bit
+#                                  x86 programs, the same tests as a 64-bit build (build-win64/)
+#                                  under wine64
+#   scripts/test-windows.sh --64   the 64-bit tests on any machine
+# The 32-bit programs are always built and checked: PE32, large-address-aware, their manifest and
+# version, and no DLL that Windows lacks. Installs the cross toolchains and wine when missing.
+# Fails when no Windows test could run; build-win/windows-tests-ran says which ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build_dir=build-win
-export WINEPREFIX="$PWD/$build_dir/wineprefix"
+force64=false
+case "${1:-}" in
+  "") ;;
+  --64) force64=true ;;
+  *)
+    echo "usage: scripts/test-windows.sh [--64]" >&2
+    exit 2
+    ;;
+esac
+
 export WINEDEBUG=-all
 # No Mono or Gecko: console programs need neither, and asking for them would stall a headless
 # machine.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+jobs=$(nproc 2>/dev/null || echo 2)
+ran_marker=build-win/windows-tests-ran
+rm -f "$ran_marker" build-win/windows-tests-skipped
 
-skip_reason=""
-marker="$build_dir/windows-tests-skipped"
-rm -f "$marker"
-warn_skipped() {
-  mkdir -p "$build_dir"
-  echo "$1" >"$marker"
+fail() {
   cat >&2 <<EOF
 
 ##################################################################################
 ##
-##  WINDOWS TESTS SKIPPED: $1
-##
-##  Vintrel.exe and the test programs were cross-built, but none of them was run.
+##  WINDOWS TESTS NOT RUN: $1
 ##
 ##################################################################################
 
 EOF
+  exit 1
 }
 
-scripts/deps.sh cmake googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-  libz-mingw-w64-dev
-
+scripts/deps.sh cmake googletest libz-mingw-w64-dev \
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 || fail "the cross toolchains could not be installed"
 # wine's 32-bit loader is an i386 package.
-if ! command -v wine >/dev/null 2>&1 || [ ! -x /usr/lib/wine/wine ]; then
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
   sudo=""
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386 || true
-  fi
-  if ! scripts/deps.sh wine wine32:i386; then
-    skip_reason="wine could not be installed (apt-get install wine wine32:i386 failed)."
-  fi
+  $sudo dpkg --add-architecture i386 || fail "dpkg cannot add the i386 architecture"
 fi
+scripts/deps.sh wine wine64 wine32:i386 || fail "wine could not be installed (apt-get install wine wine64 wine32:i386)"
 
-jobs=$(nproc 2>/dev/null || echo 2)
-# The toolchain is read when the build directory is first configured, and only then.
-toolchain=()
-[ -f "$build_dir/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake)
-cmake -S . -B "$build_dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build_dir" -j "$jobs"
-
-# The programs must run from their own directory alone: no DLL of the compiler's runtime or of zlib.
-objdump=i686-w64-mingw32-objdump
-for program in Vintrel.exe VintrelInspect.exe; do
-  foreign=$($objdump -p "$build_dir/$program" | sed -n 's/^[[:space:]]*DLL Name: //p' |
-    grep -viE '^(kernel32|msvcrt|advapi32|user32|shell32|ws2_32|ntdll)\.dll$' || true)
-  if [ -n "$foreign" ]; then
-    echo "$program needs DLLs that Windows does not have: $foreign" >&2
-    exit 1
-  fi
-done
-
-# wine's loader is a 32-bit x86 program; some kernels are built without the means to run one.
-kernel_runs_32_bit() {
-  local loader=/usr/lib/wine/wine
-  [ -x "$loader" ] || return 0
-  local output
-  output=$("$loader" --version 2>&1 </dev/null)
-  [ $? -ne 126 ] || ! grep -q "Exec format error" <<<"$output"
+# configure_and_build <build dir> <toolchain> [targets...]
+configure_and_build() {
+  local dir=$1 toolchain=$2
+  shift 2
+  # The toolchain is read when the build directory is first configured, and only then.
+  local first=()
+  [ -f "$dir/CMakeCache.txt" ] || first=(-DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain.cmake")
+  cmake -S . -B "$dir" "${first[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  local targets=()
+  for target in "$@"; do targets+=(--target "$target"); done
+  cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 
-if [ -z "$skip_reason" ]; then
-  if ! command -v wine >/dev/null 2>&1; then
-    skip_reason="wine is not installed."
-  elif ! kernel_runs_32_bit; then
-    skip_reason="kernel: this machine's kernel cannot run 32-bit x86 programs (wine's loader fails with 'Exec format error')."
-  elif ! usage=$(timeout 300 wine "$build_dir/Vintrel.exe" 2>/dev/null) ||
-    [[ "$usage" != Usage:* ]]; then
-    skip_reason="wine cannot run $build_dir/Vintrel.exe (see: wine $build_dir/Vintrel.exe)."
-  fi
-fi
-if [ -n "$skip_reason" ]; then
-  warn_skipped "$skip_reason"
+# check_programs <build dir> <objdump> <format>: the programs run from their own directory alone
+# (no DLL of the compiler's runtime or of zlib) and carry their manifest and version.
+check_programs() {
+  local dir=$1 objdump=$2 format=$3
+  for program in Vintrel.exe VintrelInspect.exe; do
+    local headers
+    headers=$($objdump -p "$dir/$program")
+    local foreign
+    foreign=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" |
+      grep -viE '^(kernel32|msvcrt|advapi32|user32|shell32|ws2_32|ntdll)\.dll$' || true)
+    [ -z "$foreign" ] || fail "$program needs DLLs that Windows does not have: $foreign"
+    [ "$($objdump -f "$dir/$program" | sed -n 's/.*file format //p')" = "$format" ] ||
+      fail "$program is not a $format program"
+    if [ "$format" = pei-i386 ]; then
+      grep -q "large address aware" <<<"$headers" || fail "$program is not large-address-aware"
+    fi
+    # The manifest is stored as its own text.
+    for needed in activeCodePage longPathAware asInvoker; do
+      grep -qa "$needed" "$dir/$program" || fail "$program has no manifest with $needed"
+    done
+  done
+}
+
+# wine's 32-bit loader is a 32-bit x86 program; some kernels are built without the means to run one.
+kernel_runs_32_bit() {
+  local output status=0
+  output=$(/usr/lib/wine/wine --version 2>&1 </dev/null) || status=$?
+  ! { [ "$status" -eq 126 ] || grep -q "Exec format error" <<<"$output"; }
+}
+
+# run_tests <build dir> <loader> <what>
+run_tests() {
+  local dir=$1 loader=$2 what=$3
+  export WINEPREFIX="$PWD/$dir/wineprefix"
+  local usage
+  usage=$(timeout 300 "$loader" "$dir/Vintrel.exe" 2>/dev/null) || true
+  [[ "$usage" == Usage:* ]] || fail "wine cannot run $dir/Vintrel.exe (see: WINEPREFIX=$WINEPREFIX $loader $dir/Vintrel.exe)"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  local count
+  count=$(ctest --test-dir "$dir" -N | sed -n 's/^Total Tests: //p')
+  echo "$what: $count of $count ctest tests passed" >"$ran_marker"
+  echo "test-windows: $(cat "$ran_marker")"
+}
+
+if ! $force64 && kernel_runs_32_bit; then
+  configure_and_build build-win mingw-w64-i686
+  check_programs build-win i686-w64-mingw32-objdump pei-i386
+  run_tests build-win /usr/lib/wine/wine "32-bit Windows build (i686) under wine"
   exit 0
 fi
 
-ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
+# The programs users get are still built and checked.
+configure_and_build build-win mingw-w64-i686 vintrel_tool vintrel_inspect_tool
+check_programs build-win i686-w64-mingw32-objdump pei-i386
+reason="forced by --64"
+$force64 || reason="this machine's kernel cannot run 32-bit x86 programs"
+echo "test-windows: the 64-bit build runs the Windows tests ($reason)"
+configure_and_build build-win64 mingw-w64-x86_64
+check_programs build-win64 x86_64-w64-mingw32-objdump pei-x86-64
+run_tests build-win64 /usr/lib/wine/wine64 "64-bit Windows build (x86_64) under wine64 ($reason)"
