@@ -25,7 +25,7 @@ case $kind in
   zip)
     build_dir=${2:-build-win}
     scripts/deps.sh unzip
-    expected=(Vintrel.exe VintrelInspect.exe README.md "${examples[@]}")
+    expected=(Vintrel.exe VintrelInspect.exe README.md LICENSE.txt "${examples[@]}")
     ;;
   *)
     echo "usage: check-packages.sh deb|zip [build dir]" >&2
