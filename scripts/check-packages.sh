@@ -19,7 +19,9 @@ case $kind in
   deb)
     build_dir=${2:-build}
     scripts/deps.sh dpkg-dev
-    expected=(usr/bin/vintrel usr/bin/vintrel-inspect usr/share/doc/vintrel/README.md
+    expected=(usr/bin/vintrel usr/bin/vintrel-inspect
+      usr/share/doc/vintrel/README.md usr/share/doc/vintrel/changelog.gz
+      usr/share/doc/vintrel/copyright
       "${examples[@]/#/usr/share/vintrel/}")
     ;;
   zip)
