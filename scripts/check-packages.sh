@@ -22,6 +22,7 @@ case $kind in
     expected=(usr/bin/vintrel usr/bin/vintrel-inspect
       usr/share/doc/vintrel/README.md usr/share/doc/vintrel/changelog.gz
       usr/share/doc/vintrel/copyright
+      usr/share/man/man1/vintrel.1.gz usr/share/man/man1/vintrel-inspect.1.gz
       "${examples[@]/#/usr/share/vintrel/}")
     ;;
   zip)
