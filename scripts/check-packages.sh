@@ -23,6 +23,7 @@ case $kind in
       usr/share/doc/vintrel/README.md usr/share/doc/vintrel/changelog.gz
       usr/share/doc/vintrel/copyright
       usr/share/man/man1/vintrel.1.gz usr/share/man/man1/vintrel-inspect.1.gz
+      usr/share/lintian/overrides/vintrel
       "${examples[@]/#/usr/share/vintrel/}")
     ;;
   zip)
