@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the package of a build directory with cpack and checks that it holds exactly what users
-# must get, and that its programs run.
+# must get, and that its programs run; lintian must find no error and no warning in the .deb.
 #   scripts/check-packages.sh deb [build dir]   the .deb of the native build (default build/)
 #   scripts/check-packages.sh zip [build dir]   the ZIP of the Windows cross build (default
 #                                               build-win/)
@@ -18,14 +18,19 @@ examples=(
 case $kind in
   deb)
     build_dir=${2:-build}
-    scripts/deps.sh dpkg-dev
-    expected=(usr/bin/vintrel usr/bin/vintrel-inspect usr/share/doc/vintrel/README.md
+    # cpack's DEB generator needs file and dpkg-shlibdeps (dpkg-dev); then lintian checks the .deb.
+    scripts/deps.sh dpkg-dev file lintian
+    expected=(usr/bin/vintrel usr/bin/vintrel-inspect
+      usr/share/doc/vintrel/README.md usr/share/doc/vintrel/changelog.gz
+      usr/share/doc/vintrel/copyright
+      usr/share/man/man1/vintrel.1.gz usr/share/man/man1/vintrel-inspect.1.gz
+      usr/share/lintian/overrides/vintrel
       "${examples[@]/#/usr/share/vintrel/}")
     ;;
   zip)
     build_dir=${2:-build-win}
     scripts/deps.sh unzip
-    expected=(Vintrel.exe VintrelInspect.exe README.md "${examples[@]}")
+    expected=(Vintrel.exe VintrelInspect.exe README.md LICENSE.txt "${examples[@]}")
     ;;
   *)
     echo "usage: check-packages.sh deb|zip [build dir]" >&2
@@ -63,6 +68,29 @@ if [ "$listed" != "$wanted" ]; then
   echo "check-packages: $package does not hold what it should (< missing, > extra):" >&2
   diff <(echo "$wanted") <(echo "$listed") >&2 || true
   exit 1
+fi
+
+# Debian's own checks of the .deb: any error or warning fails, and what lintian only reports for
+# information is shown. Its standard error is shown only when it cannot check the package at all,
+# since as root it says there that it should not be run as root.
+if [ "$kind" = deb ]; then
+  lintian_log=$(mktemp "${TMPDIR:-/tmp}/vintrel-lintian.XXXXXX")
+  if ! findings=$(lintian --fail-on none --display-info "$package" 2>"$lintian_log"); then
+    cat "$lintian_log" >&2
+    rm -f "$lintian_log"
+    echo "check-packages: lintian could not check $package" >&2
+    exit 1
+  fi
+  rm -f "$lintian_log"
+  if grep -q '^[EW]: ' <<<"$findings"; then
+    echo "check-packages: lintian finds errors or warnings in $package:" >&2
+    echo "$findings" >&2
+    exit 1
+  fi
+  if [ -n "$findings" ]; then
+    echo "check-packages: lintian says of $package, for information:" >&2
+    echo "$findings" >&2
+  fi
 fi
 
 # The programs run from the unpacked package alone (the Windows ones: they need no DLL beside
