@@ -6,7 +6,7 @@ bool PendingFile::Create(const char* tempPath, const char* finalPath, Status* st
   Discard();
   finalPath_.Assign(finalPath);
   if (finalPath_.IsEmpty()) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   file_.reset(open_file(tempPath, "w"));
@@ -19,7 +19,7 @@ bool PendingFile::Create(const char* tempPath, const char* finalPath, Status* st
     // Without its name the file could not be deleted later: give it up now.
     file_.reset();
     sys_delete_file(tempPath);
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   return true;

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "base/platform.h"
 
@@ -34,6 +35,25 @@ void Status::FailIo(const char* operation, const char* path, uint32_t systemErro
   Fail(StatusCode::kIoError, "%s", operation);
   SetPath(path);
   systemError_ = systemError;
+}
+
+bool Status::FailOutOfMemory() {
+  Fail(StatusCode::kOutOfMemory, "out of memory");
+  return false;
+}
+
+void Status::Assign(const Status& other) {
+  if (&other == this) return;
+  Clear();
+  code_ = other.code_;
+  std::memcpy(what_, other.what_, sizeof(what_));
+  if (!other.path_.IsEmpty()) path_.Assign(other.path_.Text());
+  if (!other.package_.IsEmpty()) package_.Assign(other.package_.Text());
+  hasPackage_ = other.hasPackage_;
+  offset_ = other.offset_;
+  line_ = other.line_;
+  column_ = other.column_;
+  systemError_ = other.systemError_;
 }
 
 void Status::SetPath(const char* path) {

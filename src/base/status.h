@@ -47,6 +47,8 @@ class Status {
   // Records a failure, replacing anything recorded before. what is printf-formatted and cut at
   // kWhatSize - 1 bytes.
   void Fail(StatusCode code, const char* format, ...) VINTREL_PRINTF_FORMAT(3, 4);
+  // The same with the arguments of a caller's own printf-like function.
+  void FailWith(StatusCode code, const char* format, va_list args);
   // The same, naming the file it concerns.
   void FailAt(StatusCode code, const char* path, const char* format, ...)
       VINTREL_PRINTF_FORMAT(4, 5);
@@ -55,6 +57,11 @@ class Status {
   void FailIo(const char* operation, const char* path);
   // Records an I/O failure with a given system error code.
   void FailIo(const char* operation, const char* path, uint32_t systemError);
+  // Records that the heap could not give what was asked. Returns false, for a caller's
+  // "return status->FailOutOfMemory();".
+  bool FailOutOfMemory();
+  // Makes this a copy of other: a failure found on a worker's thread, handed to the run's status.
+  void Assign(const Status& other);
 
   // Added by a caller that knows more. SetPath names the file the failure concerns, when it names
   // none yet.
@@ -80,8 +87,6 @@ class Status {
   static constexpr uint32_t kWhatSize = 192;
 
  private:
-  void FailWith(StatusCode code, const char* format, va_list args);
-
   StatusCode code_ = StatusCode::kOk;
   char what_[kWhatSize] = {};
   SharedString path_;

@@ -6,7 +6,7 @@
 bool lock_game_directory(const char* destDir, FileLock& lock, Status* status) {
   PathBuffer path;
   if (path.Format("%svintrel.lock", destDir) <= 0) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   bool busy = false;

@@ -75,7 +75,7 @@ bool find_user_archive(const ManifestSections& current, const ManifestSections& 
 
   CStringBufferA name;
   if (!copy_directory_name(user->name, user->nameLength, name)) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   Status unusable;
@@ -87,7 +87,7 @@ bool find_user_archive(const ManifestSections& current, const ManifestSections& 
                   name.Data());
   }
   if (paths.userArchive.Format("%s%s.upak", paths.dir.Data(), name.Data()) <= 0) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   // Spelling cannot show every name of a file (8.3 aliases, links): its identity can.
@@ -95,7 +95,7 @@ bool find_user_archive(const ManifestSections& current, const ManifestSections& 
   for (uint32_t j = 0; j < was.archive_count(); ++j) {
     if (!copy_directory_name(was.archive(j).name, was.archive(j).nameLength, name) ||
         archivePath.Format("%s%s.upak", paths.dir.Data(), name.Data()) <= 0) {
-      status->Fail(StatusCode::kOutOfMemory, "out of memory");
+      status->FailOutOfMemory();
       return false;
     }
     if (sys_same_file(paths.userArchive.Data(), archivePath.Data())) {

@@ -14,7 +14,7 @@ static_assert(kSizesAt + 4 * ManifestSections::kCount == kManifestHeaderSize,
               "the header is the version and two tables of five u32");
 
 bool out_of_memory(Status* status) {
-  status->Fail(StatusCode::kOutOfMemory, "out of memory");
+  status->FailOutOfMemory();
   return false;
 }
 

@@ -53,7 +53,7 @@ bool DirectoryReader::ReadHead(Status* status) {
     return too_many(status, "archives", archiveCount);
   }
   if (!archives_.allocate(archiveCount)) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   for (uint32_t i = 0; i < archiveCount; ++i) {

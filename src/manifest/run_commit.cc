@@ -20,7 +20,7 @@ bool commit_run(RunContext& context) {
       manifestTemp.Format("%smanifest.bin.tmp", destDir) <= 0 ||
       archivePath.Format("%s%s.upak", destDir, upak) <= 0 ||
       archiveAside.Format("%s%s.upak.old", destDir, upak) <= 0) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
 

@@ -160,7 +160,7 @@ bool parse_index_table(const ByteBuffer& table, ByteBuffer& idBlock,
     return false;
   }
   if (!idBlock.resize(idBlockSize) || !reader.read_bytes(idBlock.data(), idBlockSize)) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   uint32_t extIdsOffset = 0;
@@ -178,7 +178,7 @@ bool parse_index_table(const ByteBuffer& table, ByteBuffer& idBlock,
   uint32_t total = 0;
   if (!count_entries(reader, groupCount, &total, status)) return false;
   if (!entries.allocate(total)) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   uint32_t k = 0;
