@@ -107,6 +107,75 @@ void sys_native_path(const char* path, CStringBufferA& out);
 // Each program's main calls it first. The POSIX backend leaves the arguments as the system gave
 // them.
 void sys_start_program(int* argc, char*** argv);
+// Threads. Every object that threads share is guarded by a SysLock; a thread waits for a change
+// of such an object on a SysCondition. Both hold the backend's own object (SRWLOCK and
+// CONDITION_VARIABLE, pthread_mutex_t and pthread_cond_t) in storage of their own, so that this
+// header needs no system header.
+class SysLock {
+ public:
+  SysLock();
+  ~SysLock();
+  SysLock(const SysLock&) = delete;
+  SysLock& operator=(const SysLock&) = delete;
+
+  // AcquireSRWLockExclusive / pthread_mutex_lock. Not recursive.
+  void Acquire();
+  void Release();
+
+ private:
+  friend class SysCondition;
+  alignas(8) unsigned char storage_[64];
+};
+
+// Holds a SysLock for its own lifetime.
+class SysLockHeld {
+ public:
+  explicit SysLockHeld(SysLock& lock) : lock_(lock) { lock_.Acquire(); }
+  ~SysLockHeld() { lock_.Release(); }
+  SysLockHeld(const SysLockHeld&) = delete;
+  SysLockHeld& operator=(const SysLockHeld&) = delete;
+
+ private:
+  SysLock& lock_;
+};
+
+class SysCondition {
+ public:
+  SysCondition();
+  ~SysCondition();
+  SysCondition(const SysCondition&) = delete;
+  SysCondition& operator=(const SysCondition&) = delete;
+
+  // SleepConditionVariableSRW / pthread_cond_wait: releases lock, which the caller holds, until
+  // woken, then takes it again. May return without a wake: callers test their condition in a
+  // loop.
+  void Wait(SysLock& lock);
+  // WakeAllConditionVariable / pthread_cond_broadcast.
+  void WakeAll();
+
+ private:
+  alignas(8) unsigned char storage_[64];
+};
+
+typedef void (*ThreadEntry)(void* argument);
+
+// A thread started by sys_create_thread, until sys_join_thread.
+struct SysThread {
+  ThreadEntry entry = nullptr;
+  void* argument = nullptr;
+  alignas(8) unsigned char storage_[16];
+};
+
+// _beginthreadex / pthread_create: runs entry(argument) on a new thread. thread must stay where
+// it is until joined. False when the system cannot start a thread.
+bool sys_create_thread(SysThread* thread, ThreadEntry entry, void* argument);
+// WaitForSingleObject and CloseHandle / pthread_join: waits for the thread to end.
+void sys_join_thread(SysThread* thread);
+// GetActiveProcessorCount / sched_getaffinity: the processors this process may run on; at least
+// 1.
+uint32_t sys_processor_count();
+// GetCurrentProcessId / getpid.
+uint32_t sys_process_id();
 // GetCurrentThreadId: never 0.
 uint32_t sys_current_thread_id();
 // Sleep.

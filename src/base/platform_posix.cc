@@ -7,6 +7,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -500,6 +502,67 @@ uint32_t sys_current_thread_id() {
   return id;
 #endif
 }
+
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8, "SysLock storage");
+static_assert(sizeof(pthread_cond_t) <= 64 && alignof(pthread_cond_t) <= 8, "SysCondition storage");
+static_assert(sizeof(pthread_t) <= 16 && alignof(pthread_t) <= 8, "SysThread storage");
+
+namespace {
+
+pthread_mutex_t* mutex_of(unsigned char* storage) {
+  return reinterpret_cast<pthread_mutex_t*>(storage);
+}
+pthread_cond_t* condition_of(unsigned char* storage) {
+  return reinterpret_cast<pthread_cond_t*>(storage);
+}
+pthread_t* thread_of(SysThread* thread) { return reinterpret_cast<pthread_t*>(thread->storage_); }
+
+void* run_thread(void* argument) {
+  SysThread* thread = static_cast<SysThread*>(argument);
+  thread->entry(thread->argument);
+  return nullptr;
+}
+
+}  // namespace
+
+// Initialising and destroying these cannot fail for default attributes on the systems the
+// program runs on; a failure would leave nothing usable, so it aborts.
+SysLock::SysLock() {
+  if (pthread_mutex_init(mutex_of(storage_), nullptr) != 0) abort();
+}
+SysLock::~SysLock() { pthread_mutex_destroy(mutex_of(storage_)); }
+void SysLock::Acquire() { pthread_mutex_lock(mutex_of(storage_)); }
+void SysLock::Release() { pthread_mutex_unlock(mutex_of(storage_)); }
+
+SysCondition::SysCondition() {
+  if (pthread_cond_init(condition_of(storage_), nullptr) != 0) abort();
+}
+SysCondition::~SysCondition() { pthread_cond_destroy(condition_of(storage_)); }
+void SysCondition::Wait(SysLock& lock) {
+  pthread_cond_wait(condition_of(storage_), mutex_of(lock.storage_));
+}
+void SysCondition::WakeAll() { pthread_cond_broadcast(condition_of(storage_)); }
+
+bool sys_create_thread(SysThread* thread, ThreadEntry entry, void* argument) {
+  thread->entry = entry;
+  thread->argument = argument;
+  return pthread_create(thread_of(thread), nullptr, run_thread, thread) == 0;
+}
+
+void sys_join_thread(SysThread* thread) { pthread_join(*thread_of(thread), nullptr); }
+
+uint32_t sys_processor_count() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof(allowed), &allowed) == 0) {
+    const int count = CPU_COUNT(&allowed);
+    if (count > 0) return static_cast<uint32_t>(count);
+  }
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<uint32_t>(online) : 1;
+}
+
+uint32_t sys_process_id() { return static_cast<uint32_t>(getpid()); }
 
 void sys_sleep(uint32_t milliseconds) {
   struct timespec wait;

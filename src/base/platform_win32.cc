@@ -13,6 +13,8 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
+// _beginthreadex
+#include <process.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -459,6 +461,60 @@ void sys_start_program(int* argc, char*** argv) {
   }
   LocalFree(wide);
 }
+
+static_assert(sizeof(SRWLOCK) <= 64, "SysLock storage");
+static_assert(sizeof(CONDITION_VARIABLE) <= 64, "SysCondition storage");
+static_assert(sizeof(HANDLE) <= 16, "SysThread storage");
+
+namespace {
+
+SRWLOCK* lock_of(unsigned char* storage) { return reinterpret_cast<SRWLOCK*>(storage); }
+CONDITION_VARIABLE* condition_of(unsigned char* storage) {
+  return reinterpret_cast<CONDITION_VARIABLE*>(storage);
+}
+HANDLE* handle_of(SysThread* thread) { return reinterpret_cast<HANDLE*>(thread->storage_); }
+
+// _beginthreadex rather than CreateThread: the C runtime then sets up its data for the thread.
+unsigned __stdcall run_thread(void* argument) {
+  SysThread* thread = static_cast<SysThread*>(argument);
+  thread->entry(thread->argument);
+  return 0;
+}
+
+}  // namespace
+
+SysLock::SysLock() { InitializeSRWLock(lock_of(storage_)); }
+SysLock::~SysLock() {}
+void SysLock::Acquire() { AcquireSRWLockExclusive(lock_of(storage_)); }
+void SysLock::Release() { ReleaseSRWLockExclusive(lock_of(storage_)); }
+
+SysCondition::SysCondition() { InitializeConditionVariable(condition_of(storage_)); }
+SysCondition::~SysCondition() {}
+void SysCondition::Wait(SysLock& lock) {
+  SleepConditionVariableSRW(condition_of(storage_), lock_of(lock.storage_), INFINITE, 0);
+}
+void SysCondition::WakeAll() { WakeAllConditionVariable(condition_of(storage_)); }
+
+bool sys_create_thread(SysThread* thread, ThreadEntry entry, void* argument) {
+  thread->entry = entry;
+  thread->argument = argument;
+  const uintptr_t handle = _beginthreadex(nullptr, 0, run_thread, thread, 0, nullptr);
+  *handle_of(thread) = reinterpret_cast<HANDLE>(handle);
+  return handle != 0;
+}
+
+void sys_join_thread(SysThread* thread) {
+  WaitForSingleObject(*handle_of(thread), INFINITE);
+  CloseHandle(*handle_of(thread));
+}
+
+uint32_t sys_processor_count() {
+  // Every processor group counts; GetSystemInfo would see only the process's own group.
+  const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  return count > 0 ? static_cast<uint32_t>(count) : 1;
+}
+
+uint32_t sys_process_id() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
 uint32_t sys_current_thread_id() { return static_cast<uint32_t>(GetCurrentThreadId()); }
 
