@@ -27,7 +27,7 @@ struct World {
   fs::path root;
   std::string destDir;
   std::string srcDir;
-  std::string tempPath;
+  std::string tempDir;
   int gameFiles = 0;
   int rootFiles = 0;
 
@@ -36,7 +36,7 @@ struct World {
     vfuzz::WriteWorld(root);
     destDir = (root / "game").string() + "\\";
     srcDir = (root / "mod").string() + "\\";
-    tempPath = (root / "vintrel.tmp").string();
+    tempDir = root.string() + "/";
     gameFiles = vfuzz::CountFiles(root / "game");
     rootFiles = vfuzz::CountFiles(root);
     // Progress lines are not what is tested; they would only slow the run down.
@@ -79,19 +79,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RunContext context;
     context.destDir.Assign(w.destDir.c_str());
     context.srcDir.Assign(w.srcDir.c_str());
-    context.tempPath.Assign(w.tempPath.c_str());
+    context.tempDir.Assign(w.tempDir.c_str());
+    // Two threads, so that the workers and the writer meet hostile directories as well.
+    context.threads = (flags & vfuzz::kFlagTwice) != 0 ? 2 : 1;
     context.userPackage.Assign(
         vfuzz::kUserNames[(flags >> vfuzz::kUserNameShift) & vfuzz::kUserNameMask]);
     context.fullCopy = (flags & vfuzz::kFlagFullCopy) != 0;
     if (!vfuzz::AddEntries(context, w.srcDir)) __builtin_trap();
     if (!SetSection(context.manifestSections[0], data + 1, size - 1)) __builtin_trap();
 
-    if (update_manifest(context) && context.pending.userArchive.armed())
+    UserArchiveTarget target;
+    PassResult result;
+    if (update_manifest(context, target, &result) && context.pending.userArchive.armed())
       CheckRebuiltDirectory(context);
   }
   // The context deletes the pending user archive and the temporary file.
   if (vfuzz::CountFiles(w.root / "game") != w.gameFiles) __builtin_trap();
-  if (vfuzz::CountFiles(w.root) != w.rootFiles) __builtin_trap();  // no vintrel.tmp left
+  if (vfuzz::CountFiles(w.root) != w.rootFiles) __builtin_trap();  // no temporary file left
   // Counted around the call: libFuzzer's own descriptors come and go between inputs.
   if (vfuzz::CountOpenFiles() != openFiles) __builtin_trap();
   return 0;

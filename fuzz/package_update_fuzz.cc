@@ -24,7 +24,6 @@
 #include "driver/name_hash.h"
 #include "driver/run_context.h"
 #include "fuzz/fuzz_game.h"
-#include "package/archive_window.h"
 #include "package/package_update.h"
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
@@ -42,7 +41,7 @@ struct World {
   std::string srcDir;
   std::string archivePath;
   std::string userPath;
-  std::string tempPath;
+  std::string tempDir;
   std::vector<std::pair<std::string, vtest::Bytes>> modFiles;
   int rootFiles = 0;
 
@@ -53,7 +52,7 @@ struct World {
     srcDir = (root / "mod").string() + "/";
     archivePath = (root / "source.upak").string();
     userPath = (root / "user.upak").string();
-    tempPath = (root / "vintrel.tmp").string();
+    tempDir = root.string() + "/";
     // Progress lines are not what is tested; they would only slow the run down.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) __builtin_trap();
     rootFiles = vfuzz::CountFiles(root);
@@ -117,15 +116,16 @@ void CheckAgainstReader(const World& w, const vtest::Bytes& archive, uint64_t at
 }
 
 // One update of the package at `junk` into the user archive at its present end.
-bool UpdateOnce(RunContext& context, uint64_t packageId, FileHandle source, FileHandle target,
-                size_t junk, bool* changed, uint64_t* newOffset) {
+bool UpdateOnce(PackageWorker& worker, const RunContext& context, uint64_t packageId,
+                FileHandle source, FileHandle target, const char* targetPath, size_t junk,
+                bool* changed, uint64_t* newOffset) {
   const uint64_t before = file_size(target);
   if (before == kBadPosition || file_seek(target, before) != before) __builtin_trap();
   *changed = false;
   *newOffset = UINT64_MAX;
-  ArchiveWindow window(source);
-  const bool ok =
-      update_package(context, "fuzz", packageId, window, junk, target, changed, newOffset);
+  FileSink sink(target, before, targetPath);
+  const bool ok = update_package(worker, context.entries, context.fullCopy, packageId, source, junk,
+                                 sink, changed, newOffset);
   if (ok && !*changed && file_size(target) != before) __builtin_trap();
   if (ok && *changed) {
     const uint64_t end = file_size(target);
@@ -151,7 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     RunContext context;
     context.srcDir.Assign(w.srcDir.c_str());
-    context.tempPath.Assign(w.tempPath.c_str());
+    PackageWorker worker;
+    if (!worker.blocks.Place(w.tempDir.c_str(), 0)) __builtin_trap();
     context.fullCopy = (flags & vfuzz::kFlagFullCopy) != 0;
     if (!vfuzz::AddEntries(context, w.srcDir)) __builtin_trap();
     const uint64_t packageId =
@@ -163,15 +164,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     bool changed = false;
     uint64_t newOffset = 0;
-    bool ok =
-        UpdateOnce(context, packageId, source.get(), target.get(), junk, &changed, &newOffset);
+    bool ok = UpdateOnce(worker, context, packageId, source.get(), target.get(), w.userPath.c_str(),
+                         junk, &changed, &newOffset);
     uint64_t secondOffset = 0;
     bool secondChanged = false;
     if (ok && changed && (flags & vfuzz::kFlagTwice) != 0) {
       // The same package again: the buffers and the temporary file are reused, as for the next
       // package of a run, and must give the same package behind the first.
-      ok = UpdateOnce(context, packageId, source.get(), target.get(), junk, &secondChanged,
-                      &secondOffset);
+      ok = UpdateOnce(worker, context, packageId, source.get(), target.get(), w.userPath.c_str(),
+                      junk, &secondChanged, &secondOffset);
       if (!ok || !secondChanged) __builtin_trap();
     }
     if (ok && changed) {
@@ -189,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  // The context deleted the temporary file; only the two archives were added to the directory.
+  // The worker deleted its temporary file; only the two archives were added to the directory.
   if (vfuzz::CountFiles(w.root) != w.rootFiles + 2) __builtin_trap();
   // Counted around the call: libFuzzer's own descriptors come and go between inputs.
   if (vfuzz::CountOpenFiles() != openFiles) __builtin_trap();

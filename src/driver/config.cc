@@ -44,7 +44,7 @@ bool read_config_text(const char* path, const char* srcDir, CStringBufferA& text
   }
   const uint32_t length = static_cast<uint32_t>(size);
   if (!text.Reserve(static_cast<int32_t>(length + 1))) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   if (file_read(file.get(), text.Data(), length) != length) {
@@ -72,7 +72,27 @@ bool store_source_path(SharedString& target, CStringBufferA& path, const RunCont
   return !target.IsEmpty();
 }
 
-enum class EntryResult { kOk, kMissingName, kMissingExt, kMissingSrc, kOutOfMemory };
+// How an element of "files" is taken, and for each way it fails, the loader's line on standard
+// output and the reason told on standard error, in one table.
+enum class EntryResult { kOk, kNotAnObject, kMissingName, kMissingExt, kMissingSrc, kOutOfMemory };
+
+struct EntryFailure {
+  const char* line;
+  const char* reason;  // after "file N of \"files\" "; null: out of memory, told as such
+};
+
+const EntryFailure kEntryFailures[] = {
+    {nullptr, nullptr},                           // kOk
+    {"Missing name.\n", "is not an object"},      // kNotAnObject
+    {"Missing name.\n", "has no \"name\" text"},  // kMissingName
+    {"Missing ext.\n", "has no \"ext\" text"},    // kMissingExt
+    {"Missing src.\n", "has no \"src\" text"},    // kMissingSrc
+    {"Out of memory.\n", nullptr},                // kOutOfMemory
+};
+
+const EntryFailure& entry_failure(EntryResult result) {
+  return kEntryFailures[static_cast<int>(result)];
+}
 
 // The keys of an element of "files", interned once for the whole array. GetMemberString interns
 // its key anew on every call, which for tens of thousands of files cost more than the rest of
@@ -101,6 +121,7 @@ const char* member_text(const JsonValue& element, const JsonKey& key) {
 // Fills entry from one element of "files"; the checks run in this order.
 EntryResult read_entry(const JsonValue& element, const EntryKeys& keys, const RunContext& context,
                        CStringBufferA& path, PackFileEntry& entry) {
+  if (element.type != JsonType::Object) return EntryResult::kNotAnObject;
   const char* name = member_text(element, keys.name);
   if (name == nullptr) return EntryResult::kMissingName;
   entry.nameId = name_hash(name);
@@ -127,31 +148,6 @@ EntryResult read_entry(const JsonValue& element, const EntryKeys& keys, const Ru
   entry.ext.Assign(ext);
   entry.pkg.Assign(pkg);
   return EntryResult::kOk;
-}
-
-const char* entry_message(EntryResult result) {
-  switch (result) {
-    case EntryResult::kMissingName:
-      return "Missing name.\n";
-    case EntryResult::kMissingExt:
-      return "Missing ext.\n";
-    case EntryResult::kMissingSrc:
-      return "Missing src.\n";
-    default:
-      return "Out of memory.\n";
-  }
-}
-
-const char* entry_reason(EntryResult result, const JsonValue& element) {
-  if (element.type != JsonType::Object) return "is not an object";
-  switch (result) {
-    case EntryResult::kMissingName:
-      return "has no \"name\" text";
-    case EntryResult::kMissingExt:
-      return "has no \"ext\" text";
-    default:
-      return "has no \"src\" text";
-  }
 }
 
 // The number of single-character insertions, deletions, substitutions and swaps of neighbours
@@ -313,22 +309,18 @@ void warn_shadowed_entries(const PackFileEntryList& entries, const char* path,
   }
 }
 
-// The loader's line on standard output, format holding one "%s" for text; a dry run prints
-// nothing.
-void say(const RunContext& context, const char* format, const char* text) {
-  if (!context.dryRun) report_error(format, text);
-}
-
 // At most this many configured files that replaced nothing are named one by one.
 constexpr uint32_t kUnusedNamed = 20;
 
 }  // namespace
 
-bool load_config(const char* path, RunContext& context) {
+void report_config_line(const char* format, const char* text) { report_error(format, text); }
+
+bool load_config(const char* path, RunContext& context, ConfigLine say) {
   Status& status = context.failure;
   CStringBufferA text;
   if (!read_config_text(path, context.srcDir.Text(), text, &status)) {
-    say(context, "Failed to read \"%s\".\n", path);
+    say("Failed to read \"%s\".\n", path);
     return false;
   }
 
@@ -337,20 +329,20 @@ bool load_config(const char* path, RunContext& context) {
   if (document.IsEmpty()) {
     status.FailAt(StatusCode::kCorrupt, path, "%s", error.what);
     status.SetTextPosition(error.line, error.column);
-    say(context, "Failed to parse \"%s\".\n", text.Data());
+    say("Failed to parse \"%s\".\n", text.Data());
     return false;
   }
   if (document->type != JsonType::Object) {
     status.FailAt(StatusCode::kCorrupt, path, "the top level is a list, not an object");
-    say(context, "%s", "Expected object element.\n");
+    say("%s", "Expected object element.\n");
     return false;
   }
 
   const char* upak = document->GetMemberString("upak", "user");
   context.userPackage.Assign(upak);
   if (context.userPackage.IsEmpty() && upak[0] != '\0') {
-    status.Fail(StatusCode::kOutOfMemory, "out of memory");
-    say(context, "%s", "Out of memory.\n");
+    status.FailOutOfMemory();
+    say("%s", "Out of memory.\n");
     return false;
   }
   context.fullCopy = document->GetMemberBool("fullcopy");
@@ -364,12 +356,12 @@ bool load_config(const char* path, RunContext& context) {
     } else {
       status.FailAt(StatusCode::kCorrupt, path, "there is no \"files\" list");
     }
-    say(context, "%s", "Missing files.\n");
+    say("%s", "Missing files.\n");
     return false;
   }
   if (files.IsEmpty() || files->type != JsonType::Array) {
     status.FailAt(StatusCode::kCorrupt, path, "\"files\" is not a list");
-    say(context, "%s", "Expected array element.\n");
+    say("%s", "Expected array element.\n");
     return false;
   }
 
@@ -387,28 +379,28 @@ bool load_config(const char* path, RunContext& context) {
   for (const JsonMember* member = files->FirstMember(); member != nullptr; member = member->next) {
     PackFileEntry* entry = PackFileEntryList::NewEntry();
     if (entry == nullptr) {
-      status.Fail(StatusCode::kOutOfMemory, "out of memory");
-      say(context, "%s", "Out of memory.\n");
+      status.FailOutOfMemory();
+      say("%s", "Out of memory.\n");
       return false;
     }
     const JsonRef element = member->GetValue();
     const EntryResult result = read_entry(*element.Get(), keys, context, text, *entry);
     if (result != EntryResult::kOk) {
       PackFileEntryList::Discard(entry);
-      if (result == EntryResult::kOutOfMemory) {
-        status.Fail(StatusCode::kOutOfMemory, "out of memory");
+      const EntryFailure& failure = entry_failure(result);
+      if (failure.reason == nullptr) {
+        status.FailOutOfMemory();
       } else {
         status.FailAt(StatusCode::kCorrupt, path, "file %u of \"files\" %s", count + 1,
-                      entry_reason(result, *element.Get()));
+                      failure.reason);
       }
-      say(context, "%s", entry_message(result));
+      say("%s", failure.line);
       return false;
     }
-    entry->index = count + 1;
     if (!context.entries.Append(entry)) {
       PackFileEntryList::Discard(entry);
-      status.Fail(StatusCode::kOutOfMemory, "out of memory");
-      say(context, "%s", "Out of memory.\n");
+      status.FailOutOfMemory();
+      say("%s", "Out of memory.\n");
       return false;
     }
     ++count;
@@ -428,10 +420,10 @@ bool load_config(const char* path, RunContext& context) {
   return true;
 }
 
-void warn_unused_entries(RunContext& context) {
+void warn_unused_entries(RunContext& context, const UsedFiles& used) {
   uint32_t unused = 0;
   for (const PackFileEntry* entry = context.entries.head(); entry != nullptr; entry = entry->next) {
-    if (entry->used || entry->shadowedBy != 0) continue;
+    if (used.Used(*entry) || entry->shadowedBy != 0) continue;
     if (++unused > kUnusedNamed) continue;
     CStringBufferA pkg;
     if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());

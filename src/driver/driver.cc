@@ -8,6 +8,7 @@
 #include "driver/game_lock.h"
 #include "driver/report.h"
 #include "driver/run_context.h"
+#include "driver/thread_count.h"
 #include "driver/untouched_manifest.h"
 #include "manifest/manifest_update.h"
 #include "manifest/run_commit.h"
@@ -41,12 +42,22 @@ bool get_temp_directory(PathBuffer& dir) {
   return false;
 }
 
-bool out_of_memory(RunContext& context) {
-  context.failure.Fail(StatusCode::kOutOfMemory, "out of memory");
+bool out_of_memory(RunContext& context) { return context.failure.FailOutOfMemory(); }
+
+// The untouched manifest, backed up when it is the game's own manifest.bin. The back-up's two
+// failures have the tool's line on standard output.
+bool load_untouched_manifest(RunContext& context) {
+  UntouchedManifest found;
+  if (!read_untouched_manifest(context, &found)) {
+    if (found.backupUnreadable) report_error("Failed to back up pc.mnfst.\n");
+    return false;
+  }
+  if (found.fromBackup || back_up_manifest(context)) return true;
+  report_error("Failed to back up pc.mnfst.\n");
   return false;
 }
 
-int run(RunContext& context, int argc, char* argv[]) {
+int run(RunContext& context, int argc, char* argv[], PassResult* result) {
   if (argc < 3) {
     report_error("Usage: Vintrel.exe <srcdir> <destdir> [temp path]\n");
     report_error("srcdir must contain \"vintrel.json\".\n");
@@ -70,10 +81,12 @@ int run(RunContext& context, int argc, char* argv[]) {
     }
     tempDir = systemTemp.Data();
   }
-  if (!store_path(context.tempPath, path, path.Format("%s\\vintrel.tmp", tempDir))) {
+  if (!store_path(context.tempDir, path, path.Format("%s\\", tempDir))) {
     out_of_memory(context);
     return 1;
   }
+  const char* ignoredThreads = nullptr;
+  context.threads = run_thread_count(&ignoredThreads);
 
   if (path.Format("%svintrel.json", context.srcDir.Text()) <= 0) {
     out_of_memory(context);
@@ -84,8 +97,13 @@ int run(RunContext& context, int argc, char* argv[]) {
     return 1;
   }
 
+  if (ignoredThreads != nullptr) {
+    context.warnings.Add("%s is \"%s\", which is no number of threads; %u were used",
+                         kThreadsVariable, ignoredThreads, context.threads);
+  }
+  UserArchiveTarget userArchive;
   if (!lock_game_directory(context.destDir.Text(), context.gameLock, &context.failure) ||
-      !load_untouched_manifest(context) || !update_manifest(context)) {
+      !load_untouched_manifest(context) || !update_manifest(context, userArchive, result)) {
     return 1;
   }
   // The new manifest and user archive replace the previous ones only now, by rename.
@@ -95,14 +113,14 @@ int run(RunContext& context, int argc, char* argv[]) {
 
 // What standard error says about a run: one line with the reason of a failure, or the warnings
 // of a run that succeeded.
-void report_outcome(RunContext& context, int status) {
+void report_outcome(RunContext& context, const PassResult& result, int status) {
   if (status != 0) {
     CStringBufferA reason;
     const bool described = !context.failure.ok() && context.failure.Describe(reason);
     report_line("vintrel", "error", described ? reason.Data() : "the run failed");
     return;
   }
-  warn_unused_entries(context);
+  warn_unused_entries(context, result.used);
   for (uint32_t i = 0; i < context.warnings.count(); ++i) {
     report_line("vintrel", "warning", context.warnings.line(i));
   }
@@ -112,7 +130,8 @@ void report_outcome(RunContext& context, int status) {
 
 int vintrel_main(int argc, char* argv[]) {
   RunContext context;
-  const int status = run(context, argc, argv);
-  report_outcome(context, status);
+  PassResult result;
+  const int status = run(context, argc, argv, &result);
+  report_outcome(context, result, status);
   return status;
 }

@@ -25,6 +25,7 @@ bool PackFileEntryList::Append(PackFileEntry* entry) {
     tail_->next = entry;
   }
   tail_ = entry;
+  entry->index = ++count_;
   return true;
 }
 
@@ -38,4 +39,5 @@ void PackFileEntryList::Clear() {
   }
   head_ = nullptr;
   tail_ = nullptr;
+  count_ = 0;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "base/byte_buffer.h"
 #include "base/shared_string.h"
 #include "driver/pack_file_index.h"
 
@@ -16,17 +17,16 @@ struct PackFileEntry {
   PackFileEntry* next = nullptr;
 
   // For messages about the entry: its "name", "ext" and "pkg" as written in vintrel.json ("pkg"
-  // empty when absent) and its place in "files", counted from 1. Empty when the heap could not
-  // hold them; nothing but messages depends on them.
+  // empty when absent). Empty when the heap could not hold them; nothing but messages depends on
+  // them.
   SharedString name;
   SharedString ext;
   SharedString pkg;
+  // Its place in the list, and so in "files", counted from 1; set by PackFileEntryList::Append.
   uint32_t index = 0;
   // The place of an earlier entry that takes every package this one could replace in (the same
   // name and ext, and no "pkg" or the same one), so that this one can never be used; 0 when none.
   uint32_t shadowedBy = 0;
-  // Set by the package update once the entry has replaced an entry of some package.
-  mutable bool used = false;
 };
 
 // The configured files in configuration order. Owns its records, which come from the allocation
@@ -46,8 +46,9 @@ class PackFileEntryList {
   // Makes room in the index for count more records, so that appending them allocates nothing
   // there. False, with the list unchanged, when the room cannot be had; Append still works then.
   bool Reserve(uint32_t count) { return index_.Reserve(count); }
-  // Takes ownership of entry and links it at the tail; its ids must not change afterwards. False,
-  // with the list unchanged and entry still the caller's, when the index cannot grow.
+  // Takes ownership of entry, links it at the tail and numbers it (its index); its ids must not
+  // change afterwards. False, with the list unchanged and entry still the caller's, when the
+  // index cannot grow.
   bool Append(PackFileEntry* entry);
   void Clear();
 
@@ -59,11 +60,29 @@ class PackFileEntryList {
 
   PackFileEntry* head() const { return head_; }
   PackFileEntry* tail() const { return tail_; }
+  uint32_t count() const { return count_; }
 
  private:
   PackFileEntry* head_ = nullptr;
   PackFileEntry* tail_ = nullptr;
+  uint32_t count_ = 0;
   PackFileIndex index_;
+};
+
+// Which configured files replaced an entry of some package, by their place in the list.
+class UsedFiles {
+ public:
+  // count files, none of them used yet. False when out of memory.
+  bool Reset(uint32_t count) { return used_.allocate(count); }
+  void Mark(const PackFileEntry& file) {
+    if (file.index != 0 && file.index <= used_.count()) used_[file.index - 1] = 1;
+  }
+  bool Used(const PackFileEntry& file) const {
+    return file.index != 0 && file.index <= used_.count() && used_[file.index - 1] != 0;
+  }
+
+ private:
+  TCountedArray<uint8_t> used_;
 };
 
 #endif  // VINTREL_DRIVER_PACK_FILE_ENTRY_H_

@@ -1,7 +1,6 @@
 #ifndef VINTREL_DRIVER_RUN_CONTEXT_H_
 #define VINTREL_DRIVER_RUN_CONTEXT_H_
 
-#include <array>
 #include <cstdint>
 
 #include "base/byte_buffer.h"
@@ -24,25 +23,6 @@ struct ManifestSections {
   ByteBuffer section[kCount];
 };
 
-// The package update's working buffers, kept from one package to the next so that their blocks
-// are reused. Each call starts by setting their lengths to 0.
-struct PackageWork {
-  ByteBuffer oldIndexTable;  // the IndexTable as read; written back unchanged
-  ByteBuffer oldEntryTable;  // the EntryTable as read
-  ByteBuffer newEntryTable;  // the EntryTable being built
-  ByteBuffer inflated;       // one old entry (split) or the whole old data area (full), inflated
-  ByteBuffer deflated;       // the stream made by deflate_entry
-  ByteBuffer newDataArea;    // the new raw data area of a full package
-  ByteBuffer replacingFile;  // the content of a configured file's "src"
-  ByteBuffer replacingMeta;  // its metadata: the "meta" file, or made from the file itself
-  ByteBuffer idBlock;        // the IndexTable's IdBlock
-
-  // Every buffer's length to 0; capacities stay.
-  void Clear();
-  // The buffers in the order above.
-  std::array<ByteBuffer*, 9> All();
-};
-
 // What the run writes into the game directory: the user archive and the new manifest, each built
 // under a temporary name and put in place only when the run commits (manifest/run_commit.h).
 // Until then, destroying them deletes the temporary files, so a failed run leaves the previous
@@ -52,11 +32,11 @@ struct PendingResults {
   PendingFile manifest;
 };
 
-// The state of one run, passed by reference to every stage. Members are destroyed in reverse
-// order of declaration, which is the order the run needs: the temporary file (closed and deleted
-// by the destructor body), the pending results, the package buffers last one first, the
-// directories and names, the manifest, the configured files, and last the lock on the game
-// directory, so that no other run starts there before this one has cleaned up.
+// The state of one run, passed by reference to every stage and touched by no thread but the one
+// that owns it. Members are destroyed in reverse order of declaration, which is the order the run
+// needs: the pending results, the directories and names, the manifest, the configured files, and
+// last the lock on the game directory, so that no other run starts there before this one has
+// cleaned up.
 struct RunContext {
   RunContext();
   ~RunContext();
@@ -68,17 +48,15 @@ struct RunContext {
   ManifestSections manifestSections;
   ByteBuffer sectionRebuild;  // where the pass builds the new package directory
   SharedString userPackage;   // "user_dlc" until the configuration names one
-  SharedString tempPath;
-  FileHandle tempFile = kNoFile;  // opened by the first split package, deleted at the end
-  SharedString srcDir;            // ends in a backslash
-  SharedString destDir;           // ends in a backslash
+  // The directory of the run's temporary files, ending in a backslash; each thread that needs a
+  // temporary file has one of its own there (base/temp_file.h).
+  SharedString tempDir;
+  SharedString srcDir;   // ends in a backslash
+  SharedString destDir;  // ends in a backslash
   bool fullCopy = false;
-  PackageWork packageWork;
+  // How many threads rewrite packages; 1 does everything on the run's own thread.
+  uint32_t threads = 1;
   PendingResults pending;
-  // A plan rather than a run: every package is read, matched and rebuilt in memory as a run
-  // would, but nothing is written or printed; dryRunEnd stands for the end of the user archive.
-  bool dryRun = false;
-  uint64_t dryRunEnd = 0;
   // Why the run failed, recorded where the failure was found.
   Status failure;
   // What the user may want to know about a run that succeeds.

@@ -2,16 +2,11 @@
 
 #include "base/platform.h"
 #include "base/string_buffer.h"
-#include "driver/report.h"
 #include "manifest/backup_check.h"
+#include "manifest/game_files.h"
 #include "manifest/manifest_file.h"
 
 namespace {
-
-bool out_of_memory(RunContext& context) {
-  context.failure.Fail(StatusCode::kOutOfMemory, "out of memory");
-  return false;
-}
 
 // A back-up that was made from another manifest than the game's present one (the game was
 // updated since) must not be built from: it would point the new game at the old game's offsets.
@@ -33,31 +28,35 @@ bool backup_is_current(RunContext& context, const char* manifestPath, const char
 
 }  // namespace
 
-bool load_untouched_manifest(RunContext& context) {
-  PathBuffer manifestPath;
-  PathBuffer backupPath;
-  if (manifestPath.Format("%smanifest.bin", context.destDir.Text()) <= 0 ||
-      backupPath.Format("%sorigmanifest.bin", context.destDir.Text()) <= 0) {
-    return out_of_memory(context);
+bool read_untouched_manifest(RunContext& context, UntouchedManifest* found) {
+  PathBuffer manifest;
+  PathBuffer backup;
+  if (!manifest_path(context.destDir.Text(), manifest) ||
+      !backup_path(context.destDir.Text(), backup)) {
+    return context.failure.FailOutOfMemory();
   }
-  if (load_manifest(context.manifestSections, backupPath.Data(), &context.failure)) {
-    return backup_is_current(context, manifestPath.Data(), backupPath.Data());
+  if (load_manifest(context.manifestSections, backup.Data(), &context.failure)) {
+    found->fromBackup = true;
+    return backup_is_current(context, manifest.Data(), backup.Data());
   }
-  // A back-up that is there but cannot be read just now (in use, a disk error) is never
-  // replaced: it may be the only copy of the untouched manifest. Only a missing or malformed one
-  // is.
+  // Only a missing or malformed back-up is made again.
   const StatusCode why = context.failure.code();
   if (why != StatusCode::kNotFound && why != StatusCode::kCorrupt) {
-    if (!context.dryRun) report_error("Failed to back up pc.mnfst.\n");
+    found->backupUnreadable = true;
     return false;
   }
   context.failure.Clear();
-  if (!read_manifest(context, manifestPath.Data())) return false;
-  if (context.dryRun) return true;
-  if (!sys_copy_file(manifestPath.Data(), backupPath.Data(), false)) {
-    context.failure.FailIo("cannot back up the manifest to", backupPath.Data());
-    report_error("Failed to back up pc.mnfst.\n");
-    return false;
+  return read_manifest(context, manifest.Data());
+}
+
+bool back_up_manifest(RunContext& context) {
+  PathBuffer manifest;
+  PathBuffer backup;
+  if (!manifest_path(context.destDir.Text(), manifest) ||
+      !backup_path(context.destDir.Text(), backup)) {
+    return context.failure.FailOutOfMemory();
   }
-  return true;
+  if (sys_copy_file(manifest.Data(), backup.Data(), false)) return true;
+  context.failure.FailIo("cannot back up the manifest to", backup.Data());
+  return false;
 }

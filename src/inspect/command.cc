@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/thread_count.h"
 #include "inspect/messages.h"
 
 namespace {
@@ -13,8 +14,20 @@ ParseResult usage_error(const CommandSpec& command, const char* what, const char
   return ParseResult::kUsageError;
 }
 
-bool starts_with(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+// The value of option name ("--pkg") at argv[*i]: after its '=' or the next argument, which *i
+// then moves to. Null when there is none.
+const char* option_value(const char* name, int argc, char* argv[], int* i) {
+  const char* arg = argv[*i];
+  const size_t length = std::strlen(name);
+  if (arg[length] == '=') return arg + length + 1;
+  if (*i + 1 < argc) return argv[++*i];
+  return nullptr;
+}
+
+// Whether arg is option name, alone or with "=value".
+bool is_option(const char* arg, const char* name) {
+  const size_t length = std::strlen(name);
+  return std::strncmp(arg, name, length) == 0 && (arg[length] == '\0' || arg[length] == '=');
 }
 
 }  // namespace
@@ -40,15 +53,16 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     } else if ((command.options & kOptionJson) && std::strcmp(arg, "--json") == 0) {
       if (args->json) return usage_error(command, "got --json twice", "");
       args->json = true;
-    } else if ((command.options & kOptionPkg) &&
-               (std::strcmp(arg, "--pkg") == 0 || starts_with(arg, "--pkg="))) {
+    } else if ((command.options & kOptionPkg) && is_option(arg, "--pkg")) {
       if (args->pkg != nullptr) return usage_error(command, "got --pkg twice", "");
-      if (arg[5] == '=') {
-        args->pkg = arg + 6;
-      } else if (i + 1 < argc) {
-        args->pkg = argv[++i];
-      } else {
-        return usage_error(command, "needs a package after --pkg", "");
+      args->pkg = option_value("--pkg", argc, argv, &i);
+      if (args->pkg == nullptr) return usage_error(command, "needs a package after --pkg", "");
+    } else if ((command.options & kOptionThreads) && is_option(arg, "--threads")) {
+      if (args->threads != 0) return usage_error(command, "got --threads twice", "");
+      const char* value = option_value("--threads", argc, argv, &i);
+      if (value == nullptr) return usage_error(command, "needs a number after --threads", "");
+      if (!parse_thread_count(value, &args->threads)) {
+        return usage_error(command, "needs a number of threads after --threads, not ", value);
       }
     } else {
       return usage_error(command, "has no option ", arg);
@@ -61,6 +75,17 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     return ParseResult::kUsageError;
   }
   return ParseResult::kRun;
+}
+
+uint32_t inspect_thread_count(const CommandArgs& args) {
+  if (args.threads != 0) return args.threads;
+  const char* ignored = nullptr;
+  const uint32_t threads = run_thread_count(&ignored);
+  if (ignored != nullptr) {
+    print_warning("%s is \"%s\", which is no number of threads; %u are used", kThreadsVariable,
+                  ignored, threads);
+  }
+  return threads;
 }
 
 void print_command_help(const CommandSpec& command) {

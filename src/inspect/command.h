@@ -5,8 +5,9 @@
 
 // The options a command may take.
 enum CommandOption : uint32_t {
-  kOptionJson = 1,  // --json: one JSON document on standard output instead of text
-  kOptionPkg = 2,   // --pkg PACKAGE: look in that package only
+  kOptionJson = 1,     // --json: one JSON document on standard output instead of text
+  kOptionPkg = 2,      // --pkg PACKAGE: look in that package only
+  kOptionThreads = 4,  // --threads N: how many threads do the work
 };
 
 // A command's arguments as its command line gave them.
@@ -15,6 +16,7 @@ struct CommandArgs {
   const char* positional[kMaxPositionals] = {};
   bool json = false;
   const char* pkg = nullptr;  // null when --pkg was not given
+  uint32_t threads = 0;       // 0 when --threads was not given
 };
 
 // One command of the program: how it is called, what it does, and the function that does it. The
@@ -33,11 +35,16 @@ enum class ParseResult { kRun, kHelp, kUsageError };
 
 // Parses the arguments argv[first..argc) of the command into *args. "--help" or "-h"
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
-// --json and --pkg PACKAGE (or --pkg=PACKAGE) are taken where the command allows them. On a usage
-// error (an unknown or repeated option, a missing --pkg value, the wrong number of arguments) it
-// prints the error as one line, naming the command's --help, and returns kUsageError.
+// --json, --pkg PACKAGE and --threads N (or --pkg=PACKAGE, --threads=N) are taken where the
+// command allows them. On a usage error (an unknown or repeated option, a missing or unusable
+// value, the wrong number of arguments) it prints the error as one line, naming the command's
+// --help, and returns kUsageError.
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args);
+
+// The threads a command uses: --threads when given, else VINTREL_THREADS (a value that is no
+// number of threads is warned about and passed over), else one per processor.
+uint32_t inspect_thread_count(const CommandArgs& args);
 
 // Prints the command's usage line and description on standard output.
 void print_command_help(const CommandSpec& command);

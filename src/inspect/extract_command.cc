@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "base/file.h"
 #include "base/pending_file.h"
@@ -17,7 +18,7 @@ namespace {
 bool write_file(const char* path, const ByteBuffer& bytes, Status* status) {
   PathBuffer tempPath;
   if (tempPath.Format("%s.tmp", path) <= 0) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
   PendingFile file;

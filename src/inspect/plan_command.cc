@@ -30,19 +30,19 @@ namespace {
 constexpr uint32_t kPackagesNamed = 5;
 
 // The package records in which each configured file would replace an entry. Every package in an
-// archive is read and each of its entries looked up with find_pack_file_entry, the package
-// update's own look-up, so that the matches are a run's; and since the walk goes on past a
-// package that cannot be read, they are known for every file even when the dry run stops at its
-// first failure.
+// archive is read and each of its entries looked up with match_entries, the package update's own
+// look-up, so that the matches are a run's; and since the walk goes on past a package that cannot
+// be read, they are known for every file even when the dry run stops at its first failure.
 class MatchList {
  public:
-  // Walks every package of game, marking the files found used, as the package update does. A
-  // package that cannot be read is passed over (the dry run says why) and leaves the list
-  // incomplete. False when out of memory.
-  bool Walk(const RunContext& context, GameReader& game);
+  // Walks every package of game. A package that cannot be read is passed over (the dry run says
+  // why) and leaves the list incomplete. False when out of memory.
+  bool Walk(const PackFileEntryList& entries, GameReader& game);
 
   // Whether every package in an archive was read.
   bool complete() const { return complete_; }
+  // The files that replace an entry somewhere.
+  const UsedFiles& used() const { return used_; }
   uint32_t count() const { return pairs_.length() / 8; }
   // The place in "files" (from 1) and the package record of match i; records in manifest order.
   uint32_t file(uint32_t i) const { return decode_u32(pairs_.data() + 8 * i); }
@@ -50,10 +50,12 @@ class MatchList {
 
  private:
   ByteBuffer pairs_;
+  UsedFiles used_;
   bool complete_ = true;
 };
 
-bool MatchList::Walk(const RunContext& context, GameReader& game) {
+bool MatchList::Walk(const PackFileEntryList& entries, GameReader& game) {
+  if (!used_.Reset(entries.count())) return false;
   ByteWriter writer(pairs_);
   Status unread;
   for (uint32_t k = 0; k < game.package_count(); ++k) {
@@ -64,15 +66,14 @@ bool MatchList::Walk(const RunContext& context, GameReader& game) {
       complete_ = false;
       continue;
     }
-    const PackageReader& package = game.package();
-    const uint32_t entries = package.has_tables() ? package.entry_count() : 0;
+    PackageReader& package = game.package();
+    if (!package.has_tables()) continue;
+    match_entries(entries, record.packageId, package);
     const uint32_t firstOfRecord = count();
-    for (uint32_t e = 0; e < entries; ++e) {
-      const PackageEntry& entry = package.entry(e);
-      const PackFileEntry* file =
-          find_pack_file_entry(context, entry.nameId, entry.extId, record.packageId);
+    for (uint32_t e = 0; e < package.entry_count(); ++e) {
+      const PackFileEntry* file = package.entry(e).match;
       if (file == nullptr) continue;
-      file->used = true;
+      used_.Mark(*file);
       // A file that replaces two entries of one package names that package once.
       bool named = false;
       for (uint32_t i = firstOfRecord; i < count() && !named; ++i) {
@@ -97,37 +98,21 @@ struct RewriteList {
   uint64_t archiveBytes = 0;  // the user archive's size; 0 when a run writes none
 };
 
-// The packages that the dry run moved, read from the directory it would write: the records that
-// point into the user archive, which with fullcopy is every archive of the list. The pass writes
-// them one after another in manifest order, so each takes the bytes up to the next one and the
-// last up to the archive's end. False when out of memory.
-bool find_rewrites(const RunContext& context, const GameReader& game, RewriteList& rewrites) {
-  // When nothing moved a run writes no user archive, whatever the directory it built says.
-  if (context.dryRunEnd == 0) return true;
-  DirectoryReader rebuilt(context.sectionRebuild);
-  Status status;
-  if (!rebuilt.ReadHead(&status) || !rewrites.items.allocate(rebuilt.package_count())) {
-    return false;
-  }
-  const uint32_t userIndex = game.archive_count();
-  for (uint32_t k = 0; k < rebuilt.package_count(); ++k) {
-    PackageRecord record;
-    if (!rebuilt.NextPackage(&record, &status)) return false;
-    if (record.archiveIndex == kNoArchive ||
-        (!context.fullCopy && record.archiveIndex != userIndex)) {
-      continue;
-    }
+// The packages that the dry run moved, as the pass tells them, in manifest order. False when out
+// of memory.
+bool find_rewrites(const PassResult& result, RewriteList& rewrites) {
+  uint32_t moved = 0;
+  for (uint32_t k = 0; k < result.moves.count(); ++k) moved += result.moves[k].moved ? 1 : 0;
+  if (moved != 0 && !rewrites.items.allocate(moved)) return false;
+  for (uint32_t k = 0; k < result.moves.count(); ++k) {
+    const PackageMove& move = result.moves[k];
+    if (!move.moved) continue;
     Rewrite& rewrite = rewrites.items[rewrites.count++];
     rewrite.record = k;
-    rewrite.newOffset = record.offset;
+    rewrite.newOffset = move.offset;
+    rewrite.bytes = move.bytes;
   }
-  for (uint32_t i = 0; i < rewrites.count; ++i) {
-    Rewrite& rewrite = rewrites.items[i];
-    const uint64_t end =
-        i + 1 < rewrites.count ? rewrites.items[i + 1].newOffset : context.dryRunEnd;
-    rewrite.bytes = end - rewrite.newOffset;
-  }
-  rewrites.archiveBytes = context.dryRunEnd;
+  rewrites.archiveBytes = result.userArchiveBytes;
   return true;
 }
 
@@ -143,8 +128,7 @@ struct FileCheck {
 
 void check_file(const PackFileEntry& file, ByteBuffer& content, FileCheck& check) {
   check.problem.Clear();
-  if (!read_whole_file(file.sourcePath.Text(), content)) {
-    check.problem.FailIo("cannot read", file.sourcePath.Text());
+  if (!read_whole_file(file.sourcePath.Text(), content, &check.problem)) {
     check.result = kMetaFailed;
     return;
   }
@@ -152,10 +136,9 @@ void check_file(const PackFileEntry& file, ByteBuffer& content, FileCheck& check
 }
 
 // The metadata cell of a file's row: what it decodes to, or its size when it decodes to nothing.
-bool describe_file_meta(const PackFileEntry& file, const FileCheck& check, CStringBufferA& text) {
-  if (check.result == kMetaFailed) {
-    return text.Assign(file.used ? "refused" : "unusable") != nullptr;
-  }
+bool describe_file_meta(const PackFileEntry& file, const FileCheck& check, bool used,
+                        CStringBufferA& text) {
+  if (check.result == kMetaFailed) return text.Assign(used ? "refused" : "unusable") != nullptr;
   if (check.result == kMetaNone) return text.Assign("the entry's own") != nullptr;
   CStringBufferA decoded;
   if (!describe_meta(decode_meta(file.extId, check.meta.data(), check.meta.length()), decoded)) {
@@ -239,7 +222,8 @@ class PlanReport {
     files_.Cell(file.pkg.Text());
     CStringBufferA packages;
     CStringBufferA meta;
-    if (!name_packages(file, game_, matches_, packages) || !describe_file_meta(file, check, meta)) {
+    if (!name_packages(file, game_, matches_, packages) ||
+        !describe_file_meta(file, check, matches_.used().Used(file), meta)) {
       return false;
     }
     files_.Cell(packages);
@@ -393,13 +377,21 @@ class PlanReport {
   uint32_t fileCount_ = 0;
 };
 
+// Whether the dry run's failure is this configured file's problem, which has been told already:
+// both were recorded by the same reader for the same file.
+bool same_problem(const Status& failure, const Status& problem) {
+  return !failure.ok() && failure.code() == problem.code() &&
+         std::strcmp(failure.path(), problem.path()) == 0 &&
+         std::strcmp(failure.what(), problem.what()) == 0;
+}
+
 // Checks every configured file and adds its row to the report. The dry run stops at its first
 // failure; here every file is checked, so that all their problems are told at once. The problem
 // of a file that would replace an entry is an error, and *refused becomes true (the dry run's own
 // failure, which has been told already, is not told again); a file that replaces no entry is never
 // read by a run, so its problem is only a warning. False when out of memory.
-bool check_files(RunContext& context, const char* failure, PlanReport& report, WarningList& errors,
-                 bool* refused) {
+bool check_files(RunContext& context, const MatchList& matches, PlanReport& report,
+                 WarningList& errors, bool* refused) {
   ByteBuffer content;
   FileCheck check;
   CStringBufferA problem;
@@ -408,14 +400,14 @@ bool check_files(RunContext& context, const char* failure, PlanReport& report, W
     if (!report.File(*file, check)) return false;
     if (check.result != kMetaFailed) continue;
     if (!check.problem.Describe(problem)) return false;
-    if (!file->used) {
+    if (!matches.used().Used(*file)) {
       context.warnings.Add(
           "%s (file %u of \"files\", which replaces no entry: a run does not read it)",
           problem.Data(), file->index);
       continue;
     }
     *refused = true;
-    if (std::strcmp(problem.Data(), failure) != 0) errors.Add("%s", problem.Data());
+    if (!same_problem(context.failure, check.problem)) errors.Add("%s", problem.Data());
   }
   return true;
 }
@@ -430,10 +422,12 @@ bool set_directories(RunContext& context, const char* modDir, const char* gameDi
   return !context.srcDir.IsEmpty() && !context.destDir.IsEmpty();
 }
 
+// load_config's lines are the tool's; the plan's report says the same on standard error.
+void say_nothing(const char*, const char*) {}
+
 int run_plan(const CommandArgs& args) {
   const char* gameDir = args.positional[1];
   RunContext context;
-  context.dryRun = true;
   PathBuffer configPath;
   if (!set_directories(context, args.positional[0], gameDir) ||
       configPath.Format("%svintrel.json", context.srcDir.Text()) <= 0) {
@@ -442,33 +436,38 @@ int run_plan(const CommandArgs& args) {
   }
   // Until both are read there is nothing to plan: the run would stop there too.
   GameReader game;
-  if (!load_config(configPath.Data(), context) || !load_untouched_manifest(context) ||
+  UntouchedManifest found;
+  if (!load_config(configPath.Data(), context, say_nothing) ||
+      !read_untouched_manifest(context, &found) ||
       !game.Open(gameDir, context.manifestSections, &context.failure)) {
     print_failure(context.failure);
     return kExitFailure;
   }
+  context.threads = inspect_thread_count(args);
 
   MatchList matches;
-  if (!matches.Walk(context, game)) {
+  if (!matches.Walk(context.entries, game)) {
     print_error("out of memory");
     return kExitFailure;
   }
-  const bool passed = update_manifest(context);
+  CountingTarget target;
+  PassResult result;
+  const bool passed = update_manifest(context, target, &result);
   RewriteList rewrites;
   CStringBufferA failure;
-  if (passed ? !find_rewrites(context, game, rewrites) : !context.failure.Describe(failure)) {
+  if (passed ? !find_rewrites(result, rewrites) : !context.failure.Describe(failure)) {
     print_error("out of memory");
     return kExitFailure;
   }
   // A package the walk could not read may hold a file's only match; the dry run's error names it.
-  if (matches.complete()) warn_unused_entries(context);
+  if (matches.complete()) warn_unused_entries(context, matches.used());
 
   // The reasons a run would fail, one line each: the dry run's, then those of the files.
   WarningList errors;
   if (!passed) errors.Add("%s", failure.Data());
   PlanReport report(context, game, matches, args.json);
   bool refused = false;
-  if (!check_files(context, passed ? "" : failure.Data(), report, errors, &refused)) {
+  if (!check_files(context, matches, report, errors, &refused)) {
     print_error("out of memory");
     return kExitFailure;
   }
@@ -488,7 +487,7 @@ int run_plan(const CommandArgs& args) {
 
 const CommandSpec kPlanCommand = {
     "plan",
-    "MODDIR GAMEDIR [--json]",
+    "MODDIR GAMEDIR [--json] [--threads N]",
     "try a mod: what a run of the tool would do, writing nothing",
     "Does everything a run of the tool (vintrel MODDIR GAMEDIR) does but write: reads\n"
     "MODDIR's vintrel.json and the game's untouched manifest (origmanifest.bin once a run has\n"
@@ -512,9 +511,12 @@ const CommandSpec kPlanCommand = {
     "           \"rewrites\": [{\"package\", \"id\", \"archive\", \"offset\", \"new_offset\",\n"
     "           \"bytes\"}], \"user_archive_bytes\", \"warnings\", \"errors\", \"ok\"}\n"
     "\n"
+    "  --threads N   rewrite packages on N threads (default: VINTREL_THREADS, else one per\n"
+    "           processor); the report is the same for any N\n"
+    "\n"
     "Exit status: 0 when a run would succeed, 1 when it would fail (each reason in an error\n"
     "line), 2 for a usage error.\n",
     2,
-    kOptionJson,
+    kOptionJson | kOptionThreads,
     run_plan,
 };

@@ -2,12 +2,13 @@
 
 #include <cstring>
 
+#include "manifest/game_files.h"
 #include "manifest/manifest_file.h"
 
 namespace {
 
 bool out_of_memory(Status* status) {
-  status->Fail(StatusCode::kOutOfMemory, "out of memory");
+  status->FailOutOfMemory();
   return false;
 }
 
@@ -50,10 +51,7 @@ bool GameReader::ReadDirectory(const char* path, Status* status) {
 }
 
 bool GameReader::ArchivePath(uint32_t i, CStringBufferA& path) const {
-  CStringBufferA name;
-  const ArchiveRecord& record = archive(i);
-  return copy_directory_name(record.name, record.nameLength, name) &&
-         path.Format("%s%s.upak", dir_.Data(), name.Data()) > 0;
+  return record_archive_path(dir_.Data(), archive(i), path);
 }
 
 FileHandle GameReader::Archive(uint32_t i, Status* status) {
@@ -111,12 +109,13 @@ bool GameReader::ReadEntryData(uint32_t e, ByteBuffer& out, Status* status) {
   const FileHandle archive = Archive(record(current_).archiveIndex, status);
   if (archive == kNoFile) return false;
   if (package_.split()) {
-    if (package_.ReadBlock(archive, package_.entry(e).blockOffset, out, status)) return true;
+    if (package_.ReadBlock(archive, package_.entry(e).blockOffset, streams_, out, status))
+      return true;
     NamePackage(current_, status);
     return false;
   }
   if (!dataAreaRead_) {
-    if (!package_.ReadBlock(archive, package_.header().dataOffset, dataArea_, status)) {
+    if (!package_.ReadBlock(archive, package_.header().dataOffset, streams_, dataArea_, status)) {
       NamePackage(current_, status);
       return false;
     }

@@ -44,6 +44,7 @@ class GameReader {
   bool ReadPackage(uint32_t k, Status* status);
   // The package last read.
   const PackageReader& package() const { return package_; }
+  PackageReader& package() { return package_; }
 
   // Inflates entry e of the package last read into out: its own block in a split package, its
   // slice of the data area in a full one (the area is inflated once per package).
@@ -64,6 +65,7 @@ class GameReader {
   ByteBuffer entryTable_;
   ByteBuffer idBlock_;
   PackageReader package_;
+  ZlibStreams streams_;
   uint32_t current_ = UINT32_MAX;   // the record whose package was last read
   ByteBuffer dataArea_;             // a full package's inflated data area
   TCountedArray<uint64_t> starts_;  // where each of its entries begins in the area

@@ -1,17 +1,23 @@
 #include "manifest/manifest_update.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 
 #include "base/ascii.h"
 #include "base/byte_buffer.h"
 #include "base/file.h"
+#include "base/ordered_work.h"
 #include "base/platform.h"
 #include "base/shared_string.h"
 #include "base/string_buffer.h"
+#include "driver/report.h"
 #include "driver/run_context.h"
+#include "manifest/game_files.h"
 #include "manifest/package_directory.h"
 #include "package/archive_window.h"
+#include "package/package_format.h"
+#include "package/package_reader.h"
 #include "package/package_update.h"
 
 namespace {
@@ -62,8 +68,12 @@ bool is_device_name(const char* name) {
   return numbered && length == 4 && base[3] >= '1' && base[3] <= '9';
 }
 
-bool refuse(Status* status, const char* what, const char* name) {
-  status->Fail(StatusCode::kRefused, what, name);
+bool refuse(Status* status, const char* format, ...) VINTREL_PRINTF_FORMAT(2, 3);
+bool refuse(Status* status, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  status->FailWith(StatusCode::kRefused, format, args);
+  va_end(args);
   return false;
 }
 
@@ -84,20 +94,16 @@ bool user_archive_fits(const RunContext& context, const DirectoryReader& directo
   // aliases, links).
   PathBuffer userPath;
   PathBuffer archivePath;
-  CStringBufferA name;
-  if (userPath.Format("%s%s.upak", context.destDir.Text(), context.userPackage.Text()) <= 0) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
-    return false;
+  if (!archive_path(context.destDir.Text(), context.userPackage.Text(), userPath)) {
+    return status->FailOutOfMemory();
   }
   const bool userExists = sys_file_exists(userPath.Data());
   for (uint32_t i = 0; i < directory.archive_count(); ++i) {
     const ArchiveRecord& archive = directory.archive(i);
     bool same = same_file_name(archive, context.userPackage.Text(), context.userPackage.Length());
     if (!same && userExists) {
-      if (!copy_directory_name(archive.name, archive.nameLength, name) ||
-          archivePath.Format("%s%s.upak", context.destDir.Text(), name.Data()) <= 0) {
-        status->Fail(StatusCode::kOutOfMemory, "out of memory");
-        return false;
+      if (!record_archive_path(context.destDir.Text(), archive, archivePath)) {
+        return status->FailOutOfMemory();
       }
       same = sys_same_file(userPath.Data(), archivePath.Data());
     }
@@ -109,13 +115,40 @@ bool user_archive_fits(const RunContext& context, const DirectoryReader& directo
   return true;
 }
 
-// The directory walk. The members are declared so that the archives are closed before the
-// walk ends on every way out; the user archive belongs to the context's pending results.
-class DirectoryPass {
+// One package that the walk found to need rewriting, with what its rewrite and its progress line
+// need. name points into section 0, which stays unchanged during the pass.
+struct RewriteJob {
+  uint32_t record = 0;  // its place in the directory
+  uint8_t archiveIndex = 0;
+  uint64_t offset = 0;
+  uint64_t packageId = 0;
+  const uint8_t* name = nullptr;
+  uint8_t nameLength = 0;
+  bool split = false;
+  // About the bytes its rewritten package takes: its tables and its entries' raw sizes.
+  uint64_t weight = 0;
+};
+
+// What a worker leaves in a slot for the writer: whether the rewrite succeeded and what it wrote,
+// or why it failed.
+struct RewriteSlot {
+  bool ok = false;
+  bool changed = false;
+  bool ownFailure = false;
+  Status failure;
+};
+
+// The directory walk. Its members are declared so that the archives are closed before the walk
+// ends on every way out; the user archive belongs to the target.
+class DirectoryPass : private OrderedTask {
  public:
-  explicit DirectoryPass(RunContext& context)
+  DirectoryPass(RunContext& context, PassTarget& target, PassResult* result)
       : context_(context),
+        target_(target),
+        result_(*result),
         status_(&context.failure),
+        entries_(context.entries),
+        fullCopy_(context.fullCopy),
         directory_(context.manifestSections[0]),
         writer_(context.sectionRebuild) {}
 
@@ -123,35 +156,74 @@ class DirectoryPass {
 
  private:
   bool ReserveRebuild();
-  bool CreateUserArchive();
   bool CopyHead();
   bool OpenArchives();
-  bool CopyPackage();
-  bool UpdatePackage(const PackageRecord& record, uint8_t* archiveIndex, uint64_t* offset);
-  void NamePackage(const PackageRecord& record);
-  void NamePackageAt(const char* name, uint8_t archiveIndex, uint64_t offset);
+  bool Scan();
+  bool ScanPackage(const PackageRecord& record, uint32_t k);
+  bool RewriteAll();
+  bool RewriteInline(uint32_t j);
+  bool Moved(uint32_t j, bool changed, uint64_t start);
+  uint64_t Weight(uint32_t step) override { return jobs_[step].weight; }
+  void Work(uint32_t worker, uint32_t step, uint32_t slot) override;
+  bool Take(uint32_t step, uint32_t slot) override;
+  void SayProgress(const RewriteJob& job);
+  bool Rebuild();
+  void NamePackage(const char* name, uint8_t archiveIndex, uint64_t offset, Status* status);
+  void NameRecordPackage(const uint8_t* name, uint8_t nameLength, uint8_t archiveIndex,
+                         uint64_t offset, Status* status);
   bool WriteRecord(const PackageRecord& record, uint8_t archiveIndex, uint64_t offset);
-  bool OutOfMemory();
+  bool OutOfMemory() { return status_->FailOutOfMemory(); }
 
   RunContext& context_;
+  PassTarget& target_;
+  PassResult& result_;
   Status* status_;
+  // What the workers read of the run; nothing writes either during the pass.
+  const PackFileEntryList& entries_;
+  const bool fullCopy_;
   DirectoryReader directory_;
   ByteWriter writer_;
   CStringBufferA name_;
   PathBuffer path_;
+  PackageSink* sink_ = nullptr;
   TCountedArray<ScopedFile> archives_;
-  // One window per archive record: the packages of an archive lie one after another, and those
-  // of different archives come in turns.
+  // One window per archive record for the walk: the packages of an archive lie one after
+  // another, and those of different archives come in turns.
   TCountedArray<ArchiveWindow> windows_;
+  ByteBuffer indexTable_;
+  ByteBuffer entryTable_;
+  ByteBuffer idBlock_;
+  TCountedArray<RewriteJob> jobs_;
+  uint32_t jobCount_ = 0;
+  // Why the walk stopped before the end of the directory, told once every package before that
+  // place is rewritten.
+  Status walkFailure_;
+  bool walkFailed_ = false;
   uint8_t userIndex_ = 0;
   bool anyChanged_ = false;
   // The first package that fullcopy would have to leave where it is.
   SharedString passedOver_;
   uint8_t passedOverArchive_ = 0;
   uint64_t passedOverOffset_ = 0;
+  // The writer's own worker, which rewrites straight into the sink: every package with one
+  // thread, and a package that a worker's own means could not make with several.
+  PackageWorker inline_;
+  TCountedArray<PackageWorker> workers_;
+  TCountedArray<RewriteSlot> slots_;
+  bool failedInTake_ = false;  // Take ended the pass with a failure
 };
 
+// How far the workers may run ahead of the writer: a large package that the writer waits for
+// must not leave the other workers idle, nor may the packages waiting for the writer grow without
+// bound. Packages in flight: at most kSlotsPerWorker per worker, weighing together at most
+// kInFlightPerWorker bytes per worker. Each slot's staging sink holds kSlotMemory bytes in memory
+// (most packages are smaller) and the rest of a package in its temporary file.
+constexpr uint32_t kSlotsPerWorker = 8;
+constexpr uint64_t kInFlightPerWorker = 64u << 20;
+constexpr uint32_t kSlotMemory = 256u << 10;
+
 bool DirectoryPass::Run() {
+  result_.userArchiveBytes = 0;
   if (!user_archive_name_is_usable(context_.userPackage.Text(), context_.userPackage.Length(),
                                    status_)) {
     return false;
@@ -164,29 +236,33 @@ bool DirectoryPass::Run() {
   if (!context_.sectionRebuild.resize(0) || (headRead && !ReserveRebuild())) {
     return OutOfMemory();
   }
-  if (!CreateUserArchive() || !headRead) return false;
+  sink_ = target_.Open(context_, status_);
+  if (sink_ == nullptr || !headRead) return false;
   if (!CopyHead() || !OpenArchives()) return false;
-  for (uint32_t i = 0; i < directory_.package_count(); ++i) {
-    if (!CopyPackage()) return false;
+  if (!result_.moves.allocate(directory_.package_count()) ||
+      !result_.used.Reset(entries_.count()) || !jobs_.allocate(directory_.package_count()) ||
+      !inline_.blocks.Place(context_.tempDir.Text(), 0)) {
+    return OutOfMemory();
   }
+  if (!Scan()) return false;
   windows_.release();
-  archives_.release();
-
-  PendingFile& userArchive = context_.pending.userArchive;
-  if (!anyChanged_) {
-    userArchive.Discard();
-    return true;
-  }
-  if (!passedOver_.IsEmpty()) {
-    status_->Fail(StatusCode::kUnsupported,
-                  "with \"fullcopy\" every package is copied, and this one has no tables to copy");
-    NamePackageAt(passedOver_.Text(), passedOverArchive_, passedOverOffset_);
+  if (!RewriteAll()) return false;
+  if (walkFailed_) {
+    status_->Assign(walkFailure_);
     return false;
   }
-  // A dry run leaves the directory it would write in sectionRebuild.
-  if (context_.dryRun) return true;
-  if (!userArchive.Finish(status_)) return false;
-  if (!context_.manifestSections[0].assign(context_.sectionRebuild)) {
+  archives_.release();
+  if (!Rebuild()) return false;
+
+  if (anyChanged_ && !passedOver_.IsEmpty()) {
+    status_->Fail(StatusCode::kUnsupported,
+                  "with \"fullcopy\" every package is copied, and this one has no tables to copy");
+    NamePackage(passedOver_.Text(), passedOverArchive_, passedOverOffset_, status_);
+    return false;
+  }
+  result_.userArchiveBytes = anyChanged_ ? sink_->length() : 0;
+  if (!target_.Close(anyChanged_, status_)) return false;
+  if (anyChanged_ && !context_.manifestSections[0].assign(context_.sectionRebuild)) {
     return OutOfMemory();
   }
   return true;
@@ -203,18 +279,6 @@ bool DirectoryPass::ReserveRebuild() {
   // Beyond 32 bits the rebuild fails when it grows there, as any other growth would.
   if (bound > UINT32_MAX) return true;
   return context_.sectionRebuild.reserve(static_cast<uint32_t>(bound));
-}
-
-// The user archive is built under a temporary name beside its final one, so that the archive of
-// an earlier run stays intact until this run is committed. A dry run creates nothing.
-bool DirectoryPass::CreateUserArchive() {
-  if (context_.dryRun) return true;
-  PathBuffer finalPath;
-  if (path_.Format("%s%s.upak.tmp", context_.destDir.Text(), context_.userPackage.Text()) <= 0 ||
-      finalPath.Format("%s%s.upak", context_.destDir.Text(), context_.userPackage.Text()) <= 0) {
-    return OutOfMemory();
-  }
-  return context_.pending.userArchive.Create(path_.Data(), finalPath.Data(), status_);
 }
 
 // The id names unchanged, then the archive list: with fullcopy every name becomes the user
@@ -247,23 +311,16 @@ bool DirectoryPass::CopyHead() {
   return writer_.write_u32(directory_.package_count()) || OutOfMemory();
 }
 
-bool DirectoryPass::OutOfMemory() {
-  status_->Fail(StatusCode::kOutOfMemory, "out of memory");
-  return false;
-}
-
-// Every listed archive is opened for reading once and stays open for the whole walk.
+// Every listed archive is opened for reading once and stays open for the whole pass; the workers
+// share the handles, whose reads are positional.
 bool DirectoryPass::OpenArchives() {
   if (!archives_.allocate(directory_.archive_count()) ||
       !windows_.allocate(directory_.archive_count())) {
     return OutOfMemory();
   }
   for (uint32_t i = 0; i < directory_.archive_count(); ++i) {
-    const ArchiveRecord& archive = directory_.archive(i);
-    if (!copy_directory_name(archive.name, archive.nameLength, name_) ||
-        path_.Format("%s%s.upak", context_.destDir.Text(), name_.Data()) <= 0) {
-      status_->Fail(StatusCode::kOutOfMemory, "out of memory");
-      return false;
+    if (!record_archive_path(context_.destDir.Text(), directory_.archive(i), path_)) {
+      return OutOfMemory();
     }
     archives_[i].reset(open_file(path_.Data(), "r"));
     if (!archives_[i].is_open()) {
@@ -275,70 +332,203 @@ bool DirectoryPass::OpenArchives() {
   return true;
 }
 
-bool DirectoryPass::CopyPackage() {
-  PackageRecord record;
-  if (!directory_.NextPackage(&record, status_)) return false;
-  uint8_t archiveIndex = record.archiveIndex;
-  uint64_t offset = record.offset;
-  if (archiveIndex != kNoArchive) {
+// Reads every package record and every package's header and tables in order, and lists the
+// packages to rewrite. A failure here stops the walk: it is recorded, to be told once the
+// packages before it are rewritten (one of them may fail first). False only when out of memory.
+bool DirectoryPass::Scan() {
+  for (uint32_t k = 0; k < directory_.package_count(); ++k) {
+    PackageRecord record;
+    if (!directory_.NextPackage(&record, &walkFailure_)) {
+      walkFailed_ = true;
+      return true;
+    }
+    if (record.archiveIndex == kNoArchive) continue;
     // The handle array has no entry beyond the archive list.
-    if (archiveIndex >= directory_.archive_count()) {
-      status_->Fail(StatusCode::kCorrupt, "package record %u names archive %u of a list of %u",
-                    directory_.packages_read() - 1, archiveIndex, directory_.archive_count());
-      return false;
+    if (record.archiveIndex >= directory_.archive_count()) {
+      walkFailure_.Fail(StatusCode::kCorrupt, "package record %u names archive %u of a list of %u",
+                        k, record.archiveIndex, directory_.archive_count());
+      walkFailed_ = true;
+      return true;
     }
-    if (!UpdatePackage(record, &archiveIndex, &offset)) {
-      NamePackage(record);
-      return false;
-    }
+    if (!ScanPackage(record, k)) return false;
+    if (walkFailed_) return true;
   }
-  return WriteRecord(record, archiveIndex, offset);
+  return true;
 }
 
-// Hands the record's package to the package update; when it moved, *archiveIndex and *offset
-// become its place in the user archive.
-bool DirectoryPass::UpdatePackage(const PackageRecord& record, uint8_t* archiveIndex,
-                                  uint64_t* offset) {
-  if (!copy_directory_name(record.name, record.nameLength, name_)) {
-    return OutOfMemory();
+bool DirectoryPass::ScanPackage(const PackageRecord& record, uint32_t k) {
+  PackageReader package(indexTable_, entryTable_, idBlock_);
+  if (!package.Read(windows_[record.archiveIndex], record.offset, &walkFailure_)) {
+    NameRecordPackage(record.name, record.nameLength, record.archiveIndex, record.offset,
+                      &walkFailure_);
+    walkFailed_ = true;
+    return true;
   }
-  bool changed = false;
-  uint64_t newOffset = 0;
-  if (!update_package(context_, name_.Data(), record.packageId, windows_[record.archiveIndex],
-                      record.offset, context_.pending.userArchive.file(), &changed, &newOffset)) {
-    return false;
-  }
-  if (changed) {
-    anyChanged_ = true;
-    *offset = newOffset;
-    *archiveIndex = userIndex_;
-  } else if (context_.fullCopy && passedOver_.IsEmpty()) {
+  if (!package.has_tables()) {
     // With fullcopy every archive name becomes the user archive's, so a package left where it
     // was would be looked for in the user archive at its old offset. That matters only when the
     // new directory is used, that is when some package is written; the first such package is
     // remembered for the message.
-    passedOver_.Assign(name_.Data());
-    passedOverArchive_ = record.archiveIndex;
-    passedOverOffset_ = record.offset;
+    if (context_.fullCopy && passedOver_.IsEmpty()) {
+      if (!copy_directory_name(record.name, record.nameLength, name_)) return OutOfMemory();
+      passedOver_.Assign(name_.Data());
+      passedOverArchive_ = record.archiveIndex;
+      passedOverOffset_ = record.offset;
+    }
+    return true;
+  }
+  const bool anyMatch = match_entries(entries_, record.packageId, package);
+  for (uint32_t e = 0; e < package.entry_count(); ++e) {
+    const PackFileEntry* match = package.entry(e).match;
+    if (match != nullptr) result_.used.Mark(*match);
+  }
+  if (!context_.fullCopy && !anyMatch) return true;
+  RewriteJob& job = jobs_[jobCount_++];
+  job.record = k;
+  job.archiveIndex = record.archiveIndex;
+  job.offset = record.offset;
+  job.packageId = record.packageId;
+  job.name = record.name;
+  job.nameLength = record.nameLength;
+  job.split = package.split();
+  job.weight = uint64_t{package.header().indexSize} + package.header().entryTableSize;
+  // A table that cannot be read fails the rewrite, which tells why; here it only weighs less.
+  if (package.ReadEntryTable(&walkFailure_)) {
+    for (uint32_t e = 0; e < package.entry_count(); ++e) job.weight += package.entry(e).rawSize;
+  } else {
+    walkFailure_.Clear();
+  }
+  return true;
+}
+
+// The listed packages in manifest order: on this thread straight into the sink with one thread,
+// otherwise by workers into staging sinks, each taken into the sink in turn.
+bool DirectoryPass::RewriteAll() {
+  const uint32_t threads = context_.threads;
+  if (threads <= 1 || jobCount_ <= 1) {
+    for (uint32_t j = 0; j < jobCount_; ++j) {
+      SayProgress(jobs_[j]);
+      if (!RewriteInline(j)) return false;
+    }
+    return true;
+  }
+  const uint32_t window = threads * kSlotsPerWorker;
+  const uint64_t budget = threads * kInFlightPerWorker;
+  if (!workers_.allocate(threads) || !slots_.allocate(window) ||
+      !target_.MakeStaging(window, kSlotMemory, context_.tempDir.Text(), 1 + threads)) {
+    return OutOfMemory();
+  }
+  for (uint32_t w = 0; w < threads; ++w) {
+    if (!workers_[w].blocks.Place(context_.tempDir.Text(), 1 + w)) return OutOfMemory();
+  }
+  failedInTake_ = false;
+  run_ordered(*this, jobCount_, threads, window, budget);
+  workers_.release();
+  return !failedInTake_;
+}
+
+// Rewrites job j on this thread, straight into the sink.
+bool DirectoryPass::RewriteInline(uint32_t j) {
+  const RewriteJob& job = jobs_[j];
+  const uint64_t start = sink_->length();
+  bool changed = false;
+  uint64_t newOffset = 0;
+  if (!update_package(inline_, entries_, fullCopy_, job.packageId,
+                      archives_[job.archiveIndex].get(), job.offset, *sink_, &changed,
+                      &newOffset)) {
+    status_->Assign(inline_.failure);
+    NameRecordPackage(job.name, job.nameLength, job.archiveIndex, job.offset, status_);
+    return false;
+  }
+  return Moved(j, changed, start);
+}
+
+// Records where job j's package went, once it is in the sink from start on.
+bool DirectoryPass::Moved(uint32_t j, bool changed, uint64_t start) {
+  if (!changed) return true;
+  PackageMove& move = result_.moves[jobs_[j].record];
+  move.moved = true;
+  move.offset = start;
+  move.bytes = sink_->length() - start;
+  anyChanged_ = true;
+  return true;
+}
+
+// On a worker's thread: job step into the slot's staging sink.
+void DirectoryPass::Work(uint32_t worker, uint32_t step, uint32_t slot) {
+  const RewriteJob& job = jobs_[step];
+  PackageWorker& own = workers_[worker];
+  RewriteSlot& result = slots_[slot];
+  bool changed = false;
+  uint64_t newOffset = 0;
+  result.ok =
+      update_package(own, entries_, fullCopy_, job.packageId, archives_[job.archiveIndex].get(),
+                     job.offset, target_.Staging(slot), &changed, &newOffset);
+  result.changed = changed;
+  result.ownFailure = own.ownFailure || own.failure.code() == StatusCode::kOutOfMemory;
+  if (!result.ok) result.failure.Assign(own.failure);
+}
+
+// On this thread, in manifest order: the progress line, then the worker's package into the sink,
+// or its failure. A failure of the worker's own means is not the package's: the package is made
+// again here, as with one thread, and only a failure then counts.
+bool DirectoryPass::Take(uint32_t step, uint32_t slot) {
+  RewriteSlot& result = slots_[slot];
+  SayProgress(jobs_[step]);
+  if (!result.ok && result.ownFailure) {
+    failedInTake_ = !RewriteInline(step);
+    return !failedInTake_;
+  }
+  if (!result.ok) {
+    const RewriteJob& job = jobs_[step];
+    status_->Assign(result.failure);
+    NameRecordPackage(job.name, job.nameLength, job.archiveIndex, job.offset, status_);
+    failedInTake_ = true;
+    return false;
+  }
+  const uint64_t start = sink_->length();
+  if (result.changed && !target_.TakeStaged(slot, status_)) {
+    failedInTake_ = true;
+    return false;
+  }
+  return Moved(step, result.changed, start);
+}
+
+void DirectoryPass::SayProgress(const RewriteJob& job) {
+  if (copy_directory_name(job.name, job.nameLength, name_))
+    target_.Announce(name_.Data(), job.split);
+}
+
+// The package records again, each as read but for a moved package's archiveIndex and offset.
+bool DirectoryPass::Rebuild() {
+  DirectoryReader records(directory_.section());
+  if (!records.ReadHead(status_)) return false;
+  for (uint32_t k = 0; k < records.package_count(); ++k) {
+    PackageRecord record;
+    if (!records.NextPackage(&record, status_)) return false;
+    const PackageMove& move = result_.moves[k];
+    if (!WriteRecord(record, move.moved ? userIndex_ : record.archiveIndex,
+                     move.moved ? move.offset : record.offset)) {
+      return false;
+    }
   }
   return true;
 }
 
 // Adds to a failure which package it concerns and where that lies, unless it names a file of
 // its own (a configured file, say).
-void DirectoryPass::NamePackage(const PackageRecord& record) {
+void DirectoryPass::NameRecordPackage(const uint8_t* name, uint8_t nameLength, uint8_t archiveIndex,
+                                      uint64_t offset, Status* status) {
   CStringBufferA packageName;
-  if (copy_directory_name(record.name, record.nameLength, packageName)) {
-    NamePackageAt(packageName.Data(), record.archiveIndex, record.offset);
+  if (copy_directory_name(name, nameLength, packageName)) {
+    NamePackage(packageName.Data(), archiveIndex, offset, status);
   }
 }
 
-void DirectoryPass::NamePackageAt(const char* name, uint8_t archiveIndex, uint64_t offset) {
-  const ArchiveRecord& archive = directory_.archive(archiveIndex);
-  CStringBufferA archiveName;
-  if (copy_directory_name(archive.name, archive.nameLength, archiveName) &&
-      path_.Format("%s%s.upak", context_.destDir.Text(), archiveName.Data()) > 0) {
-    status_->SetPackage(name, path_.Data(), offset);
+void DirectoryPass::NamePackage(const char* name, uint8_t archiveIndex, uint64_t offset,
+                                Status* status) {
+  if (record_archive_path(context_.destDir.Text(), directory_.archive(archiveIndex), path_)) {
+    status->SetPackage(name, path_.Data(), offset);
   }
 }
 
@@ -358,14 +548,83 @@ bool DirectoryPass::WriteRecord(const PackageRecord& record, uint8_t archiveInde
 
 }  // namespace
 
-bool update_manifest(RunContext& context) {
-  DirectoryPass pass(context);
+PackageSink* UserArchiveTarget::Open(RunContext& context, Status* status) {
+  context_ = &context;
+  PathBuffer pending;
+  PathBuffer final;
+  const char* dir = context.destDir.Text();
+  const char* name = context.userPackage.Text();
+  if (!pending_archive_path(dir, name, pending) || !archive_path(dir, name, final)) {
+    status->FailOutOfMemory();
+    return nullptr;
+  }
+  PendingFile& archive = context.pending.userArchive;
+  if (!archive.Create(pending.Data(), final.Data(), status)) return nullptr;
+  sink_ = FileSink(archive.file(), 0, archive.temp_path());
+  return &sink_;
+}
+
+bool UserArchiveTarget::MakeStaging(uint32_t count, uint32_t memoryLimit, const char* tempDir,
+                                    uint32_t firstNumber) {
+  if (!staging_.allocate(count)) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!staging_[i].Place(memoryLimit, tempDir, firstNumber + i)) return false;
+  }
+  return true;
+}
+
+PackageSink& UserArchiveTarget::Staging(uint32_t i) {
+  staging_[i].Reset();
+  return staging_[i];
+}
+
+bool UserArchiveTarget::TakeStaged(uint32_t i, Status* status) {
+  return staging_[i].CopyTo(sink_, status);
+}
+
+void UserArchiveTarget::Announce(const char* name, bool split) {
+  report_error("Updating files in package \"%s\" (%s).\n", name,
+               split ? "split compress" : "full compress");
+}
+
+bool UserArchiveTarget::Close(bool anyMoved, Status* status) {
+  staging_.release();
+  PendingFile& archive = context_->pending.userArchive;
+  if (!anyMoved) {
+    archive.Discard();
+    return true;
+  }
+  return archive.Finish(status);
+}
+
+PackageSink* CountingTarget::Open(RunContext&, Status*) { return &sink_; }
+
+bool CountingTarget::MakeStaging(uint32_t count, uint32_t, const char*, uint32_t) {
+  return staging_.allocate(count);
+}
+
+PackageSink& CountingTarget::Staging(uint32_t i) {
+  staging_[i] = CountingSink();
+  return staging_[i];
+}
+
+bool CountingTarget::TakeStaged(uint32_t i, Status*) {
+  sink_.Add(staging_[i].length());
+  return true;
+}
+
+bool CountingTarget::Close(bool, Status*) { return true; }
+
+bool update_manifest(RunContext& context, PassTarget& target, PassResult* result) {
+  DirectoryPass pass(context, target, result);
   return pass.Run();
 }
 
 bool user_archive_name_is_usable(const char* name, uint32_t length, Status* status) {
   if (length > kMaxNameLength16) {
-    return refuse(status, "\"upak\" is longer than the 65535 bytes an archive name can hold%s", "");
+    status->Fail(StatusCode::kRefused,
+                 "\"upak\" is longer than the 65535 bytes an archive name can hold");
+    return false;
   }
   if (!is_plain_file_name(name)) {
     return refuse(status,

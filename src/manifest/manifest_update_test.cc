@@ -82,7 +82,7 @@ class ManifestUpdate : public ::testing::Test {
  protected:
   void SetUp() override {
     context_.destDir.Assign((dir_.path().string() + "\\").c_str());
-    context_.tempPath.Assign((scratch_ / "vintrel.tmp").string().c_str());
+    context_.tempDir.Assign((scratch_.path().string() + "\\").c_str());
   }
 
   // The pass builds the user archive under a temporary name; the run's commit renames it.
@@ -142,9 +142,16 @@ class ManifestUpdate : public ::testing::Test {
     EXPECT_EQ(package->entries[0].name_id, nameId);
   }
 
+  // A run's pass over the context, into the user archive; what it found goes to result_.
+  bool Update() {
+    UserArchiveTarget target;
+    return update_manifest(context_, target, &result_);
+  }
+
   vtest::ScratchDir dir_;
   vtest::ScratchDir scratch_;  // for the temporary file, so that it never shows among the game's
   RunContext context_;
+  PassResult result_;
   vtest::GameLayout layout_;
 };
 
@@ -154,7 +161,7 @@ TEST_F(ManifestUpdate, NoMatchDeletesUserArchiveAndKeepsDirectory) {
   const std::vector<std::string> filesBefore = vtest::ListFiles(dir_.path());
   Configure("nothing", "bin");
 
-  ASSERT_TRUE(update_manifest(context_));
+  ASSERT_TRUE(Update());
   EXPECT_EQ(Section0(), before);
   EXPECT_FALSE(std::filesystem::exists(UserArchive()));
   std::vector<std::string> filesAfter = vtest::ListFiles(dir_.path());
@@ -169,7 +176,7 @@ TEST_F(ManifestUpdate, ChangedPackageIsRedirectedToAppendedUserArchive) {
   Configure("a", "bin", NameHash("gamma"));
 
   testing::internal::CaptureStdout();
-  const bool ok = update_manifest(context_);
+  const bool ok = Update();
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Updating files in package \"gamma\" (split compress).\n");
   ASSERT_TRUE(ok);
@@ -189,7 +196,7 @@ TEST_F(ManifestUpdate, FullCopyRenamesArchivesAndRedirectsEveryPackage) {
   context_.fullCopy = true;
 
   testing::internal::CaptureStdout();
-  const bool ok = update_manifest(context_);
+  const bool ok = Update();
   testing::internal::GetCapturedStdout();
   ASSERT_TRUE(ok);
 
@@ -236,7 +243,7 @@ TEST_F(ManifestUpdate, ArchiveListedTwiceIsOpenedTwice) {
   Configure("b", "bin");
 
   testing::internal::CaptureStdout();
-  const bool ok = update_manifest(context_);
+  const bool ok = Update();
   testing::internal::GetCapturedStdout();
   ASSERT_TRUE(ok);
 
@@ -271,7 +278,7 @@ TEST_F(ManifestUpdate, RecordsInNoArchiveAreCopiedUnchanged) {
     SCOPED_TRACE(fullCopy);
     context_.fullCopy = fullCopy;
     SetDirectory(directory);
-    ASSERT_TRUE(update_manifest(context_));
+    ASSERT_TRUE(Update());
     EXPECT_EQ(Section0(), vtest::EncodePackageDirectory(directory));
     EXPECT_FALSE(std::filesystem::exists(UserArchive()));
 
@@ -304,7 +311,7 @@ TEST_F(ManifestUpdate, EmptyListsAreWalked) {
       if (c.archives) directory.packages.push_back(Record("q", 0, 0));
     }
     SetDirectory(directory);
-    ASSERT_TRUE(update_manifest(context_));
+    ASSERT_TRUE(Update());
     EXPECT_EQ(Section0(), vtest::EncodePackageDirectory(directory));
     // The user archive always joins the list at the end: alone, at index 0, when it was empty.
     PackageDirectory expected = directory;
@@ -327,13 +334,13 @@ TEST_F(ManifestUpdate, DirectoryCutAtEveryLengthFailsAfterCreatingUserArchive) {
   ASSERT_TRUE(vtest::WriteFile(dir_ / "data0.upak", PassedOverPackage()));
   const Bytes full = vtest::EncodePackageDirectory(PassedOverDirectory());
   SetDirectory(full);
-  ASSERT_TRUE(update_manifest(context_));
+  ASSERT_TRUE(Update());
 
   for (size_t length = 0; length < full.size(); ++length) {
     SCOPED_TRACE(length);
     const Bytes cut(full.begin(), full.begin() + length);
     SetDirectory(cut);
-    EXPECT_FALSE(update_manifest(context_));
+    EXPECT_FALSE(Update());
     EXPECT_EQ(Section0(), cut);
     EXPECT_TRUE(std::filesystem::exists(UserArchive()));
     DiscardUserArchive();
@@ -350,7 +357,7 @@ TEST_F(ManifestUpdate, DamagedDirectoryBytesAreHandled) {
       damaged[position] = value;
       SetDirectory(damaged);
       // Nothing here can move a package, so section 0 stays as read either way.
-      update_manifest(context_);
+      Update();
       EXPECT_EQ(Section0(), damaged);
       DiscardUserArchive();
     }
@@ -365,7 +372,7 @@ TEST_F(ManifestUpdate, EveryFailedAllocationFailsThePass) {
     SetDirectory(section);
     AllocFailureScope failure;
     failure.FailNth(n);
-    const bool ok = update_manifest(context_);
+    const bool ok = Update();
     failure.Restore();
     if (failure.failed() == 0) {
       EXPECT_TRUE(ok);
@@ -404,7 +411,7 @@ TEST_F(ManifestUpdate, HugeCountsFailWithoutAllocating) {
     context_.fullCopy = c.fullCopy;
     AllocFailureScope probe;
     probe.FailAtOrAbove(vtest::kModestAllocation);
-    const bool ok = update_manifest(context_);
+    const bool ok = Update();
     probe.Restore();
     EXPECT_FALSE(ok);
     EXPECT_EQ(probe.failed(), 0u);
@@ -439,7 +446,7 @@ TEST_F(ManifestUpdate, RefusedRunWritesNothing) {
     SetDirectory(c.directory);
     context_.userPackage.Assign(c.userPackage.c_str());
     ASSERT_EQ(context_.userPackage.Length(), c.userPackage.size());
-    EXPECT_FALSE(update_manifest(context_));
+    EXPECT_FALSE(Update());
     EXPECT_EQ(vtest::ListFiles(dir_.path()), std::vector<std::string>{"Data0.upak"});
     EXPECT_EQ(vtest::ReadFile(dir_ / "Data0.upak"), PassedOverPackage());
   }
@@ -453,7 +460,7 @@ TEST_F(ManifestUpdate, UserArchiveTakesIndex254BesideFullList) {
     ASSERT_TRUE(vtest::WriteFile(dir_ / (name + ".upak"), Bytes()));
   }
   SetDirectory(directory);
-  ASSERT_TRUE(update_manifest(context_));
+  ASSERT_TRUE(Update());
   const PackageDirectory rebuilt = Rebuilt();
   ASSERT_EQ(rebuilt.archives.size(), 255u);
   EXPECT_EQ(rebuilt.archives[254], (vtest::ArchiveRecord{0xFF, "user_dlc"}));
@@ -469,7 +476,7 @@ TEST_F(ManifestUpdate, ArchiveIndexOutsideListFails) {
       directory.packages = {Record("p", index, 0)};
       SetDirectory(directory);
       context_.fullCopy = fullCopy;
-      EXPECT_FALSE(update_manifest(context_));
+      EXPECT_FALSE(Update());
     }
   }
 }
@@ -507,7 +514,7 @@ TEST_F(ManifestUpdate, FailuresAroundTheArchives) {
     const Bytes section = vtest::EncodePackageDirectory(c.directory);
     SetDirectory(section);
     context_.fullCopy = c.fullCopy;
-    EXPECT_FALSE(update_manifest(context_));
+    EXPECT_FALSE(Update());
     EXPECT_EQ(Section0(), section);
   }
 }
@@ -520,37 +527,50 @@ TEST_F(ManifestUpdate, FullCopyThatWritesNothingLeavesTheDirectory) {
   const Bytes section = vtest::EncodePackageDirectory(directory);
   SetDirectory(section);
   context_.fullCopy = true;
-  EXPECT_TRUE(update_manifest(context_));
+  EXPECT_TRUE(Update());
   EXPECT_EQ(Section0(), section);
   EXPECT_FALSE(std::filesystem::exists(UserArchive()));
 }
 
-TEST_F(ManifestUpdate, DryRunRebuildsTheSameDirectoryAndWritesNothing) {
+// A plan counts what a run writes: the same moves, and the user archive's length, with nothing
+// written or printed; and so does a run on several threads.
+TEST_F(ManifestUpdate, EveryTargetAndThreadCountMovesTheSamePackages) {
   ASSERT_NO_FATAL_FAILURE(WriteGame(SmallGame()));
-  Configure("a", "bin");
+  context_.fullCopy = true;
   const Bytes before = Section0();
   const std::vector<std::string> files = vtest::ListFiles(dir_.path());
-  context_.dryRun = true;
+  CountingTarget counting;
+  PassResult planned;
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(update_manifest(context_));
+  ASSERT_TRUE(update_manifest(context_, counting, &planned));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  const Bytes planned = BufferBytes(context_.sectionRebuild);
-  EXPECT_EQ(Section0(), before);
   EXPECT_EQ(vtest::ListFiles(dir_.path()), files);
   EXPECT_EQ(vtest::ListFiles(scratch_.path()), std::vector<std::string>{});
 
-  context_.dryRun = false;
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(update_manifest(context_));
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(Section0(), planned);
-  EXPECT_EQ(context_.dryRunEnd, std::filesystem::file_size(UserArchive()));
+  for (uint32_t threads : {1u, 3u}) {
+    SCOPED_TRACE(threads);
+    context_.threads = threads;
+    SetDirectory(before);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(Update());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(result_.moves.count(), planned.moves.count());
+    for (uint32_t k = 0; k < planned.moves.count(); ++k) {
+      EXPECT_EQ(result_.moves[k].moved, planned.moves[k].moved);
+      EXPECT_EQ(result_.moves[k].offset, planned.moves[k].offset);
+      EXPECT_EQ(result_.moves[k].bytes, planned.moves[k].bytes);
+    }
+    EXPECT_EQ(result_.userArchiveBytes, std::filesystem::file_size(UserArchive()));
+    EXPECT_EQ(result_.userArchiveBytes, planned.userArchiveBytes);
+    EXPECT_EQ(vtest::ListFiles(scratch_.path()), std::vector<std::string>{});
+    DiscardUserArchive();
+  }
 }
 
 TEST_F(ManifestUpdate, UserArchiveThatCannotBeCreatedFails) {
   context_.destDir.Assign(((dir_ / "absent").string() + "\\").c_str());
   SetDirectory(PackageDirectory());
-  EXPECT_FALSE(update_manifest(context_));
+  EXPECT_FALSE(Update());
 }
 
 }  // namespace

@@ -10,58 +10,6 @@
 
 namespace {
 
-// zlib keeps its own heap blocks (its default memory functions); the destructors, which run at
-// process exit, give them back.
-class InflateStream {
- public:
-  InflateStream() {
-    std::memset(&stream_, 0, sizeof(stream_));
-    ready_ = inflateInit(&stream_) == Z_OK;
-  }
-  ~InflateStream() {
-    if (ready_) inflateEnd(&stream_);
-  }
-  InflateStream(const InflateStream&) = delete;
-  InflateStream& operator=(const InflateStream&) = delete;
-
-  bool ready() const { return ready_; }
-  z_stream& get() { return stream_; }
-
- private:
-  z_stream stream_;
-  bool ready_;
-};
-
-class DeflateStream {
- public:
-  DeflateStream() {
-    std::memset(&stream_, 0, sizeof(stream_));
-    ready_ = deflateInit2(&stream_, 0, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-  }
-  ~DeflateStream() {
-    if (ready_) deflateEnd(&stream_);
-  }
-  DeflateStream(const DeflateStream&) = delete;
-  DeflateStream& operator=(const DeflateStream&) = delete;
-
-  bool ready() const { return ready_; }
-  z_stream& get() { return stream_; }
-
- private:
-  z_stream stream_;
-  bool ready_;
-};
-
-InflateStream& inflate_stream() {
-  static InflateStream stream;
-  return stream;
-}
-
-DeflateStream& deflate_stream() {
-  static DeflateStream stream;
-  return stream;
-}
-
 // Whether the left bytes after the size prefix can inflate to rawSize bytes at all. The bound is
 // checked before the output grows, so that a damaged size prefix cannot ask for gigabytes.
 bool raw_size_fits_file(uint64_t left, uint32_t rawSize, Status* status) {
@@ -133,17 +81,44 @@ bool run_inflate(z_stream& stream, FileHandle file, uint64_t position,
 
 }  // namespace
 
-bool inflate_entry(FileHandle file, uint64_t position, uint64_t fileSize, ByteBuffer& output,
-                   Status* status) {
+// zlib keeps its own heap blocks (its default memory functions); the destructor gives them back.
+ZlibStreams::ZlibStreams() {
+  std::memset(&inflate_, 0, sizeof(inflate_));
+  std::memset(&deflate_, 0, sizeof(deflate_));
+}
+
+ZlibStreams::~ZlibStreams() {
+  if (inflateMade_) inflateEnd(&inflate_);
+  if (deflateMade_) deflateEnd(&deflate_);
+}
+
+// Resetting before every use means that a block after a failed one starts clean.
+z_stream* ZlibStreams::Inflate() {
+  if (!inflateMade_) {
+    inflateMade_ = inflateInit(&inflate_) == Z_OK;
+    return inflateMade_ ? &inflate_ : nullptr;
+  }
+  return inflateReset(&inflate_) == Z_OK ? &inflate_ : nullptr;
+}
+
+z_stream* ZlibStreams::Deflate() {
+  if (!deflateMade_) {
+    deflateMade_ = deflateInit2(&deflate_, 0, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    return deflateMade_ ? &deflate_ : nullptr;
+  }
+  return deflateReset(&deflate_) == Z_OK ? &deflate_ : nullptr;
+}
+
+bool inflate_entry(ZlibStreams& streams, FileHandle file, uint64_t position, uint64_t fileSize,
+                   ByteBuffer& output, Status* status) {
   Status ignored;
   if (status == nullptr) status = &ignored;
-  InflateStream& holder = inflate_stream();
-  z_stream& stream = holder.get();
-  // Resetting first as well means that a block after a failed one starts clean.
-  if (!holder.ready() || inflateReset(&stream) != Z_OK) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+  z_stream* made = streams.Inflate();
+  if (made == nullptr) {
+    status->FailOutOfMemory();
     return false;
   }
+  z_stream& stream = *made;
 
   // The size prefix arrives with the first piece of the stream: most blocks are smaller than a
   // piece and take one read.
@@ -155,22 +130,58 @@ bool inflate_entry(FileHandle file, uint64_t position, uint64_t fileSize, ByteBu
   const uint64_t left = fileSize > streamStart ? fileSize - streamStart : 0;
   if (!raw_size_fits_file(left, rawSize, status)) return false;
   if (!output.resize(rawSize)) {
-    status->Fail(StatusCode::kOutOfMemory, "out of memory");
+    status->FailOutOfMemory();
     return false;
   }
-  if (!run_inflate(stream, file, position + got, piece, piece + 4, got - 4, output, status)) {
-    return false;
-  }
-  return inflateReset(&stream) == Z_OK;
+  return run_inflate(stream, file, position + got, piece, piece + 4, got - 4, output, status);
 }
 
-bool deflate_entry(const ByteBuffer& input, ByteBuffer& output) {
-  output.resize(0);
-  DeflateStream& holder = deflate_stream();
-  if (!holder.ready()) return false;
-  z_stream& stream = holder.get();
-  if (deflateReset(&stream) != Z_OK) return false;
+// At level 0 zlib writes stored blocks of at most 65535 bytes, each behind a 5-byte header.
+// Handed whole blocks of input at a time, with room for all they become, it makes the same
+// stream as one call over the whole input with room for all of it.
+constexpr uint32_t kStoredBlock = 65535;
+constexpr uint32_t kStoredHeader = 5;
+constexpr uint32_t kPieceBlocks = 4;
+// The zlib header, the trailer and an empty final block, beyond the blocks of a piece.
+constexpr uint32_t kStreamExtra = 2 + 4 + kStoredHeader;
 
+bool deflate_to(ZlibStreams& streams, const ByteBuffer& input, StreamOutput& output,
+                uint64_t* streamSize) {
+  z_stream* made = streams.Deflate();
+  ByteBuffer& piece = streams.piece();
+  const uint32_t room = kPieceBlocks * (kStoredBlock + kStoredHeader) + kStreamExtra;
+  if (made == nullptr || !piece.reserve(room)) return false;
+  z_stream& stream = *made;
+  const uint8_t* next = input.data();
+  uint32_t left = input.length();
+  uint64_t total = 0;
+  for (;;) {
+    const uint32_t chunk = left < kPieceBlocks * kStoredBlock ? left : kPieceBlocks * kStoredBlock;
+    const bool last = chunk == left;
+    // zlib's input pointer is not const-qualified; deflate only reads through it.
+    stream.next_in = const_cast<Bytef*>(next);
+    stream.avail_in = chunk;
+    stream.next_out = piece.data();
+    stream.avail_out = room;
+    const int result = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+    // Anything else would leave a block cut short, or laid out unlike the whole stream's.
+    if (last ? result != Z_STREAM_END : result != Z_OK || stream.avail_in != 0) return false;
+    const uint32_t written = room - stream.avail_out;
+    if (!output.Put(piece.data(), written)) return false;
+    total += written;
+    if (last) break;
+    next += chunk;
+    left -= chunk;
+  }
+  *streamSize = total;
+  return true;
+}
+
+bool deflate_entry(ZlibStreams& streams, const ByteBuffer& input, ByteBuffer& output) {
+  output.resize(0);
+  z_stream* made = streams.Deflate();
+  if (made == nullptr) return false;
+  z_stream& stream = *made;
   // zlib's input pointer is not const-qualified; deflate only reads through it.
   stream.next_in = const_cast<Bytef*>(input.data());
   stream.avail_in = input.length();
@@ -178,13 +189,11 @@ bool deflate_entry(const ByteBuffer& input, ByteBuffer& output) {
   // On a 32-bit system the bound of an input near 4 GiB wraps below the input length.
   if (bound < input.length() || bound > UINT32_MAX) return false;
   if (!output.resize(static_cast<uint32_t>(bound))) return false;
-
   stream.next_out = output.data();
   stream.avail_out = static_cast<uInt>(bound);
   // With room for the bound, one Z_FINISH call completes the stream; anything else would leave
   // a truncated block behind.
-  const int result = deflate(&stream, Z_FINISH);
-  if (result != Z_STREAM_END) {
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) {
     output.resize(0);
     return false;
   }

@@ -14,6 +14,12 @@ namespace {
 
 using vtest::Bytes;
 
+// The tests' zlib streams, on the one thread they run on.
+ZlibStreams& Streams() {
+  static ZlibStreams streams;
+  return streams;
+}
+
 Bytes ToBytes(const ByteBuffer& buffer) {
   return Bytes(buffer.data(), buffer.data() + buffer.length());
 }
@@ -31,7 +37,7 @@ class BlockFile {
     if (!vtest::WriteFile(path, fileBytes)) return false;
     ScopedFile file(open_file(path.c_str(), "r"));
     if (!file.is_open()) return false;
-    return inflate_entry(file.get(), at, fileBytes.size(), output);
+    return inflate_entry(Streams(), file.get(), at, fileBytes.size(), output);
   }
 
  private:
@@ -43,7 +49,7 @@ Bytes StoredBlock(const Bytes& raw) {
   ByteBuffer input;
   ByteBuffer stream;
   Fill(input, raw);
-  EXPECT_TRUE(deflate_entry(input, stream));
+  EXPECT_TRUE(deflate_entry(Streams(), input, stream));
   Bytes block;
   vtest::PutU32(block, static_cast<uint32_t>(raw.size()));
   vtest::PutBytes(block, ToBytes(stream));
@@ -53,7 +59,7 @@ Bytes StoredBlock(const Bytes& raw) {
 TEST(DeflateEntry, EmptyInputIsOneEmptyStoredBlock) {
   ByteBuffer input;
   ByteBuffer output;
-  ASSERT_TRUE(deflate_entry(input, output));
+  ASSERT_TRUE(deflate_entry(Streams(), input, output));
   // Header at level 0, a final stored block of length 0, Adler-32 of nothing (1).
   const Bytes expected = {0x78, 0x01, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01};
   EXPECT_EQ(ToBytes(output), expected) << vtest::Hex(ToBytes(output));
@@ -82,12 +88,38 @@ TEST(DeflateEntry, ReusedOutputKeepsOnlyTheNewStream) {
   ByteBuffer input;
   ByteBuffer output;
   Fill(input, vtest::MakeData(50000, 7));
-  ASSERT_TRUE(deflate_entry(input, output));
+  ASSERT_TRUE(deflate_entry(Streams(), input, output));
   const uint32_t longLength = output.length();
   Fill(input, Bytes{1, 2, 3});
-  ASSERT_TRUE(deflate_entry(input, output));
+  ASSERT_TRUE(deflate_entry(Streams(), input, output));
   EXPECT_LT(output.length(), longLength);
   EXPECT_EQ(output.length(), 2u + 5u + 3u + 4u);
+}
+
+// Collects what deflate_to hands out.
+class Collect : public StreamOutput {
+ public:
+  bool Put(const uint8_t* bytes, uint32_t n) override {
+    bytes_.insert(bytes_.end(), bytes, bytes + n);
+    return true;
+  }
+  Bytes bytes_;
+};
+
+TEST(DeflateTo, MakesTheStreamOfOneCallPieceByPiece) {
+  // Around the 65535-byte stored block and the four blocks of a piece.
+  for (size_t size : {0u, 1u, 65534u, 65535u, 65536u, 262139u, 262140u, 262141u, 1000000u}) {
+    SCOPED_TRACE(size);
+    ByteBuffer input;
+    ByteBuffer whole;
+    Fill(input, vtest::MakeData(size, 5));
+    ASSERT_TRUE(deflate_entry(Streams(), input, whole));
+    Collect pieces;
+    uint64_t streamSize = 0;
+    ASSERT_TRUE(deflate_to(Streams(), input, pieces, &streamSize));
+    EXPECT_EQ(pieces.bytes_, ToBytes(whole));
+    EXPECT_EQ(streamSize, whole.length());
+  }
 }
 
 TEST(InflateEntry, AcceptsEveryZlibLevel) {

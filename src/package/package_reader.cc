@@ -9,7 +9,7 @@
 namespace {
 
 bool out_of_memory(Status* status) {
-  status->Fail(StatusCode::kOutOfMemory, "out of memory");
+  status->FailOutOfMemory();
   return false;
 }
 
@@ -164,12 +164,12 @@ bool PackageReader::ReadEntryTable(Status* status) {
   return parse_entry_table(entryTable_, split(), entries_, status);
 }
 
-bool PackageReader::ReadBlock(FileHandle archive, uint32_t offset, ByteBuffer& output,
-                              Status* status) {
+bool PackageReader::ReadBlock(FileHandle archive, uint32_t offset, ZlibStreams& streams,
+                              ByteBuffer& output, Status* status) {
   const uint64_t size = ArchiveSize(archive);
   if (size == kBadPosition) {
     status->FailIo("cannot read", "");
     return false;
   }
-  return inflate_entry(archive, base_ + offset, size, output, status);
+  return inflate_entry(streams, archive, base_ + offset, size, output, status);
 }

@@ -8,6 +8,7 @@
 #include "base/platform.h"
 #include "base/status.h"
 #include "package/archive_window.h"
+#include "package/entry_compression.h"
 #include "package/package_format.h"
 
 // Reads one package of an archive: its header, its two tables and its entries' ids, then on
@@ -44,9 +45,11 @@ class PackageReader {
   bool ReadEntryTable(Status* status);
 
   // Inflates the compressed block at offset (from the package's start) into output: a split
-  // entry's block at its blockOffset, or a full package's data area at dataOffset. The archive's
-  // size is taken on the first call for a package and kept for the others.
-  bool ReadBlock(FileHandle archive, uint32_t offset, ByteBuffer& output, Status* status);
+  // entry's block at its blockOffset, or a full package's data area at dataOffset, with the
+  // caller's zlib streams. The archive's size is taken on the first call for a package and kept
+  // for the others.
+  bool ReadBlock(FileHandle archive, uint32_t offset, ZlibStreams& streams, ByteBuffer& output,
+                 Status* status);
 
   uint64_t base() const { return base_; }
   const PackageHeader& header() const { return header_; }

@@ -62,6 +62,7 @@ class PackageReaderTest : public testing::Test {
   ByteBuffer idBlock_;
   PackageReader reader_;
   ScopedFile file_;
+  ZlibStreams streams_;
   Status status_;
   uint32_t seamCalls_ = 0;  // of the last Read
 };
@@ -111,7 +112,8 @@ TEST_F(PackageReaderTest, ReadsTablesWhereverTheyLie) {
       }
       ByteBuffer data;
       const uint32_t first = split ? reader_.entry(0).blockOffset : reader_.header().dataOffset;
-      ASSERT_TRUE(reader_.ReadBlock(file_.get(), first, data, &status_)) << status_.what();
+      ASSERT_TRUE(reader_.ReadBlock(file_.get(), first, streams_, data, &status_))
+          << status_.what();
       EXPECT_EQ(Bytes(data.data(), data.data() + layout.entries[0].data.size()),
                 layout.entries[0].data);
     }

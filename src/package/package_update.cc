@@ -3,189 +3,277 @@
 #include <cstring>
 
 #include "base/byte_buffer.h"
+#include "base/coding.h"
 #include "base/file.h"
-#include "driver/report.h"
-#include "driver/run_context.h"
+#include "driver/pack_file_entry.h"
 #include "package/entry_compression.h"
 #include "package/package_format.h"
 #include "package/package_reader.h"
 #include "package/texture_conversion.h"
 
+void PackageWork::Clear() {
+  for (ByteBuffer* buffer : All()) buffer->resize(0);
+}
+
+std::array<ByteBuffer*, 9> PackageWork::All() {
+  return {&oldIndexTable, &oldEntryTable, &newEntryTable, &inflated, &newDataArea,
+          &replacingFile, &replacingMeta, &idBlock,       &head};
+}
+
 namespace {
 
-constexpr uint64_t kStartFlushStep = 32u << 20;
+// Pieces in which a split package's blocks come back from the temporary file.
+constexpr uint32_t kCopyPiece = 64 * 1024;
 
 // Appends the size and bytes of an entry's metadata to the new EntryTable.
 bool append_metadata(ByteWriter& writer, const uint8_t* meta, uint32_t size) {
   return writer.write_u32(size) && writer.write_bytes(meta, size);
 }
 
-bool out_of_memory(RunContext& context) {
-  context.failure.Fail(StatusCode::kOutOfMemory, "out of memory");
+// Where a block's stream goes as deflate_to makes it: the sink, or the temporary file that holds
+// a split package's blocks. Records the reason when a piece cannot be written.
+class BlockOutput : public StreamOutput {
+ public:
+  BlockOutput(PackageSink* sink, TempFile* file, Status* status)
+      : sink_(sink), file_(file), status_(status) {}
+
+  bool Put(const uint8_t* bytes, uint32_t n) override {
+    if (sink_ != nullptr) {
+      failed_ = !sink_->Write(bytes, n, status_);
+    } else if (file_write(file_->file(), bytes, n) != n) {
+      failed_ = !file_->FailWrite(status_);
+    }
+    return !failed_;
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  PackageSink* sink_;
+  TempFile* file_;
+  Status* status_;
+  bool failed_ = false;
+};
+
+// One package being rewritten into a sink: the worker's means, the package as read, and where it
+// begins in the sink. Every step records its failure in the worker's status.
+class Rewrite {
+ public:
+  Rewrite(PackageWorker& worker, PackageReader& package, FileHandle archive, PackageSink& sink)
+      : worker_(worker),
+        work_(worker.work),
+        status_(&worker.failure),
+        package_(package),
+        archive_(archive),
+        sink_(sink),
+        base_(sink.length()) {}
+
+  bool Run(bool anyMatch);
+
+ private:
+  bool BuildSplit(bool anyMatch);
+  bool BuildFull(bool anyMatch, ByteBuffer** area);
+  bool CompressEntries(ByteWriter& writer, bool direct, uint32_t* sum);
+  bool AppendBlock(const ByteBuffer& input, uint32_t rawSize, bool toFile, uint64_t* streamSize);
+  bool PlaceBlock(uint64_t streamSize, PackageEntry& entry, uint32_t* sum);
+  bool CopyBlocks(uint64_t n);
+  bool ChooseMetadata(const PackageEntry& entry, const uint8_t** meta, uint32_t* size);
+  bool ReadConfiguredFile(const PackFileEntry& file);
+  bool AppendData(const uint8_t* bytes, uint32_t n);
+  bool SetTableSize(uint64_t tableSize);
+  bool MakeHead();
+  bool Pad();
+  bool BeyondLimit(const char* what);
+  bool OutOfMemory();
+  // A failure of the sink or of the temporary file: the worker's own means.
+  bool OwnFailure();
+
+  PackageWorker& worker_;
+  PackageWork& work_;
+  Status* status_;
+  PackageReader& package_;
+  FileHandle archive_;
+  PackageSink& sink_;
+  const uint64_t base_;  // where the package begins in the sink
+  PackageHeader written_;
+};
+
+bool Rewrite::OutOfMemory() {
+  status_->FailOutOfMemory();
+  worker_.ownFailure = true;
   return false;
 }
 
-// Reads a configured file whole into buffer.
-bool read_configured_file(RunContext& context, const SharedString& path, ByteBuffer& buffer) {
-  return read_whole_file(path.Text(), buffer, &context.failure);
+bool Rewrite::OwnFailure() {
+  worker_.ownFailure = true;
+  return false;
+}
+
+// A limit of the format's 32-bit fields that the rewritten package would pass.
+bool Rewrite::BeyondLimit(const char* what) {
+  status_->Fail(StatusCode::kUnsupported,
+                "the rewritten package's %s would pass 4 GiB, beyond what the package format's "
+                "32-bit fields can hold",
+                what);
+  return false;
+}
+
+bool Rewrite::ReadConfiguredFile(const PackFileEntry& file) {
+  return read_whole_file(file.sourcePath.Text(), work_.replacingFile, status_);
 }
 
 // The metadata of a replaced entry: what the configured file gives it (replacingFile holds the
 // file's bytes), otherwise the old metadata, which *meta and *size hold on entry.
-bool choose_metadata(RunContext& context, const PackageEntry& entry, const uint8_t** meta,
-                     uint32_t* size) {
-  PackageWork& work = context.packageWork;
+bool Rewrite::ChooseMetadata(const PackageEntry& entry, const uint8_t** meta, uint32_t* size) {
   const MetaConversion result =
-      replacement_metadata(*entry.match, work.replacingFile, work.replacingMeta, &context.failure);
+      replacement_metadata(*entry.match, work_.replacingFile, work_.replacingMeta, status_);
   if (result == kMetaFailed) return false;
   if (result == kMetaConverted) {
-    *meta = work.replacingMeta.data();
-    *size = work.replacingMeta.length();
+    *meta = work_.replacingMeta.data();
+    *size = work_.replacingMeta.length();
   }
   return true;
 }
 
-// A limit of the format's 32-bit fields that the rewritten package would pass.
-bool beyond_limit(RunContext& context, const char* what) {
-  context.failure.Fail(StatusCode::kUnsupported,
-                       "the rewritten package's %s would pass 4 GiB, beyond what the package "
-                       "format's 32-bit fields can hold",
-                       what);
-  return false;
+// Sets the new EntryTable's size (tableSize, counting the locations still to be appended) and
+// the dataOffset that follows from it.
+bool Rewrite::SetTableSize(uint64_t tableSize) {
+  if (tableSize > UINT32_MAX) return BeyondLimit("entry table");
+  written_.entryTableSize = static_cast<uint32_t>(tableSize);
+  if (!written_data_offset(written_.indexSize, written_.entryTableSize, &written_.dataOffset)) {
+    return BeyondLimit("tables");
+  }
+  return true;
 }
 
-bool cannot_write_archive(RunContext& context) {
-  context.failure.FailIo("cannot write", context.pending.userArchive.temp_path());
-  return false;
+// Appends a compressed block of input to the sink, or to the temporary file when toFile: its raw
+// size, then its stream, made piece by piece into its place, so that no buffer holds it whole.
+// *streamSize receives the stream's length.
+bool Rewrite::AppendBlock(const ByteBuffer& input, uint32_t rawSize, bool toFile,
+                          uint64_t* streamSize) {
+  BlockOutput output(toFile ? nullptr : &sink_, toFile ? &worker_.blocks : nullptr, status_);
+  uint8_t prefix[4];
+  encode_u32(prefix, rawSize);
+  if (!output.Put(prefix, 4)) return OwnFailure();
+  if (deflate_to(worker_.streams, input, output, streamSize)) return true;
+  return output.failed() ? OwnFailure() : OutOfMemory();
 }
 
-// Where a split package's compressed blocks go: straight into the user archive behind the space
-// for the tables, when the new EntryTable's size is known before the first block, or else into
-// the temporary file, to be copied behind the tables once they are written.
-struct BlockSink {
-  FileHandle file;
-  bool direct;  // file is the user archive
-};
-
-// Writes one compressed block (raw size, then the stream in deflated) to the sink and records
-// where it starts in the new data area. *sum is the data area's length so far.
-bool append_block(RunContext& context, const BlockSink& sink, uint32_t rawSize, PackageEntry& entry,
-                  uint32_t* sum) {
-  const ByteBuffer& stream = context.packageWork.deflated;
-  const uint32_t blockSize = stream.length();
+// Records where a split package's block of streamSize bytes starts in the new data area, whose
+// length so far is *sum.
+bool Rewrite::PlaceBlock(uint64_t streamSize, PackageEntry& entry, uint32_t* sum) {
   uint32_t next = 0;
-  if (!next_block_offset(*sum, blockSize, &next)) return beyond_limit(context, "data area");
-  if (!context.dryRun && (!file_write_u32(sink.file, rawSize) ||
-                          file_write(sink.file, stream.data(), blockSize) != blockSize)) {
-    if (sink.direct) return cannot_write_archive(context);
-    context.failure.FailIo("cannot write", context.tempPath.Text());
-    return false;
+  if (streamSize > UINT32_MAX) return BeyondLimit("block");
+  if (!next_block_offset(*sum, static_cast<uint32_t>(streamSize), &next)) {
+    return BeyondLimit("data area");
   }
   entry.blockOffset = *sum;
   *sum = next;
   return true;
 }
 
-bool compress(RunContext& context, const ByteBuffer& input) {
-  if (deflate_entry(input, context.packageWork.deflated)) return true;
-  // Level 0 output is a little longer than its input; near 4 GiB it no longer fits a buffer.
-  if (input.length() > UINT32_MAX - UINT32_MAX / 1024) return beyond_limit(context, "block");
-  return out_of_memory(context);
-}
-
-// Sets the new EntryTable's size (tableSize, counting the locations still to be appended) and
-// the dataOffset that follows from it.
-bool set_table_size(RunContext& context, uint64_t tableSize, PackageHeader* header) {
-  if (tableSize > UINT32_MAX) return beyond_limit(context, "entry table");
-  header->entryTableSize = static_cast<uint32_t>(tableSize);
-  if (!written_data_offset(header->indexSize, header->entryTableSize, &header->dataOffset)) {
-    return beyond_limit(context, "tables");
-  }
-  return true;
-}
-
-// Steps for a split package: every entry is recompressed in table order, and the new EntryTable
-// ends with the new EntryLocations. Without a replaced entry the new EntryTable has the old
-// records, so its size and the dataOffset are known first and the blocks go straight to
-// targetBase + dataOffset; otherwise they go to the temporary file. *dataEnd is where the
-// blocks end in the user archive (direct) or in the temporary file.
-bool build_split_package(RunContext& context, FileHandle source, PackageReader& package,
-                         bool anyMatch, FileHandle target, uint64_t targetBase,
-                         PackageHeader* header, BlockSink* sink, uint64_t* dataEnd) {
-  PackageWork& work = context.packageWork;
-  const uint32_t count = package.entry_count();
-  sink->direct = !anyMatch;
-  if (sink->direct) {
-    uint64_t tableSize = uint64_t{4} * count;
-    for (uint32_t k = 0; k < count; ++k) tableSize += 8 + uint64_t{package.entry(k).metaSize};
-    if (!set_table_size(context, tableSize, header)) return false;
-    // Seeking past the end leaves a gap that the tables fill and zeros pad.
-    const uint64_t dataStart = targetBase + header->dataOffset;
-    if (!context.dryRun && file_seek(target, dataStart) != dataStart) {
-      return cannot_write_archive(context);
-    }
-    sink->file = target;
-  } else {
-    if (!context.dryRun && !open_temp_file(context)) {
-      context.failure.FailIo("cannot create the temporary file", context.tempPath.Text());
-      return false;
-    }
-    sink->file = context.tempFile;
-  }
-
-  ByteWriter writer(work.newEntryTable);
-  uint32_t sum = 0;
-  for (uint32_t k = 0; k < count; ++k) {
-    PackageEntry& entry = package.entry(k);
+// Recompresses every entry of a split package in table order, appending its EntryInfo to the new
+// EntryTable (writer) and its block to the sink or the temporary file.
+bool Rewrite::CompressEntries(ByteWriter& writer, bool direct, uint32_t* sum) {
+  for (uint32_t k = 0; k < package_.entry_count(); ++k) {
+    PackageEntry& entry = package_.entry(k);
     const uint8_t* meta = entry.meta;
     uint32_t metaSize = entry.metaSize;
+    uint64_t streamSize = 0;
     if (entry.match != nullptr) {
-      if (!read_configured_file(context, entry.match->sourcePath, work.replacingFile) ||
-          !compress(context, work.replacingFile)) {
-        return false;
-      }
-      entry.rawSize = work.replacingFile.length();
-      if (!writer.write_u32(entry.rawSize)) return out_of_memory(context);
-      if (!append_block(context, *sink, entry.rawSize, entry, &sum) ||
-          !choose_metadata(context, entry, &meta, &metaSize)) {
+      if (!ReadConfiguredFile(*entry.match)) return false;
+      entry.rawSize = work_.replacingFile.length();
+      if (!writer.write_u32(entry.rawSize)) return OutOfMemory();
+      if (!AppendBlock(work_.replacingFile, entry.rawSize, !direct, &streamSize) ||
+          !PlaceBlock(streamSize, entry, sum) || !ChooseMetadata(entry, &meta, &metaSize)) {
         return false;
       }
     } else {
       // The old EntryInfo's rawSize goes to the EntryTable, whatever the old block's own
       // prefix says; the new block's prefix is the length its stream inflates to, so that a
       // disagreement in the game's package is carried over without making the block unreadable.
-      if (!package.ReadBlock(source, entry.blockOffset, work.inflated, &context.failure) ||
-          !compress(context, work.inflated)) {
+      if (!package_.ReadBlock(archive_, entry.blockOffset, worker_.streams, work_.inflated,
+                              status_)) {
         return false;
       }
-      if (!writer.write_u32(entry.rawSize)) return out_of_memory(context);
-      if (!append_block(context, *sink, work.inflated.length(), entry, &sum)) return false;
+      if (!writer.write_u32(entry.rawSize)) return OutOfMemory();
+      if (!AppendBlock(work_.inflated, work_.inflated.length(), !direct, &streamSize) ||
+          !PlaceBlock(streamSize, entry, sum)) {
+        return false;
+      }
     }
-    if (!append_metadata(writer, meta, metaSize)) return out_of_memory(context);
+    if (!append_metadata(writer, meta, metaSize)) return OutOfMemory();
+  }
+  return true;
+}
+
+// Steps for a split package: every entry is recompressed in table order, and the new EntryTable
+// ends with the new EntryLocations. Without a replaced entry the new EntryTable has the old
+// records, so its size and the dataOffset are known first: the blocks go straight to the sink
+// behind the room for the tables, which are written over that room at the end. Otherwise the
+// blocks go to the temporary file and are copied behind the tables.
+bool Rewrite::BuildSplit(bool anyMatch) {
+  const uint32_t count = package_.entry_count();
+  const bool direct = !anyMatch;
+  if (direct) {
+    uint64_t tableSize = uint64_t{4} * count;
+    for (uint32_t k = 0; k < count; ++k) tableSize += 8 + uint64_t{package_.entry(k).metaSize};
+    if (!SetTableSize(tableSize)) return false;
+    if (!sink_.WriteZeros(written_.dataOffset, status_)) return OwnFailure();
+  } else if (!worker_.blocks.Rewind(status_)) {
+    return OwnFailure();
   }
 
-  if (!sink->direct &&
-      !set_table_size(context, uint64_t{work.newEntryTable.length()} + uint64_t{4} * count,
-                      header)) {
+  ByteWriter writer(work_.newEntryTable);
+  uint32_t sum = 0;
+  if (!CompressEntries(writer, direct, &sum)) return false;
+  if (!direct && !SetTableSize(uint64_t{work_.newEntryTable.length()} + uint64_t{4} * count)) {
     return false;
   }
   for (uint32_t k = 0; k < count; ++k) {
     uint32_t location = 0;
-    if (!entry_location(header->dataOffset, package.entry(k).blockOffset, &location)) {
-      return beyond_limit(context, "data area");
+    if (!entry_location(written_.dataOffset, package_.entry(k).blockOffset, &location)) {
+      return BeyondLimit("data area");
     }
-    if (!writer.write_u32(location)) return out_of_memory(context);
+    if (!writer.write_u32(location)) return OutOfMemory();
   }
-  *dataEnd = (sink->direct ? targetBase + header->dataOffset : 0) + sum;
+  if (!MakeHead()) return false;
+  const ByteBuffer& head = work_.head;
+  if (direct) {
+    return sink_.WriteAt(base_, head.data(), head.length(), status_) || OwnFailure();
+  }
+  if (!sink_.Write(head.data(), head.length(), status_) ||
+      !sink_.WriteZeros(written_.dataOffset - head.length(), status_)) {
+    return OwnFailure();
+  }
+  return CopyBlocks(sum);
+}
+
+// Copies the split package's blocks, n bytes, from the temporary file into the sink.
+bool Rewrite::CopyBlocks(uint64_t n) {
+  TempFile& blocks = worker_.blocks;
+  if (file_seek(blocks.file(), 0) != 0) {
+    blocks.FailRead(status_);
+    return OwnFailure();
+  }
+  uint8_t piece[kCopyPiece];
+  while (n > 0) {
+    const uint32_t want = n < kCopyPiece ? static_cast<uint32_t>(n) : kCopyPiece;
+    if (file_read(blocks.file(), piece, want) != want) {
+      blocks.FailRead(status_);
+      return OwnFailure();
+    }
+    if (!sink_.Write(piece, want, status_)) return OwnFailure();
+    n -= want;
+  }
   return true;
 }
 
 // Appends n bytes to the new data area of a full package; false when it would pass 4 GiB.
-bool append_data(RunContext& context, const uint8_t* bytes, uint32_t n) {
-  ByteBuffer& area = context.packageWork.newDataArea;
+bool Rewrite::AppendData(const uint8_t* bytes, uint32_t n) {
+  ByteBuffer& area = work_.newDataArea;
   const uint32_t at = area.length();
-  if (n > UINT32_MAX - at) return beyond_limit(context, "data area");
-  if (!area.resize(at + n)) return out_of_memory(context);
+  if (n > UINT32_MAX - at) return BeyondLimit("data area");
+  if (!area.resize(at + n)) return OutOfMemory();
   if (n != 0) std::memcpy(area.data() + at, bytes, n);
   return true;
 }
@@ -194,188 +282,133 @@ bool append_data(RunContext& context, const uint8_t* bytes, uint32_t n) {
 // and the new raw data area is assembled. Without a replaced entry it is the inflated area's
 // first bytes as they stand, and *area is that buffer cut to them; otherwise it is built in
 // newDataArea.
-bool build_full_package(RunContext& context, FileHandle source, PackageReader& package,
-                        bool anyMatch, PackageHeader* header, ByteBuffer** area) {
-  PackageWork& work = context.packageWork;
-  if (!package.ReadBlock(source, header->dataOffset, work.inflated, &context.failure)) {
+bool Rewrite::BuildFull(bool anyMatch, ByteBuffer** area) {
+  if (!package_.ReadBlock(archive_, package_.header().dataOffset, worker_.streams, work_.inflated,
+                          status_)) {
     return false;
   }
-
-  ByteWriter writer(work.newEntryTable);
+  ByteWriter writer(work_.newEntryTable);
   // 64 bits: the rawSizes of skipped entries may add up beyond a u32.
   uint64_t readPos = 0;
-  for (uint32_t k = 0; k < package.entry_count(); ++k) {
-    PackageEntry& entry = package.entry(k);
+  for (uint32_t k = 0; k < package_.entry_count(); ++k) {
+    PackageEntry& entry = package_.entry(k);
     uint32_t n = entry.rawSize;
     const uint8_t* meta = entry.meta;
     uint32_t metaSize = entry.metaSize;
     if (entry.match != nullptr) {
-      if (!read_configured_file(context, entry.match->sourcePath, work.replacingFile)) {
-        return false;
-      }
+      if (!ReadConfiguredFile(*entry.match)) return false;
       readPos += n;
-      n = work.replacingFile.length();
-      if (!writer.write_u32(n)) return out_of_memory(context);
-      if (!append_data(context, work.replacingFile.data(), n) ||
-          !choose_metadata(context, entry, &meta, &metaSize)) {
+      n = work_.replacingFile.length();
+      if (!writer.write_u32(n)) return OutOfMemory();
+      if (!AppendData(work_.replacingFile.data(), n) || !ChooseMetadata(entry, &meta, &metaSize)) {
         return false;
       }
     } else {
-      const uint32_t inflated = work.inflated.length();
+      const uint32_t inflated = work_.inflated.length();
       if (readPos > inflated || n > inflated - readPos) {
-        context.failure.Fail(StatusCode::kCorrupt,
-                             "entry %u runs past the end of the inflated data area", k);
+        status_->Fail(StatusCode::kCorrupt, "entry %u runs past the end of the inflated data area",
+                      k);
         return false;
       }
-      if (!writer.write_u32(n)) return out_of_memory(context);
-      if (anyMatch && !append_data(context, work.inflated.data() + readPos, n)) return false;
+      if (!writer.write_u32(n)) return OutOfMemory();
+      if (anyMatch && !AppendData(work_.inflated.data() + readPos, n)) return false;
       readPos += n;
     }
     entry.rawSize = n;
-    if (!append_metadata(writer, meta, metaSize)) return out_of_memory(context);
+    if (!append_metadata(writer, meta, metaSize)) return OutOfMemory();
   }
-  for (uint32_t k = 0; k < package.entry_count(); ++k) {
-    if (!writer.write_u32(package.entry(k).rawSize)) return out_of_memory(context);
+  for (uint32_t k = 0; k < package_.entry_count(); ++k) {
+    if (!writer.write_u32(package_.entry(k).rawSize)) return OutOfMemory();
   }
   if (anyMatch) {
-    *area = &work.newDataArea;
+    *area = &work_.newDataArea;
   } else {
     // Every entry was checked to lie inside the inflated area, so this only shortens it.
-    work.inflated.resize(static_cast<uint32_t>(readPos));
-    *area = &work.inflated;
+    work_.inflated.resize(static_cast<uint32_t>(readPos));
+    *area = &work_.inflated;
   }
-  return set_table_size(context, work.newEntryTable.length(), header);
+  return SetTableSize(work_.newEntryTable.length());
 }
 
-// Copies the split package's blocks, n bytes, from the temporary file to the target.
-bool copy_temp_blocks(RunContext& context, FileHandle target, uint64_t n) {
-  if (file_seek(context.tempFile, 0) != 0) {
-    context.failure.FailIo("cannot read", context.tempPath.Text());
-    return false;
+// The header, the IndexTable and the new EntryTable, as the package begins.
+bool Rewrite::MakeHead() {
+  ByteBuffer& head = work_.head;
+  const ByteBuffer& index = package_.index_table();
+  const ByteBuffer& table = work_.newEntryTable;
+  const uint64_t length = uint64_t{kPackageHeaderSize} + index.length() + table.length();
+  if (length > UINT32_MAX) return BeyondLimit("tables");
+  if (!head.resize(static_cast<uint32_t>(length))) return OutOfMemory();
+  encode_package_header(written_, head.data());
+  std::memcpy(head.data() + kPackageHeaderSize, index.data(), index.length());
+  if (table.length() != 0) {
+    std::memcpy(head.data() + kPackageHeaderSize + index.length(), table.data(), table.length());
   }
-  uint8_t transfer[kTransferSize];
-  if (copy_file_bytes(context.tempFile, target, n, transfer) == n) return true;
-  context.failure.FailIo("cannot copy the temporary file into",
-                         context.pending.userArchive.temp_path());
-  return false;
-}
-
-// Writes a full package's data area, compressed already, at the target's position.
-bool write_full_block(RunContext& context, const ByteBuffer& area, FileHandle target) {
-  PackageWork& work = context.packageWork;
-  const uint32_t length = work.deflated.length();
-  if (file_write_u32(target, area.length()) &&
-      file_write(target, work.deflated.data(), length) == length) {
-    return true;
-  }
-  return cannot_write_archive(context);
-}
-
-// Writes the header, the IndexTable and the new EntryTable at the target's position.
-bool write_tables(RunContext& context, const PackageReader& package, const PackageHeader& written,
-                  FileHandle target) {
-  const PackageWork& work = context.packageWork;
-  if (write_package_header(target, written) &&
-      file_write(target, package.index_table().data(), written.indexSize) == written.indexSize &&
-      file_write(target, work.newEntryTable.data(), written.entryTableSize) ==
-          written.entryTableSize) {
-    return true;
-  }
-  return cannot_write_archive(context);
-}
-
-// Pads the archive with zeros from end, where the package ends, to the next package boundary.
-// Every kStartFlushStep bytes the system is asked to start writing the archive to the disk, so
-// that the flush before the run commits does not wait for all of it at once.
-bool pad_package(RunContext& context, FileHandle target, uint64_t targetBase, uint64_t end) {
-  uint64_t aligned = 0;
-  if (!align_package_position(end, &aligned) || file_seek(target, aligned) != aligned ||
-      !file_set_end(target)) {
-    return cannot_write_archive(context);
-  }
-  if (aligned / kStartFlushStep != targetBase / kStartFlushStep) file_start_flush(target);
   return true;
+}
+
+// Zeros from the package's end to the next package boundary, counted from where it began.
+bool Rewrite::Pad() {
+  const uint64_t end = sink_.length() - base_;
+  uint64_t aligned = 0;
+  if (!align_package_position(end, &aligned)) return BeyondLimit("user archive");
+  return sink_.WriteZeros(aligned - end, status_) || OwnFailure();
+}
+
+bool Rewrite::Run(bool anyMatch) {
+  written_ = package_.header();
+  written_.indexOffset = kPackageHeaderSize;
+  if (written_.indexSize > UINT32_MAX - kPackageHeaderSize) return BeyondLimit("tables");
+  written_.entryTableOffset = kPackageHeaderSize + written_.indexSize;
+
+  if (package_.split()) {
+    if (!BuildSplit(anyMatch)) return false;
+  } else {
+    // The header and tables first: the stream may then be made straight behind them.
+    ByteBuffer* area = nullptr;
+    if (!BuildFull(anyMatch, &area) || !MakeHead()) return false;
+    const ByteBuffer& head = work_.head;
+    if (!sink_.Write(head.data(), head.length(), status_) ||
+        !sink_.WriteZeros(written_.dataOffset - head.length(), status_)) {
+      return OwnFailure();
+    }
+    uint64_t streamSize = 0;
+    if (!AppendBlock(*area, area->length(), false, &streamSize)) return false;
+    if (streamSize > UINT32_MAX) return BeyondLimit("block");
+  }
+  return Pad();
 }
 
 }  // namespace
 
-bool update_package(RunContext& context, const char* name, uint64_t packageId,
-                    ArchiveWindow& window, uint64_t sourceOffset, FileHandle target, bool* changed,
-                    uint64_t* newOffset) {
-  PackageWork& work = context.packageWork;
-  work.Clear();
-
-  PackageReader package(work.oldIndexTable, work.oldEntryTable, work.idBlock);
-  if (!package.Read(window, sourceOffset, &context.failure)) return false;
-  const FileHandle source = window.archive();
-  if (!package.has_tables()) return true;
-
+bool match_entries(const PackFileEntryList& entries, uint64_t packageId, PackageReader& package) {
   bool anyMatch = false;
   for (uint32_t k = 0; k < package.entry_count(); ++k) {
     PackageEntry& entry = package.entry(k);
-    entry.match = find_pack_file_entry(context, entry.nameId, entry.extId, packageId);
-    if (entry.match != nullptr) {
-      entry.match->used = true;
-      anyMatch = true;
-    }
+    entry.match = find_pack_file_entry(entries, entry.nameId, entry.extId, packageId);
+    anyMatch = anyMatch || entry.match != nullptr;
   }
-  if (!context.fullCopy && !anyMatch) return true;
+  return anyMatch;
+}
 
-  // Asked only now: most packages of a game are passed over without touching the target.
-  const uint64_t targetBase = context.dryRun ? context.dryRunEnd : file_position(target);
-  if (targetBase == kBadPosition) return cannot_write_archive(context);
-  if (!context.dryRun) {
-    report_error("Updating files in package \"%s\" (%s).\n", name,
-                 package.split() ? "split compress" : "full compress");
-  }
+bool update_package(PackageWorker& worker, const PackFileEntryList& entries, bool fullCopy,
+                    uint64_t packageId, FileHandle archive, uint64_t offset, PackageSink& sink,
+                    bool* changed, uint64_t* newOffset) {
+  PackageWork& work = worker.work;
+  work.Clear();
+  worker.failure.Clear();
+  worker.ownFailure = false;
 
-  if (!package.ReadEntryTable(&context.failure)) return false;
-  PackageHeader written = package.header();
-  written.indexOffset = kPackageHeaderSize;
-  if (written.indexSize > UINT32_MAX - kPackageHeaderSize) return beyond_limit(context, "tables");
-  written.entryTableOffset = kPackageHeaderSize + written.indexSize;
+  PackageReader package(work.oldIndexTable, work.oldEntryTable, work.idBlock);
+  if (!package.Read(archive, offset, &worker.failure)) return false;
+  if (!package.has_tables()) return true;
+  const bool anyMatch = match_entries(entries, packageId, package);
+  if (!fullCopy && !anyMatch) return true;
+  if (!package.ReadEntryTable(&worker.failure)) return false;
 
-  // The header and tables go at targetBase, the data area at targetBase + dataOffset; seeking
-  // past the end leaves a gap that zeros fill. A dry run builds everything but writes nothing.
-  const bool write = !context.dryRun;
-  uint64_t dataEnd = 0;
-  if (package.split()) {
-    BlockSink sink;
-    if (!build_split_package(context, source, package, anyMatch, target, targetBase, &written,
-                             &sink, &dataEnd)) {
-      return false;
-    }
-    if (sink.direct) {
-      if (write && (file_seek(target, targetBase) != targetBase ||
-                    !write_tables(context, package, written, target))) {
-        return cannot_write_archive(context);
-      }
-    } else {
-      const uint64_t dataStart = targetBase + written.dataOffset;
-      if (write && !write_tables(context, package, written, target)) return false;
-      if (write && file_seek(target, dataStart) != dataStart) return cannot_write_archive(context);
-      if (write && !copy_temp_blocks(context, target, dataEnd)) return false;
-      dataEnd += dataStart;
-    }
-  } else {
-    ByteBuffer* area = nullptr;
-    if (!build_full_package(context, source, package, anyMatch, &written, &area) ||
-        !compress(context, *area)) {
-      return false;
-    }
-    const uint64_t dataStart = targetBase + written.dataOffset;
-    if (write &&
-        (!write_tables(context, package, written, target) ||
-         file_seek(target, dataStart) != dataStart || !write_full_block(context, *area, target))) {
-      return cannot_write_archive(context);
-    }
-    dataEnd = dataStart + 4 + work.deflated.length();
-  }
-  if (write && !pad_package(context, target, targetBase, dataEnd)) return false;
-  if (!write && !align_package_position(dataEnd, &context.dryRunEnd)) {
-    return beyond_limit(context, "user archive");
-  }
-  *newOffset = targetBase;
+  const uint64_t base = sink.length();
+  Rewrite rewrite(worker, package, archive, sink);
+  if (!rewrite.Run(anyMatch)) return false;
+  *newOffset = base;
   *changed = true;
   return true;
 }
@@ -390,15 +423,7 @@ MetaConversion replacement_metadata(const PackFileEntry& file, const ByteBuffer&
   return result;
 }
 
-const PackFileEntry* find_pack_file_entry(const RunContext& context, uint64_t nameId,
+const PackFileEntry* find_pack_file_entry(const PackFileEntryList& entries, uint64_t nameId,
                                           uint64_t extId, uint64_t packageId) {
-  return context.entries.Find(nameId, extId, packageId);
-}
-
-bool open_temp_file(RunContext& context) {
-  if (context.tempFile == kNoFile) {
-    context.tempFile = open_file(context.tempPath.Text(), "w+");
-    return context.tempFile != kNoFile;
-  }
-  return file_seek(context.tempFile, 0) == 0;
+  return entries.Find(nameId, extId, packageId);
 }

@@ -2,15 +2,20 @@
 // and checks after each that the run either failed (exit 1, no crash) leaving every file of the
 // game directory byte-identical to before, or succeeded with exactly the result of a run without
 // faults. The run is the real one (vintrel_main) in this process, so that the faults can be
-// injected through the platform seam's test hook and the allocation hooks.
+// injected through the platform seam's test hook and the allocation hooks. The sweeps run on one
+// thread, so that the calls come in the same order every time; faults aimed at the workers or
+// at the writer of a run on several threads follow.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "base/platform_faults.h"
 #include "driver/driver.h"
 #include "tests/support/alloc_failure.h"
@@ -35,6 +40,30 @@ bool FailPlannedCall(SysCall call) {
   if (call != g_plan.call) return false;
   if (++g_plan.seen != g_plan.failAt) return false;
   g_plan.fired = true;
+  return true;
+}
+
+// Fails calls of one kind either on the run's own thread, where the writer works, or on the
+// others, the workers': every call there (failAt 0), or only the failAt-th. Workers call the hook
+// at once, so what it counts is atomic.
+struct ThreadFaultPlan {
+  SysCall call = SysCall::kWriteFile;
+  bool onWorkers = true;
+  uint32_t failAt = 0;
+  uint32_t writerThread = 0;
+  std::atomic<uint32_t> seen{0};
+  std::atomic<bool> fired{false};
+};
+ThreadFaultPlan g_threadPlan;
+
+bool FailOnThread(SysCall call) {
+  ThreadFaultPlan& plan = g_threadPlan;
+  if (call != plan.call || (sys_current_thread_id() != plan.writerThread) != plan.onWorkers) {
+    return false;
+  }
+  const uint32_t n = plan.seen.fetch_add(1) + 1;
+  if (plan.failAt != 0 && n != plan.failAt) return false;
+  plan.fired = true;
   return true;
 }
 
@@ -79,6 +108,10 @@ class FaultInjection : public testing::Test {
   // run says why in exactly one line on standard error; a run that succeeds says nothing there.
   template <typename Inject>
   int RunWith(const fs::path& mod, Inject inject) {
+    // The variable's text stays in the environment, as putenv keeps it.
+    static char oneThread[] = "VINTREL_THREADS=1";
+    static char fourThreads[] = "VINTREL_THREADS=4";
+    putenv(threads_ == 1 ? oneThread : fourThreads);
     std::vector<std::string> args = {"vintrel", mod.string(), game_.string(), tmp_.string()};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -88,6 +121,7 @@ class FaultInjection : public testing::Test {
         inject([&] { return vintrel_main(static_cast<int>(argv.size()), argv.data()); });
     const std::string err = testing::internal::GetCapturedStderr();
     testing::internal::GetCapturedStdout();
+    lastError_ = err;
     if (exitCode == 0) {
       EXPECT_EQ(err, "");
     } else {
@@ -196,9 +230,28 @@ class FaultInjection : public testing::Test {
     return copy;
   }
 
+  // Runs modFull_ on a fresh copy of start with g_threadPlan armed, on four threads. Returns
+  // whether the fault fired.
+  bool RunWithThreadFault(const fs::path& start, int* exitCode) {
+    fs::remove_all(game_);
+    EXPECT_TRUE(vtest::CopyTree(start, game_));
+    g_threadPlan.writerThread = sys_current_thread_id();
+    g_threadPlan.seen = 0;
+    g_threadPlan.fired = false;
+    *exitCode = RunWith(modFull_, [](auto run) {
+      g_sysFaultHook = &FailOnThread;
+      const int result = run();
+      g_sysFaultHook = nullptr;
+      return result;
+    });
+    return g_threadPlan.fired;
+  }
+
   vtest::ScratchDir root_;
   fs::path game_, tmp_, modA_, modB_, modFull_;
   fs::path swept_;  // the mod whose runs meet the faults: mod B unless a test says otherwise
+  uint32_t threads_ = 1;
+  std::string lastError_;  // what the last run said on standard error
 };
 
 TEST_F(FaultInjection, LaterRunNeverDamagesThePreviousRunsFiles) {
@@ -232,6 +285,62 @@ TEST_F(FaultInjection, FullCopyNeverDamagesTheGame) {
   const uint32_t injected = SweepAll(start, success, true);
   std::printf("faults injected into a full copy: %u\n", injected);
   EXPECT_GT(injected, 100u);
+}
+
+// A game of packages larger than a staging sink's memory, so that the workers write their
+// temporary files too.
+vtest::GameSpec LargePackagesGame() {
+  vtest::GameSpec game;
+  game.archives = {{0, "big"}};
+  for (int i = 0; i < 6; ++i) {
+    game.packages.push_back(
+        vtest::OneGroupPackage("p" + std::to_string(i), i % 2 == 0,
+                               {vtest::Entry("data", "bin", vtest::MakeData(700000 + 1000 * i, i)),
+                                vtest::Entry("menu", "txt", vtest::MakeData(3000, 50 + i))}));
+  }
+  return game;
+}
+
+TEST_F(FaultInjection, FaultsInTheWorkersCostNothingAndFaultsInTheWriterChangeNothing) {
+  std::string error;
+  fs::remove_all(game_);
+  fs::create_directories(game_);
+  ASSERT_TRUE(vtest::WriteGame(LargePackagesGame(), game_, nullptr, &error)) << error;
+  threads_ = 4;
+  // Every run starts from the game as a first run left it, and ends there when it succeeds.
+  ASSERT_EQ(Run(modFull_), 0);
+  const fs::path start = Keep("start");
+  const fs::path& success = start;
+
+  // A worker whose own files fail leaves its package to the writer, which makes it as one thread
+  // would: the run succeeds with the same bytes.
+  g_threadPlan.call = SysCall::kWriteFile;
+  g_threadPlan.onWorkers = true;
+  g_threadPlan.failAt = 0;
+  int exitCode = -1;
+  EXPECT_TRUE(RunWithThreadFault(start, &exitCode));
+  EXPECT_EQ(exitCode, 0) << lastError_;
+  EXPECT_EQ(vtest::DiffTrees(success, game_), std::vector<std::string>{});
+  EXPECT_EQ(vtest::ListFiles(tmp_), std::vector<std::string>{});
+  // A game archive that the workers cannot read fails the run, at its first package.
+  g_threadPlan.call = SysCall::kReadFile;
+  EXPECT_TRUE(RunWithThreadFault(start, &exitCode));
+  EXPECT_EQ(exitCode, 1);
+  EXPECT_EQ(vtest::DiffTrees(start, game_), std::vector<std::string>{});
+  // Every write of the writer in turn.
+  g_threadPlan.call = SysCall::kWriteFile;
+  g_threadPlan.onWorkers = false;
+  uint32_t injected = 0;
+  for (g_threadPlan.failAt = 1;; ++g_threadPlan.failAt) {
+    SCOPED_TRACE(g_threadPlan.failAt);
+    if (!RunWithThreadFault(start, &exitCode)) break;
+    ++injected;
+    EXPECT_EQ(exitCode, 1) << g_threadPlan.seen;
+    EXPECT_EQ(vtest::DiffTrees(start, game_), std::vector<std::string>{});
+    EXPECT_EQ(vtest::ListFiles(tmp_), std::vector<std::string>{});
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(injected, 5u);
 }
 
 }  // namespace
