@@ -5,12 +5,15 @@
 #include <cstring>
 
 #include "base/file.h"
+#include "base/ordered_work.h"
 #include "inspect/game_lookup.h"
 #include "inspect/messages.h"
 #include "inspect/progress_bar.h"
 #include "inspect/text_table.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
+#include "package/entry_compression.h"
+#include "package/package_reader.h"
 
 namespace {
 
@@ -68,6 +71,14 @@ bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights) {
   return true;
 }
 
+// One problem of a package: of its entry `entry`, with its ids, or of the package as a whole
+// (kNoEntry).
+struct VerifyProblem {
+  uint32_t entry = kNoEntry;
+  uint64_t nameId = 0;
+  uint64_t extId = 0;
+};
+
 // The problems found, as a table or with --json as a document, and the counts of what was checked.
 class VerifyReport {
  public:
@@ -82,12 +93,15 @@ class VerifyReport {
     }
   }
 
-  // A problem of record k's package, of its entry e (kNoEntry: of the package as a whole).
-  void Problem(const GameReader& game, uint32_t k, uint32_t e, const Status& status) {
+  // A problem of record k's package, of its entry e with those ids (kNoEntry: of the package as
+  // a whole), with its reason.
+  void Problem(const GameReader& game, uint32_t k, const VerifyProblem& problem,
+               const char* reason) {
     ++problems_;
     const PackageRecord& record = game.record(k);
-    const PackageEntry* entry = e == kNoEntry ? nullptr : &game.package().entry(e);
-    if (!describe_reason(status, reason_)) reason_.Assign("out of memory");
+    const uint32_t e = problem.entry;
+    const VerifyProblem* entry = e == kNoEntry ? nullptr : &problem;
+    reason_.Assign(reason);
     if (!useJson_) {
       table_.Cell(record.name, record.nameLength);
       if (entry != nullptr) {
@@ -173,65 +187,199 @@ class VerifyReport {
   CStringBufferA reason_;
 };
 
+// What a worker needs to check packages: its own buffers and zlib streams.
+struct VerifyWorker {
+  ByteBuffer indexTable;
+  ByteBuffer entryTable;
+  ByteBuffer idBlock;
+  ByteBuffer data;
+  ZlibStreams streams;
+  Status status;
+  CStringBufferA reason;
+};
+
+// What a worker found in one package, for the taker: the entries it checked, and each problem as
+// a VerifyProblem followed by the reason's length (u32) and text.
+struct VerifySlot {
+  uint32_t entries = 0;
+  uint32_t count = 0;
+  ByteBuffer problems;
+};
+
+// Checks every package of a game on worker threads; the report takes them in manifest order, so
+// that it is the same for any number of threads.
+class VerifyTask : public OrderedTask {
+ public:
+  VerifyTask(GameReader& game, const TCountedArray<FileHandle>& archives,
+             const TCountedArray<Status>& unopened, const TCountedArray<uint64_t>& weights,
+             VerifyReport& report, uint32_t threads)
+      : game_(game),
+        archives_(archives),
+        unopened_(unopened),
+        weights_(weights),
+        report_(report),
+        bar_("verifying", "packages") {
+    workers_.allocate(threads);
+    slots_.allocate(threads * kSlotsPerWorker);
+    for (uint32_t k = 0; k < game.package_count(); ++k) total_ += weights[k];
+  }
+
+  static constexpr uint32_t kSlotsPerWorker = 4;
+
+  bool ready() const { return workers_.count() != 0 && slots_.count() != 0; }
+  uint32_t window() const { return slots_.count(); }
+
+  uint64_t Weight(uint32_t) override { return 0; }
+  void Work(uint32_t worker, uint32_t step, uint32_t slot) override;
+  bool Take(uint32_t step, uint32_t slot) override;
+
+  uint32_t packages = 0;
+  uint64_t entries = 0;
+  uint32_t noArchive = 0;
+  bool outOfMemory = false;
+
+ private:
+  void Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId, uint64_t extId);
+
+  GameReader& game_;
+  const TCountedArray<FileHandle>& archives_;
+  const TCountedArray<Status>& unopened_;  // why archive i could not be opened
+  const TCountedArray<uint64_t>& weights_;
+  VerifyReport& report_;
+  ProgressBar bar_;
+  TCountedArray<VerifyWorker> workers_;
+  TCountedArray<VerifySlot> slots_;
+  uint64_t total_ = 0;
+  uint64_t done_ = 0;
+};
+
+void VerifyTask::Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId,
+                     uint64_t extId) {
+  if (!describe_reason(worker.status, worker.reason)) worker.reason.Assign("out of memory");
+  ByteWriter writer(slot.problems);
+  const uint32_t length = static_cast<uint32_t>(worker.reason.Length());
+  if (writer.write_u32(entry) && writer.write_u64(nameId) && writer.write_u64(extId) &&
+      writer.write_u32(length) && writer.write_bytes(worker.reason.Data(), length)) {
+    ++slot.count;
+  }
+}
+
+void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
+  VerifyWorker& worker = workers_[w];
+  VerifySlot& slot = slots_[s];
+  slot.entries = 0;
+  slot.count = 0;
+  slot.problems.resize(0);
+  const PackageRecord& record = game_.record(k);
+  if (record.archiveIndex == kNoArchive) return;
+  worker.status.Clear();
+  PackageReader package(worker.indexTable, worker.entryTable, worker.idBlock);
+  if (record.archiveIndex >= archives_.count()) {
+    worker.status.Fail(StatusCode::kCorrupt, "package record %u names archive %u of a list of %u",
+                       k, record.archiveIndex, game_.archive_count());
+    return Add(slot, worker, kNoEntry, 0, 0);
+  }
+  const FileHandle archive = archives_[record.archiveIndex];
+  if (archive == kNoFile) {
+    worker.status.Assign(unopened_[record.archiveIndex]);
+    return Add(slot, worker, kNoEntry, 0, 0);
+  }
+  if (!package.Read(archive, record.offset, &worker.status) ||
+      (package.has_tables() && !package.ReadEntryTable(&worker.status))) {
+    game_.NamePackage(k, &worker.status);
+    return Add(slot, worker, kNoEntry, 0, 0);
+  }
+  const uint32_t count = package.has_tables() ? package.entry_count() : 0;
+  slot.entries = count;
+  if (package.split()) {
+    for (uint32_t e = 0; e < count; ++e) {
+      const PackageEntry& entry = package.entry(e);
+      worker.status.Clear();
+      if (!package.ReadBlock(archive, entry.blockOffset, worker.streams, worker.data,
+                             &worker.status)) {
+        game_.NamePackage(k, &worker.status);
+        Add(slot, worker, e, entry.nameId, entry.extId);
+      } else if (worker.data.length() != entry.rawSize) {
+        worker.status.Fail(StatusCode::kCorrupt,
+                           "its block inflates to %u bytes; the entry table says %u",
+                           worker.data.length(), entry.rawSize);
+        Add(slot, worker, e, entry.nameId, entry.extId);
+      }
+    }
+    return;
+  }
+  if (count == 0) return;
+  // The one block of a full package holds every entry: it is inflated whole, and the last entry
+  // ends inside it exactly when every entry does.
+  if (!package.ReadBlock(archive, package.header().dataOffset, worker.streams, worker.data,
+                         &worker.status)) {
+    game_.NamePackage(k, &worker.status);
+    return Add(slot, worker, kNoEntry, 0, 0);
+  }
+  uint64_t end = 0;
+  for (uint32_t e = 0; e < count; ++e) end += package.entry(e).rawSize;
+  if (end > worker.data.length()) {
+    worker.status.Fail(StatusCode::kCorrupt, "entry %u runs past the end of the inflated data area",
+                       count - 1);
+    Add(slot, worker, kNoEntry, 0, 0);
+  }
+}
+
+bool VerifyTask::Take(uint32_t k, uint32_t s) {
+  bar_.Update(done_, total_, k, game_.package_count());
+  const VerifySlot& slot = slots_[s];
+  if (game_.record(k).archiveIndex == kNoArchive) {
+    ++noArchive;
+  } else {
+    ++packages;
+    entries += slot.entries;
+  }
+  ByteReader reader(slot.problems);
+  CStringBufferA reason;
+  for (uint32_t i = 0; i < slot.count; ++i) {
+    VerifyProblem problem;
+    uint32_t length = 0;
+    const uint8_t* text = nullptr;
+    if (!reader.read_u32(&problem.entry) || !reader.read_u64(&problem.nameId) ||
+        !reader.read_u64(&problem.extId) || !reader.read_u32(&length) ||
+        (text = reader.take_bytes(length)) == nullptr ||
+        !reason.Format("%.*s", static_cast<int>(length), reinterpret_cast<const char*>(text))) {
+      outOfMemory = true;
+      return false;
+    }
+    report_.Problem(game_, k, problem, reason.Data());
+  }
+  done_ += weights_[k];
+  if (k + 1 == game_.package_count()) bar_.Finish();
+  return true;
+}
+
 int run_verify(const CommandArgs& args) {
   GameReader game;
   if (!open_game(args.positional[0], game)) return kExitFailure;
   TCountedArray<uint64_t> weights;
-  if (!package_weights(game, weights)) {
+  TCountedArray<FileHandle> archives;
+  TCountedArray<Status> unopened;
+  if (!package_weights(game, weights) || !archives.allocate(game.archive_count()) ||
+      !unopened.allocate(game.archive_count())) {
     print_error("out of memory");
     return kExitFailure;
   }
-  uint64_t total = 0;
-  for (uint32_t k = 0; k < game.package_count(); ++k) total += weights[k];
+  // Every archive is opened here, once; the workers share the handles, whose reads are
+  // positional. One that cannot be opened is a problem of each package it holds.
+  for (uint32_t i = 0; i < game.archive_count(); ++i) {
+    archives[i] = game.OpenArchive(i, &unopened[i]);
+  }
 
   VerifyReport report(args.json);
-  ProgressBar bar("verifying", "packages");
-  ByteBuffer data;
-  Status status;
-  uint64_t done = 0;
-  uint32_t packages = 0;
-  uint64_t entries = 0;
-  uint32_t noArchive = 0;
-  for (uint32_t k = 0; k < game.package_count(); ++k) {
-    bar.Update(done, total, k, game.package_count());
-    if (game.record(k).archiveIndex == kNoArchive) {
-      ++noArchive;
-      continue;
-    }
-    ++packages;
-    status.Clear();
-    if (!game.ReadPackage(k, &status)) {
-      report.Problem(game, k, kNoEntry, status);
-      done += weights[k];
-      continue;
-    }
-    const PackageReader& package = game.package();
-    const uint32_t count = package.has_tables() ? package.entry_count() : 0;
-    entries += count;
-    if (package.split()) {
-      for (uint32_t e = 0; e < count; ++e) {
-        bar.Update(done + weights[k] / count * e, total, k, game.package_count());
-        status.Clear();
-        if (!game.ReadEntryData(e, data, &status)) {
-          report.Problem(game, k, e, status);
-        } else if (data.length() != package.entry(e).rawSize) {
-          status.Fail(StatusCode::kCorrupt,
-                      "its block inflates to %u bytes; the entry table says %u", data.length(),
-                      package.entry(e).rawSize);
-          report.Problem(game, k, e, status);
-        }
-      }
-    } else if (count != 0) {
-      // The one block of a full package holds every entry: it is inflated whole, and the last
-      // entry ends inside it exactly when every entry does.
-      status.Clear();
-      if (!game.ReadEntryData(count - 1, data, &status)) report.Problem(game, k, kNoEntry, status);
-    }
-    done += weights[k];
+  const uint32_t threads = inspect_thread_count(args);
+  VerifyTask task(game, archives, unopened, weights, report, threads);
+  if (!task.ready()) {
+    print_error("out of memory");
+    return kExitFailure;
   }
-  bar.Finish();
-
-  if (!report.Print(packages, entries, noArchive)) {
+  run_ordered(task, game.package_count(), threads, task.window(), UINT64_MAX);
+  if (task.outOfMemory || !report.Print(task.packages, task.entries, task.noArchive)) {
     print_error("out of memory");
     return kExitFailure;
   }
@@ -242,7 +390,7 @@ int run_verify(const CommandArgs& args) {
 
 const CommandSpec kVerifyCommand = {
     "verify",
-    "GAMEDIR [--json]",
+    "GAMEDIR [--json] [--threads N]",
     "check that every package of a game reads and inflates",
     "Reads every package that GAMEDIR's manifest.bin lists, with its tables, and inflates every\n"
     "compressed block: each entry's own block in a split package, the one data block of a full\n"
@@ -253,12 +401,15 @@ const CommandSpec kVerifyCommand = {
     "On a terminal, a progress bar on standard error shows how far the work has got once it has\n"
     "taken more than a second.\n"
     "\n"
-    "  --json   print {\"problems\": [{\"package\", \"id\", \"archive\", \"offset\", \"entry\",\n"
-    "           \"name_id\", \"ext_id\", \"error\"}], \"packages\", \"entries\", \"no_archive\"}\n"
+    "  --json        print {\"problems\": [{\"package\", \"id\", \"archive\", \"offset\",\n"
+    "                \"entry\", \"name_id\", \"ext_id\", \"error\"}], \"packages\", \"entries\",\n"
+    "                \"no_archive\"}\n"
+    "  --threads N   inflate on N threads (default: VINTREL_THREADS, else one per\n"
+    "                processor); the report is the same for any N\n"
     "\n"
     "Exit status: 0 when every package is intact, 1 when any is not or the manifest cannot be\n"
     "read, 2 for a usage error.\n",
     1,
-    kOptionJson,
+    kOptionJson | kOptionThreads,
     run_verify,
 };

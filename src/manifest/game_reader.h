@@ -46,6 +46,13 @@ class GameReader {
   const PackageReader& package() const { return package_; }
   PackageReader& package() { return package_; }
 
+  // The handle of archive i, opened for reading when first asked for; kNoFile, with the reason in
+  // *status, when it cannot be. Other threads may read through it positionally.
+  FileHandle OpenArchive(uint32_t i, Status* status) { return Archive(i, status); }
+  // Adds to a failure which package of record k it concerns and where that lies, as ReadPackage
+  // does; reads only, so any thread may call it.
+  void NamePackage(uint32_t k, Status* status) const;
+
   // Inflates entry e of the package last read into out: its own block in a split package, its
   // slice of the data area in a full one (the area is inflated once per package).
   bool ReadEntryData(uint32_t e, ByteBuffer& out, Status* status);
@@ -54,7 +61,6 @@ class GameReader {
   // Reads the directory of sections_; a failure names the manifest file path unless it is null.
   bool ReadDirectory(const char* path, Status* status);
   FileHandle Archive(uint32_t i, Status* status);
-  void NamePackage(uint32_t k, Status* status) const;
 
   PathBuffer dir_;
   ManifestSections sections_;
