@@ -15,6 +15,7 @@
 #include "driver/run_context.h"
 #include "inspect/messages.h"
 #include "manifest/backup_check.h"
+#include "manifest/game_files.h"
 #include "manifest/manifest_file.h"
 #include "manifest/manifest_update.h"
 #include "manifest/package_directory.h"
@@ -86,17 +87,15 @@ bool find_user_archive(const ManifestSections& current, const ManifestSections& 
                   "writes",
                   name.Data());
   }
-  if (paths.userArchive.Format("%s%s.upak", paths.dir.Data(), name.Data()) <= 0) {
-    status->FailOutOfMemory();
-    return false;
+  if (!archive_path(paths.dir.Data(), name.Data(), paths.userArchive)) {
+    return status->FailOutOfMemory();
   }
   // Spelling cannot show every name of a file (8.3 aliases, links): its identity can.
   PathBuffer archivePath;
   for (uint32_t j = 0; j < was.archive_count(); ++j) {
-    if (!copy_directory_name(was.archive(j).name, was.archive(j).nameLength, name) ||
-        archivePath.Format("%s%s.upak", paths.dir.Data(), name.Data()) <= 0) {
-      status->FailOutOfMemory();
-      return false;
+    if (!record_archive_path(paths.dir.Data(), was.archive(j), archivePath) ||
+        !copy_directory_name(was.archive(j).name, was.archive(j).nameLength, name)) {
+      return status->FailOutOfMemory();
     }
     if (sys_same_file(paths.userArchive.Data(), archivePath.Data())) {
       return refuse(status, "the user archive that manifest.bin names is the game's archive \"%s\"",
@@ -110,10 +109,7 @@ bool find_user_archive(const ManifestSections& current, const ManifestSections& 
 // manifest.bin, as a run puts its manifest in place.
 bool restore_manifest(const GamePaths& paths, Status* status) {
   ByteBuffer bytes;
-  if (!read_whole_file(paths.backup.Data(), bytes)) {
-    status->FailIo("cannot read", paths.backup.Data());
-    return false;
-  }
+  if (!read_whole_file(paths.backup.Data(), bytes, status)) return false;
   PendingFile manifest;
   if (!manifest.Create(paths.manifestTemp.Data(), paths.manifest.Data(), status)) return false;
   if (bytes.length() != 0 &&
@@ -135,9 +131,9 @@ void print_done(const char* before, const char* path, const char* after) {
 int run_restore(const CommandArgs& args) {
   GamePaths paths;
   if (paths.dir.Format("%s\\", args.positional[0]) <= 0 ||
-      paths.manifest.Format("%smanifest.bin", paths.dir.Data()) <= 0 ||
-      paths.manifestTemp.Format("%smanifest.bin.tmp", paths.dir.Data()) <= 0 ||
-      paths.backup.Format("%sorigmanifest.bin", paths.dir.Data()) <= 0) {
+      !manifest_path(paths.dir.Data(), paths.manifest) ||
+      !pending_manifest_path(paths.dir.Data(), paths.manifestTemp) ||
+      !backup_path(paths.dir.Data(), paths.backup)) {
     print_error("out of memory");
     return kExitFailure;
   }

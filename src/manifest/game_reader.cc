@@ -7,11 +7,6 @@
 
 namespace {
 
-bool out_of_memory(Status* status) {
-  status->FailOutOfMemory();
-  return false;
-}
-
 // Names the manifest file that a failure of its directory concerns, when there is one.
 bool name_manifest(const char* path, Status* status) {
   if (path != nullptr) status->SetPath(path);
@@ -25,15 +20,15 @@ GameReader::GameReader() : directory_(sections_[0]), package_(indexTable_, entry
 bool GameReader::Open(const char* dir, const char* manifestName, Status* status) {
   PathBuffer path;
   if (dir_.Format("%s\\", dir) <= 0 || path.Format("%s%s", dir_.Data(), manifestName) <= 0) {
-    return out_of_memory(status);
+    return status->FailOutOfMemory();
   }
   return load_manifest(sections_, path.Data(), status) && ReadDirectory(path.Data(), status);
 }
 
 bool GameReader::Open(const char* dir, const ManifestSections& sections, Status* status) {
-  if (dir_.Format("%s\\", dir) <= 0) return out_of_memory(status);
+  if (dir_.Format("%s\\", dir) <= 0) return status->FailOutOfMemory();
   for (int i = 0; i < ManifestSections::kCount; ++i) {
-    if (!sections_[i].assign(sections[i])) return out_of_memory(status);
+    if (!sections_[i].assign(sections[i])) return status->FailOutOfMemory();
   }
   return ReadDirectory(nullptr, status);
 }
@@ -42,7 +37,7 @@ bool GameReader::ReadDirectory(const char* path, Status* status) {
   if (!directory_.ReadHead(status)) return name_manifest(path, status);
   if (!records_.allocate(directory_.package_count()) ||
       !archives_.allocate(directory_.archive_count())) {
-    return out_of_memory(status);
+    return status->FailOutOfMemory();
   }
   for (uint32_t k = 0; k < records_.count(); ++k) {
     if (!directory_.NextPackage(&records_[k], status)) return name_manifest(path, status);
@@ -59,7 +54,7 @@ FileHandle GameReader::Archive(uint32_t i, Status* status) {
   if (archive.is_open()) return archive.get();
   PathBuffer path;
   if (!ArchivePath(i, path)) {
-    out_of_memory(status);
+    status->FailOutOfMemory();
     return kNoFile;
   }
   archive.reset(open_file(path.Data(), "r"));
@@ -120,7 +115,7 @@ bool GameReader::ReadEntryData(uint32_t e, ByteBuffer& out, Status* status) {
       return false;
     }
     // Entry e begins where the entries before it end, in table order.
-    if (!starts_.allocate(package_.entry_count())) return out_of_memory(status);
+    if (!starts_.allocate(package_.entry_count())) return status->FailOutOfMemory();
     uint64_t start = 0;
     for (uint32_t i = 0; i < package_.entry_count(); ++i) {
       starts_[i] = start;
@@ -135,7 +130,7 @@ bool GameReader::ReadEntryData(uint32_t e, ByteBuffer& out, Status* status) {
     NamePackage(current_, status);
     return false;
   }
-  if (!out.resize(size)) return out_of_memory(status);
+  if (!out.resize(size)) return status->FailOutOfMemory();
   if (size != 0) std::memcpy(out.data(), dataArea_.data() + start, size);
   return true;
 }

@@ -13,11 +13,6 @@ constexpr unsigned kSizesAt = kOffsetsAt + 4 * ManifestSections::kCount;
 static_assert(kSizesAt + 4 * ManifestSections::kCount == kManifestHeaderSize,
               "the header is the version and two tables of five u32");
 
-bool out_of_memory(Status* status) {
-  status->FailOutOfMemory();
-  return false;
-}
-
 // The header of a manifest whose sections follow it back to back. A total beyond 4 GiB cannot be
 // described by the 32-bit offsets, so it is refused rather than written with wrapped ones.
 bool encode_header(const ManifestSections& sections, uint8_t (&header)[kManifestHeaderSize],
@@ -86,7 +81,7 @@ bool load_manifest(ManifestSections& sections, const char* path, Status* status)
     const uint32_t offset = decode_u32(header + kOffsetsAt + 4 * i);
     const uint32_t size = decode_u32(header + kSizesAt + 4 * i);
     ByteBuffer& section = sections[i];
-    if (!section.resize(size)) return out_of_memory(status);
+    if (!section.resize(size)) return status->FailOutOfMemory();
     if (size == 0) continue;
     if (file_seek(file.get(), offset) != offset ||
         file_read(file.get(), section.data(), size) != size) {

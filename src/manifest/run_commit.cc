@@ -5,6 +5,7 @@
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "driver/run_context.h"
+#include "manifest/game_files.h"
 #include "manifest/manifest_file.h"
 
 bool commit_run(RunContext& context) {
@@ -16,12 +17,10 @@ bool commit_run(RunContext& context) {
   PathBuffer manifestTemp;
   PathBuffer archivePath;
   PathBuffer archiveAside;
-  if (manifestPath.Format("%smanifest.bin", destDir) <= 0 ||
-      manifestTemp.Format("%smanifest.bin.tmp", destDir) <= 0 ||
-      archivePath.Format("%s%s.upak", destDir, upak) <= 0 ||
-      archiveAside.Format("%s%s.upak.old", destDir, upak) <= 0) {
-    status->FailOutOfMemory();
-    return false;
+  if (!manifest_path(destDir, manifestPath) || !pending_manifest_path(destDir, manifestTemp) ||
+      !archive_path(destDir, upak, archivePath) ||
+      !aside_archive_path(destDir, upak, archiveAside)) {
+    return status->FailOutOfMemory();
   }
 
   if (!pending.manifest.Create(manifestTemp.Data(), manifestPath.Data(), status) ||

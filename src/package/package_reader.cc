@@ -8,11 +8,6 @@
 
 namespace {
 
-bool out_of_memory(Status* status) {
-  status->FailOutOfMemory();
-  return false;
-}
-
 // A read that came up short: an I/O error when the system reported one (error), else the end of
 // the archive came first.
 bool short_read(const char* what, uint32_t error, Status* status) {
@@ -47,7 +42,7 @@ void PackageReader::Start(uint64_t base) {
 
 bool PackageReader::Read(FileHandle archive, uint64_t base, Status* status) {
   Start(base);
-  if (!indexTable_.resize(kFirstReadSize)) return out_of_memory(status);
+  if (!indexTable_.resize(kFirstReadSize)) return status->FailOutOfMemory();
   const uint32_t got = file_read_at(archive, base, indexTable_.data(), kFirstReadSize);
   if (got < kPackageHeaderSize) {
     return short_read("cannot read the package header", sys_last_error(), status);
@@ -59,7 +54,7 @@ bool PackageReader::Read(ArchiveWindow& window, uint64_t base, Status* status) {
   Start(base);
   const uint8_t* first = nullptr;
   uint32_t got = 0;
-  if (!window.Fetch(base, kFirstReadSize, &first, &got)) return out_of_memory(status);
+  if (!window.Fetch(base, kFirstReadSize, &first, &got)) return status->FailOutOfMemory();
   if (got < kPackageHeaderSize) {
     return short_read("cannot read the package header", window.read_error(), status);
   }
@@ -115,7 +110,7 @@ bool PackageReader::ReadTables(FileHandle archive, const uint8_t* first, uint32_
       return ReadTablesApart(archive, first, indexInFirst, entryInFirst, size, status);
     }
     const uint32_t length = static_cast<uint32_t>(spanSize);
-    if (!indexTable_.resize(length)) return out_of_memory(status);
+    if (!indexTable_.resize(length)) return status->FailOutOfMemory();
     // base_ was read from, so it is at most INT64_MAX, and no 32-bit offset wraps past it.
     if (file_read_at(archive, base_ + spanStart, indexTable_.data(), length) != length) {
       return short_read("cannot read the package tables", sys_last_error(), status);
@@ -126,7 +121,7 @@ bool PackageReader::ReadTables(FileHandle archive, const uint8_t* first, uint32_
   // The span may be the IndexTable's own buffer: the EntryTable leaves it first.
   if (!copy_out(span + (entryStart - spanStart), header_.entryTableSize, entryTable_) ||
       !copy_out(span + (indexStart - spanStart), header_.indexSize, indexTable_)) {
-    return out_of_memory(status);
+    return status->FailOutOfMemory();
   }
   return true;
 }
@@ -136,7 +131,7 @@ bool PackageReader::ReadTablesApart(FileHandle archive, const uint8_t* first, bo
   // The first read may be the IndexTable's own buffer: the EntryTable leaves it first.
   if (entryInFirst) {
     if (!copy_out(first + header_.entryTableOffset, header_.entryTableSize, entryTable_)) {
-      return out_of_memory(status);
+      return status->FailOutOfMemory();
     }
   } else if (!read_package_table(archive, base_, header_.entryTableOffset, header_.entryTableSize,
                                  size, entryTable_)) {
@@ -144,7 +139,7 @@ bool PackageReader::ReadTablesApart(FileHandle archive, const uint8_t* first, bo
   }
   if (indexInFirst) {
     if (!copy_out(first + header_.indexOffset, header_.indexSize, indexTable_)) {
-      return out_of_memory(status);
+      return status->FailOutOfMemory();
     }
     return true;
   }

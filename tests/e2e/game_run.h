@@ -62,7 +62,9 @@ class GameRunTest : public testing::Test {
   // Writes mod/<relative> ("/" separated; directories are created).
   void WriteModFile(const std::string& relative, const Bytes& bytes);
 
-  ProcessResult Run() const { return run_.Run(); }
+  // Runs `tool mod game` at every thread count, which must all give the same bytes
+  // (ToolRun::RunAtEveryThreadCount).
+  ProcessResult Run() const { return run_.RunAtEveryThreadCount({run_.mod(), run_.game()}); }
 
   // The record names of the packages that lie in an archive, in manifest order.
   std::vector<std::string> ArchivedPackages() const;

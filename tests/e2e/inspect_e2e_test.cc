@@ -75,6 +75,24 @@ class InspectTest : public testing::Test {
   ProcessResult Inspect(std::vector<std::string> args) const {
     return RunProcess(VINTREL_INSPECT_EXE, args);
   }
+  // The command with --threads 1, 2, 3 and 8, which must all print the same and exit alike; the
+  // result of the first.
+  ProcessResult InspectAtEveryThreadCount(const std::vector<std::string>& args) const {
+    ProcessResult first;
+    for (const char* threads : {"1", "2", "3", "8"}) {
+      std::vector<std::string> withThreads = args;
+      withThreads.insert(withThreads.end(), {"--threads", threads});
+      const ProcessResult result = Inspect(withThreads);
+      if (std::string(threads) == "1") {
+        first = result;
+        continue;
+      }
+      EXPECT_EQ(result.exit_code, first.exit_code) << threads;
+      EXPECT_EQ(result.out, first.out) << threads;
+      EXPECT_EQ(result.err, first.err) << threads;
+    }
+    return first;
+  }
   std::string game_dir() const { return game_.string(); }
   std::string mod_dir() const { return (dir_ / "mod").string(); }
   void WriteMod(const ModFiles& files) {
@@ -260,7 +278,7 @@ TEST_F(InspectTest, VerifyNamesTheEntryWhoseBlockIsCorrupt) {
   GameSpec game = ExampleGame();
   game.packages[0].fault = PackageFault::kCorruptBlock;  // ui_common, its first entry's block
   WriteGame(game);
-  const ProcessResult result = Inspect({"verify", game_dir(), "--json"});
+  const ProcessResult result = InspectAtEveryThreadCount({"verify", game_dir(), "--json"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "");
   const std::string problem =
@@ -278,7 +296,7 @@ TEST_F(InspectTest, PlanSaysWhatARunThenDoesAndWritesNothing) {
   WriteMod(ExampleMod());
   ScratchDir before;
   ASSERT_TRUE(CopyTree(game_, before.path()));
-  const ProcessResult plan = Inspect({"plan", mod_dir(), game_dir(), "--json"});
+  const ProcessResult plan = InspectAtEveryThreadCount({"plan", mod_dir(), game_dir(), "--json"});
   EXPECT_EQ(plan.exit_code, 0) << plan.err;
   EXPECT_EQ(plan.err, "");
   EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
@@ -333,7 +351,7 @@ TEST_F(InspectTest, PlanNamesEveryTextureTheToolWouldRefuseAndWritesNothing) {
   WriteMod(mod);
   ScratchDir before;
   ASSERT_TRUE(CopyTree(game_, before.path()));
-  const ProcessResult plan = Inspect({"plan", mod_dir(), game_dir()});
+  const ProcessResult plan = InspectAtEveryThreadCount({"plan", mod_dir(), game_dir()});
   EXPECT_EQ(plan.exit_code, 1);
   EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
   const std::string out = plan.out;

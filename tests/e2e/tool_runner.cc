@@ -1,5 +1,9 @@
 #include "tests/e2e/tool_runner.h"
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 namespace vtest {
 
 ToolRun::ToolRun()
@@ -18,6 +22,39 @@ ProcessResult ToolRun::Run(const std::vector<std::string>& args, ProcessOptions 
   options.env.push_back({"TMP", tmp()});
   options.env.push_back({"TEMP", tmp()});
   return RunProcess(VINTREL_EXE, args, options);
+}
+
+ProcessResult ToolRun::RunAtEveryThreadCount(const std::vector<std::string>& args) const {
+  namespace fs = std::filesystem;
+  const ScratchDir before;
+  const ScratchDir first;
+  EXPECT_TRUE(CopyTree(game_, before.path() / "game"));
+  ProcessResult firstResult;
+  ProcessResult result;
+  bool isFirst = true;
+  for (int threads : kThreadCounts) {
+    SCOPED_TRACE(testing::Message() << threads << " threads");
+    if (!isFirst) {
+      fs::remove_all(game_);
+      EXPECT_TRUE(CopyTree(before.path() / "game", game_));
+    }
+    ProcessOptions options;
+    options.env.push_back({"VINTREL_THREADS", std::to_string(threads)});
+    result = Run(args, options);
+    if (isFirst) {
+      firstResult = result;
+      EXPECT_TRUE(CopyTree(game_, first.path() / "game"));
+      EXPECT_TRUE(CopyTree(tmp_, first.path() / "tmp"));
+      isFirst = false;
+      continue;
+    }
+    EXPECT_EQ(result.exit_code, firstResult.exit_code);
+    EXPECT_EQ(result.out, firstResult.out);
+    EXPECT_EQ(result.err, firstResult.err);
+    EXPECT_EQ(DiffTrees(first.path() / "game", game_), std::vector<std::string>{});
+    EXPECT_EQ(DiffTrees(first.path() / "tmp", tmp_), std::vector<std::string>{});
+  }
+  return result;
 }
 
 GameSpec OneSplitPackageGame() {

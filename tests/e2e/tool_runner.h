@@ -34,6 +34,14 @@ class ToolRun {
   // Runs `tool mod game`.
   ProcessResult Run() const { return Run({mod(), game()}); }
 
+  // The thread counts every run of RunAtEveryThreadCount is made with, the last one last.
+  static constexpr int kThreadCounts[] = {8, 3, 2, 1};
+  // Runs the tool with these arguments once at each of kThreadCounts (VINTREL_THREADS), each time
+  // on game/ as it was before, and adds a test failure unless standard output, standard error,
+  // the exit status and every file left in game/ and tmp/ are the same at every count. Returns
+  // the result of the last run, whose files game/ and tmp/ hold.
+  ProcessResult RunAtEveryThreadCount(const std::vector<std::string>& args) const;
+
  private:
   ScratchDir root_;
   std::filesystem::path mod_;
