@@ -87,6 +87,7 @@ uint32_t run_ordered(OrderedTask& task, uint32_t steps, uint32_t threads, uint32
 
   for (uint32_t step = 0; step < steps; ++step) {
     const uint32_t slot = step % window;
+    task.Reached(step, slot);
     {
       SysLockHeld held(shared.lock);
       while (shared.done[slot] == 0) shared.changed.Wait(shared.lock);

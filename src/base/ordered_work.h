@@ -15,6 +15,12 @@ class OrderedTask {
   // Does step on a worker's thread; worker (0 to threads - 1) names the worker's own state.
   // No other thread touches that worker's state or the step's slot meanwhile.
   virtual void Work(uint32_t worker, uint32_t step, uint32_t slot) = 0;
+  // On the calling thread, as the taker comes to step (the steps before it are taken), whether
+  // or not the step is finished yet: a worker still at it may now hand its results on straight.
+  virtual void Reached(uint32_t step, uint32_t slot) {
+    (void)step;
+    (void)slot;
+  }
   // Takes the finished step on the calling thread, in the order of steps. False stops the task:
   // the steps after it are dropped, finished or not.
   virtual bool Take(uint32_t step, uint32_t slot) = 0;

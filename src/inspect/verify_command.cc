@@ -224,7 +224,7 @@ class VerifyTask : public OrderedTask {
     for (uint32_t k = 0; k < game.package_count(); ++k) total_ += weights[k];
   }
 
-  static constexpr uint32_t kSlotsPerWorker = 4;
+  static constexpr uint32_t kSlotsPerWorker = 32;
 
   bool ready() const { return workers_.count() != 0 && slots_.count() != 0; }
   uint32_t window() const { return slots_.count(); }

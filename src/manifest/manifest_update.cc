@@ -165,6 +165,7 @@ class DirectoryPass : private OrderedTask {
   bool Moved(uint32_t j, bool changed, uint64_t start);
   uint64_t Weight(uint32_t step) override { return jobs_[step].weight; }
   void Work(uint32_t worker, uint32_t step, uint32_t slot) override;
+  void Reached(uint32_t, uint32_t slot) override { target_.Reach(slot); }
   bool Take(uint32_t step, uint32_t slot) override;
   void SayProgress(const RewriteJob& job);
   bool Rebuild();
@@ -218,7 +219,7 @@ class DirectoryPass : private OrderedTask {
 // bound. Packages in flight: at most kSlotsPerWorker per worker, weighing together at most
 // kInFlightPerWorker bytes per worker. Each slot's staging sink holds kSlotMemory bytes in memory
 // (most packages are smaller) and the rest of a package in its temporary file.
-constexpr uint32_t kSlotsPerWorker = 8;
+constexpr uint32_t kSlotsPerWorker = 32;
 constexpr uint64_t kInFlightPerWorker = 64u << 20;
 constexpr uint32_t kSlotMemory = 256u << 10;
 
@@ -476,7 +477,7 @@ bool DirectoryPass::Take(uint32_t step, uint32_t slot) {
   RewriteSlot& result = slots_[slot];
   SayProgress(jobs_[step]);
   if (!result.ok && result.ownFailure) {
-    failedInTake_ = !RewriteInline(step);
+    failedInTake_ = !target_.DropStaged(slot, status_) || !RewriteInline(step);
     return !failedInTake_;
   }
   if (!result.ok) {
@@ -486,8 +487,8 @@ bool DirectoryPass::Take(uint32_t step, uint32_t slot) {
     failedInTake_ = true;
     return false;
   }
-  const uint64_t start = sink_->length();
-  if (result.changed && !target_.TakeStaged(slot, status_)) {
+  uint64_t start = sink_->length();
+  if (result.changed && !target_.TakeStaged(slot, &start, status_)) {
     failedInTake_ = true;
     return false;
   }
@@ -566,7 +567,9 @@ PackageSink* UserArchiveTarget::Open(RunContext& context, Status* status) {
 
 bool UserArchiveTarget::MakeStaging(uint32_t count, uint32_t memoryLimit, const char* tempDir,
                                     uint32_t firstNumber) {
-  if (!staging_.allocate(count)) return false;
+  if (!staging_.allocate(count) || !handoffs_.allocate(count) || !reached_.allocate(count)) {
+    return false;
+  }
   for (uint32_t i = 0; i < count; ++i) {
     if (!staging_[i].Place(memoryLimit, tempDir, firstNumber + i)) return false;
   }
@@ -575,11 +578,25 @@ bool UserArchiveTarget::MakeStaging(uint32_t count, uint32_t memoryLimit, const 
 
 PackageSink& UserArchiveTarget::Staging(uint32_t i) {
   staging_[i].Reset();
-  return staging_[i];
+  handoffs_[i].Start(&staging_[i], &sink_, &reached_[i]);
+  return handoffs_[i];
 }
 
-bool UserArchiveTarget::TakeStaged(uint32_t i, Status* status) {
+void UserArchiveTarget::Reach(uint32_t i) { reached_[i].store(true, std::memory_order_release); }
+
+bool UserArchiveTarget::TakeStaged(uint32_t i, uint64_t* start, Status* status) {
+  reached_[i].store(false, std::memory_order_relaxed);
+  if (handoffs_[i].direct()) {
+    *start = handoffs_[i].base();
+    return true;
+  }
+  *start = sink_.length();
   return staging_[i].CopyTo(sink_, status);
+}
+
+bool UserArchiveTarget::DropStaged(uint32_t i, Status* status) {
+  reached_[i].store(false, std::memory_order_relaxed);
+  return !handoffs_[i].direct() || sink_.CutTo(handoffs_[i].base(), status);
 }
 
 void UserArchiveTarget::Announce(const char* name, bool split) {
@@ -608,7 +625,8 @@ PackageSink& CountingTarget::Staging(uint32_t i) {
   return staging_[i];
 }
 
-bool CountingTarget::TakeStaged(uint32_t i, Status*) {
+bool CountingTarget::TakeStaged(uint32_t i, uint64_t* start, Status*) {
+  *start = sink_.length();
   sink_.Add(staging_[i].length());
   return true;
 }

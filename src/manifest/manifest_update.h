@@ -1,6 +1,7 @@
 #ifndef VINTREL_MANIFEST_MANIFEST_UPDATE_H_
 #define VINTREL_MANIFEST_MANIFEST_UPDATE_H_
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/byte_buffer.h"
@@ -36,10 +37,17 @@ class PassTarget {
   // temporary file in tempDir, numbered from firstNumber on. False when out of memory.
   virtual bool MakeStaging(uint32_t count, uint32_t memoryLimit, const char* tempDir,
                            uint32_t firstNumber) = 0;
-  // Staging sink i, emptied.
+  // Staging sink i, emptied, for a worker's package.
   virtual PackageSink& Staging(uint32_t i) = 0;
-  // Appends the package that staging sink i holds to the sink, and empties it.
-  virtual bool TakeStaged(uint32_t i, Status* status) = 0;
+  // The writer has come to the package of staging sink i and waits for it: the worker may write
+  // the rest of it to the sink straight.
+  virtual void Reach(uint32_t i) = 0;
+  // Appends the package of staging sink i to the sink, unless it is there already, and tells
+  // where it begins (*start).
+  virtual bool TakeStaged(uint32_t i, uint64_t* start, Status* status) = 0;
+  // Drops what the worker of staging sink i left of a package it could not finish, in the sink
+  // too, so that the package can be made again.
+  virtual bool DropStaged(uint32_t i, Status* status) = 0;
   // Called as the package named name (split or full) is about to go to the sink.
   virtual void Announce(const char* name, bool split) = 0;
   // After the walk: whether any package went to the sink. False, with the reason, when what was
@@ -59,7 +67,9 @@ class UserArchiveTarget : public PassTarget {
   bool MakeStaging(uint32_t count, uint32_t memoryLimit, const char* tempDir,
                    uint32_t firstNumber) override;
   PackageSink& Staging(uint32_t i) override;
-  bool TakeStaged(uint32_t i, Status* status) override;
+  void Reach(uint32_t i) override;
+  bool TakeStaged(uint32_t i, uint64_t* start, Status* status) override;
+  bool DropStaged(uint32_t i, Status* status) override;
   void Announce(const char* name, bool split) override;
   bool Close(bool anyMoved, Status* status) override;
 
@@ -67,6 +77,9 @@ class UserArchiveTarget : public PassTarget {
   RunContext* context_ = nullptr;
   FileSink sink_{kNoFile, 0, ""};
   TCountedArray<StagingSink> staging_;
+  TCountedArray<HandoffSink> handoffs_;
+  // Per slot: the writer waits for its package. Set and cleared by the writer, read by the worker.
+  TCountedArray<std::atomic<bool>> reached_;
 };
 
 // A plan's target: counts the bytes of the packages and writes and prints nothing.
@@ -76,7 +89,9 @@ class CountingTarget : public PassTarget {
   bool MakeStaging(uint32_t count, uint32_t memoryLimit, const char* tempDir,
                    uint32_t firstNumber) override;
   PackageSink& Staging(uint32_t i) override;
-  bool TakeStaged(uint32_t i, Status* status) override;
+  void Reach(uint32_t) override {}
+  bool TakeStaged(uint32_t i, uint64_t* start, Status* status) override;
+  bool DropStaged(uint32_t, Status*) override { return true; }
   void Announce(const char*, bool) override {}
   bool Close(bool anyMoved, Status* status) override;
 

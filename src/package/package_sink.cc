@@ -60,6 +60,14 @@ bool FileSink::WriteAt(uint64_t position, const void* bytes, uint32_t n, Status*
   return true;
 }
 
+bool FileSink::CutTo(uint64_t length, Status* status) {
+  if (length > length_ || file_seek(file_, length) != length || !file_set_end(file_)) {
+    return Fail(status);
+  }
+  length_ = length;
+  return true;
+}
+
 bool CountingSink::Write(const void*, uint32_t n, Status*) {
   length_ += n;
   return true;
@@ -71,7 +79,19 @@ bool CountingSink::WriteZeros(uint64_t n, Status*) {
 }
 
 bool StagingSink::Place(uint32_t memoryLimit, const char* tempDir, uint32_t number) {
-  return memory_.reserve(memoryLimit) && spill_.Place(tempDir, number);
+  memoryLimit_ = memoryLimit;
+  return spill_.Place(tempDir, number);
+}
+
+// Doubling the capacity, within the limit, so that a package written in many small pieces is
+// not copied at every one.
+bool StagingSink::Grow(uint32_t needed) {
+  if (needed <= memory_.capacity()) return true;
+  const uint64_t doubled = 2ull * memory_.capacity();
+  const uint32_t target = doubled < needed         ? needed
+                          : doubled > memoryLimit_ ? memoryLimit_
+                                                   : static_cast<uint32_t>(doubled);
+  return memory_.reserve(target);
 }
 
 void StagingSink::Reset() {
@@ -86,12 +106,14 @@ bool StagingSink::WriteToFile(const void* bytes, uint32_t n, Status* status) {
   return true;
 }
 
-// Bytes stay in memory while they fit in its capacity, which never grows; once one has gone to
-// the file, the rest follow it there.
+// Bytes stay in memory while they fit in its limit; once one has gone to the file, the rest follow
+// it there. A memory that cannot grow sends them to the file too.
 bool StagingSink::Write(const void* bytes, uint32_t n, Status* status) {
   if (n == 0) return true;
   const uint32_t at = memory_.length();
-  if (spilled_ != 0 || n > memory_.capacity() - at) return WriteToFile(bytes, n, status);
+  if (spilled_ != 0 || n > memoryLimit_ - at || !Grow(at + n)) {
+    return WriteToFile(bytes, n, status);
+  }
   memory_.resize(at + n);
   std::memcpy(memory_.data() + at, bytes, n);
   return true;
@@ -135,4 +157,30 @@ bool StagingSink::CopyTo(PackageSink& out, Status* status) {
     left -= want;
   }
   return true;
+}
+
+bool HandoffSink::Follow(Status* status) {
+  if (direct_ || !reached_->load(std::memory_order_acquire)) return true;
+  base_ = archive_->length();
+  direct_ = true;
+  return staging_->CopyTo(*archive_, status);
+}
+
+uint64_t HandoffSink::length() const {
+  return direct_ ? archive_->length() - base_ : staging_->length();
+}
+
+bool HandoffSink::Write(const void* bytes, uint32_t n, Status* status) {
+  if (!Follow(status)) return false;
+  return direct_ ? archive_->Write(bytes, n, status) : staging_->Write(bytes, n, status);
+}
+
+bool HandoffSink::WriteZeros(uint64_t n, Status* status) {
+  if (!Follow(status)) return false;
+  return direct_ ? archive_->WriteZeros(n, status) : staging_->WriteZeros(n, status);
+}
+
+bool HandoffSink::WriteAt(uint64_t position, const void* bytes, uint32_t n, Status* status) {
+  return direct_ ? archive_->WriteAt(base_ + position, bytes, n, status)
+                 : staging_->WriteAt(position, bytes, n, status);
 }

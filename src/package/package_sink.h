@@ -1,6 +1,7 @@
 #ifndef VINTREL_PACKAGE_PACKAGE_SINK_H_
 #define VINTREL_PACKAGE_PACKAGE_SINK_H_
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/byte_buffer.h"
@@ -38,6 +39,8 @@ class FileSink : public PackageSink {
       : file_(file), length_(length), path_(path) {}
 
   uint64_t length() const override { return length_; }
+  // Ends the file at length, before the present end: drops a package written in part.
+  bool CutTo(uint64_t length, Status* status);
   bool Write(const void* bytes, uint32_t n, Status* status) override;
   bool WriteZeros(uint64_t n, Status* status) override;
   bool WriteAt(uint64_t position, const void* bytes, uint32_t n, Status* status) override;
@@ -66,9 +69,9 @@ class CountingSink : public PackageSink {
 };
 
 // Holds one package that a worker writes for the user archive until the writer appends it: in
-// memory up to a limit, the rest in a temporary file of its own. Its memory is taken once and
-// kept from package to package, so that the sinks of a pass hold a known amount of memory and
-// none is taken and given back at every package.
+// memory up to a limit, the rest in a temporary file of its own. Its memory grows as needed up to
+// the limit and is kept from package to package, so that the sinks of a pass hold at most a known
+// amount of memory and none is taken and given back at every package.
 class StagingSink : public PackageSink {
  public:
   // The most bytes held in memory, the temporary directory (ending in a separator) and the number
@@ -85,11 +88,48 @@ class StagingSink : public PackageSink {
   bool WriteAt(uint64_t position, const void* bytes, uint32_t n, Status* status) override;
 
  private:
+  bool Grow(uint32_t needed);
   bool WriteToFile(const void* bytes, uint32_t n, Status* status);
 
   ByteBuffer memory_;
+  uint32_t memoryLimit_ = 0;
   TempFile spill_;
   uint64_t spilled_ = 0;  // bytes in the file, which follow those in memory
+};
+
+// A worker's sink for one package of a run: the package is staged (StagingSink) while packages
+// before it are still being written, and once the writer has reached it (reached set; the
+// writer then waits for it and leaves the archive alone) what was staged goes to the archive
+// and the rest follows there straight, written once instead of staged and copied.
+class HandoffSink : public PackageSink {
+ public:
+  // For the next package, from an emptied staging sink.
+  void Start(StagingSink* staging, FileSink* archive, const std::atomic<bool>* reached) {
+    staging_ = staging;
+    archive_ = archive;
+    reached_ = reached;
+    direct_ = false;
+  }
+
+  // Whether the package went to the archive, from base() on.
+  bool direct() const { return direct_; }
+  uint64_t base() const { return base_; }
+
+  uint64_t length() const override;
+  bool Write(const void* bytes, uint32_t n, Status* status) override;
+  bool WriteZeros(uint64_t n, Status* status) override;
+  bool WriteAt(uint64_t position, const void* bytes, uint32_t n, Status* status) override;
+
+ private:
+  // Goes over to the archive once the writer has reached the package. False, with the reason,
+  // when the staged bytes cannot be copied there.
+  bool Follow(Status* status);
+
+  StagingSink* staging_ = nullptr;
+  FileSink* archive_ = nullptr;
+  const std::atomic<bool>* reached_ = nullptr;
+  bool direct_ = false;
+  uint64_t base_ = 0;
 };
 
 #endif  // VINTREL_PACKAGE_PACKAGE_SINK_H_
