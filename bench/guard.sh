@@ -18,8 +18,14 @@
 #   calls       system calls per package of a game of 50,000 packages that matches nothing
 #   copy        a full copy of a 64 MiB game against bench_baseline on the same game (CPU time)
 #   memory      the full copy's peak memory against 3 x its largest split entry + 32 MiB
+#   copy2       the full copy on 2 threads against the same on 1 (wall time)
+#   base2       the full copy on 2 threads against bench_baseline (wall time)
+#   mem2        the 2-thread full copy's peak memory against twice the 1-thread one's
+#   verify2     vintrel-inspect verify on 2 threads against 1 (wall time)
+#   plan2       vintrel-inspect plan on 2 threads against a 1-thread run (wall time)
 #
-# Every time is the best of several runs, the programs taking turns.
+# Every time is the best of several runs, the programs taking turns. The measures before copy2
+# are of runs on one thread (VINTREL_THREADS=1).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,14 +36,16 @@ build="$repo/build-guard"
 mkdir -p "$build"
 if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON \
   -DVINTREL_BUILD_BENCH=ON &&
-  cmake --build "$build" --target vintrel_tool make_game bench_baseline -j2; } \
+  cmake --build "$build" --target vintrel_tool vintrel_inspect_tool make_game bench_baseline -j2; } \
   >"$build/guard_build.log" 2>&1; then
   tail -20 "$build/guard_build.log" >&2
   echo "guard: the build failed; see $build/guard_build.log" >&2
   exit 1
 fi
 tool="$build/vintrel"
+inspect="$build/vintrel-inspect"
 make_game="$build/tests/make_game"
+export VINTREL_THREADS=1
 baseline="$build/bench/bench_baseline"
 
 root=$(mktemp -d "$build/guard.XXXXXX")
@@ -55,6 +63,7 @@ cpu_of() {
 fresh() {
   cp "$1.manifest" "$1/manifest.bin"
   rm -f "$1/origmanifest.bin" "$1"/*_user.upak "$1"/*_user.upak.tmp "$root/temp"/*
+  sync
 }
 
 # best_cpu RUNS GAME MOD: the least CPU time, in ms, of RUNS runs of the tool.
@@ -156,6 +165,48 @@ echo "Full copy: CPU ms, tool $tool_best, baseline $base_best; tool's peak $peak
   "largest split entry $largest bytes"
 check copy "$(awk -v a="$tool_best" -v b="$base_best" 'BEGIN { print a / b }')" 1.0
 check memory "$(awk -v p="$peak" -v e="$largest" 'BEGIN { print p * 1024 / (3 * e + 32 * 1048576) }')" 1.0
+
+# --- The same full copy, and plan and verify, on two threads ----------------------------------
+# wall_of THREADS COMMAND...: the command's wall time in ms, and its peak memory in KiB, at that
+# many threads.
+wall_of() {
+  local threads="$1"
+  shift
+  VINTREL_THREADS="$threads" /usr/bin/time -f '%e %M' -o "$root/wall.time" "$@" >/dev/null 2>&1 || true
+  awk '{ printf "%d %d\n", $1 * 1000 + 0.5, $2 }' "$root/wall.time"
+}
+declare -A wall
+declare -A rss
+keep_best() {
+  local key="$1" ms="$2" kib="$3"
+  if [ -z "${wall[$key]:-}" ] || [ "$ms" -lt "${wall[$key]}" ]; then wall[$key]="$ms"; fi
+  if [ -z "${rss[$key]:-}" ] || [ "$kib" -gt "${rss[$key]}" ]; then rss[$key]="$kib"; fi
+}
+for round in 1 2 3; do
+  for threads in 1 2; do
+    fresh "$root/copy"
+    read -r ms kib < <(wall_of "$threads" "$tool" "$root/full" "$root/copy" "$root/temp")
+    keep_best "run$threads" "$ms" "$kib"
+    fresh "$root/copy"
+    read -r ms kib < <(wall_of "$threads" "$inspect" verify "$root/copy")
+    keep_best "verify$threads" "$ms" "$kib"
+    read -r ms kib < <(wall_of "$threads" "$inspect" plan "$root/full" "$root/copy")
+    keep_best "plan$threads" "$ms" "$kib"
+  done
+  fresh "$root/copy"
+  rm -f "$root/baseline.out"
+  read -r ms kib < <(wall_of 1 "$baseline" "$root/copy" "$root/baseline.out")
+  keep_best baseline "$ms" "$kib"
+done
+echo "Threads: wall ms, full copy ${wall[run1]} / ${wall[run2]} (1 / 2 threads; peak" \
+  "${rss[run1]} / ${rss[run2]} KiB), baseline ${wall[baseline]}, verify ${wall[verify1]} /" \
+  "${wall[verify2]}, plan ${wall[plan1]} / ${wall[plan2]}"
+check copy2 "$(awk -v a="${wall[run2]}" -v b="${wall[run1]}" 'BEGIN { print a / b }')" 0.6
+check base2 "$(awk -v a="${wall[run2]}" -v b="${wall[baseline]}" 'BEGIN { print a / b }')" 0.6
+check mem2 "$(awk -v a="${rss[run2]}" -v b="${rss[run1]}" 'BEGIN { print a / (2 * b) }')" 1.0
+check verify2 "$(awk -v a="${wall[verify2]}" -v b="${wall[verify1]}" 'BEGIN { print a / b }')" \
+  "$(awk 'BEGIN { print 1 / 1.7 }')"
+check plan2 "$(awk -v a="${wall[plan2]}" -v b="${wall[run1]}" 'BEGIN { print a / b }')" 0.6
 
 echo "Ratios ($(($(date +%s) - start)) s of measuring):"
 printf '%s\n' "${results[@]}"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Measures a full-copy run of the tool on a large synthetic game against bench_baseline, the
-# least work any full copy must do (inflate every block, compress it again at level 0, write it).
+# least work any full copy must do (inflate every block, compress it again at level 0, write it),
+# on one thread and on two; and vintrel-inspect verify (1 and 2 threads) and plan (2 threads)
+# on the same game.
 #
 #   bench/run_bench.sh [--bytes N] [--seed S] [--keep DIR] [--runs R]
 #
@@ -50,13 +52,14 @@ build="$repo/build-bench"
 mkdir -p "$build"
 if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON \
   -DVINTREL_BUILD_BENCH=ON &&
-  cmake --build "$build" --target vintrel_tool make_game bench_baseline -j2; } \
+  cmake --build "$build" --target vintrel_tool vintrel_inspect_tool make_game bench_baseline -j2; } \
   >"$build/run_bench_build.log" 2>&1; then
   tail -20 "$build/run_bench_build.log" >&2
   echo "run_bench: the build failed; see $build/run_bench_build.log" >&2
   exit 1
 fi
 tool="$build/vintrel"
+inspect="$build/vintrel-inspect"
 make_game="$build/tests/make_game"
 baseline="$build/bench/bench_baseline"
 
@@ -100,7 +103,8 @@ baseline_out="$root/baseline.blocks"
 # Puts the game back as make_game wrote it and removes every output of earlier runs.
 reset_game() {
   cp "$pristine" "$game/manifest.bin"
-  rm -f "$game/$user.upak" "$game/$user.upak.tmp" "$game/origmanifest.bin" "$temp/vintrel.tmp" "$baseline_out"
+  rm -f "$game/$user.upak" "$game/$user.upak.tmp" "$game/origmanifest.bin" "$temp"/vintrel-*.tmp \
+    "$baseline_out"
   sync
 }
 
@@ -131,16 +135,25 @@ run_measured() {
 }
 
 tool_log="$root/tool.log"
+tool2_log="$root/tool2.log"
 base_log="$root/baseline.log"
-: >"$tool_log"
-: >"$base_log"
+verify1_log="$root/verify1.log"
+verify2_log="$root/verify2.log"
+plan2_log="$root/plan2.log"
+for log in "$tool_log" "$tool2_log" "$base_log" "$verify1_log" "$verify2_log" "$plan2_log"; do
+  : >"$log"
+done
 echo "Warming up (one unmeasured run of each) ..."
-run_measured tool /dev/null "$tool" "$mod" "$game" "$temp"
+VINTREL_THREADS=1 run_measured tool /dev/null "$tool" "$mod" "$game" "$temp"
 run_measured baseline /dev/null "$baseline" "$game" "$baseline_out"
 for ((i = 1; i <= runs; i++)); do
   echo "Measured run $i of $runs ..."
-  run_measured tool "$tool_log" "$tool" "$mod" "$game" "$temp"
+  VINTREL_THREADS=1 run_measured tool "$tool_log" "$tool" "$mod" "$game" "$temp"
+  VINTREL_THREADS=2 run_measured tool2 "$tool2_log" "$tool" "$mod" "$game" "$temp"
   run_measured baseline "$base_log" "$baseline" "$game" "$baseline_out"
+  run_measured verify1 "$verify1_log" "$inspect" verify "$game" --threads 1
+  run_measured verify2 "$verify2_log" "$inspect" verify "$game" --threads 2
+  run_measured plan2 "$plan2_log" "$inspect" plan "$mod" "$game" --threads 2
 done
 reset_game
 
@@ -154,7 +167,8 @@ awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/d
   -v nfull="$(stat_of full_packages)" -v blocks="$(stat_of blocks)" \
   -v entry="$(stat_of largest_split_entry)" -v area="$(stat_of largest_full_area)" \
   -v area_name="$(stat_of largest_full_package)" -v rewritten="$rewritten" \
-  -v tool_log="$tool_log" -v base_log="$base_log" '
+  -v tool_log="$tool_log" -v base_log="$base_log" -v tool2_log="$tool2_log" \
+  -v verify1_log="$verify1_log" -v verify2_log="$verify2_log" -v plan2_log="$plan2_log" '
   function best(file, field,   line, f, v, b) {
     b = -1
     while ((getline line < file) > 0) {
@@ -195,8 +209,26 @@ awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/d
     printf "            %.1f MiB = 3 x largest full data area + 32 MiB (old area, new area, its stream)\n",
       full_need / mib
     printf "  tool against the larger of the two: %s\n", (trss <= target ? "MET" : "MISSED")
+    t2w = best(tool2_log, 1); t2c = best(tool2_log, 2); t2rss = worst(tool2_log, 3) * 1024
+    v1 = best(verify1_log, 1); v2 = best(verify2_log, 1); p2 = best(plan2_log, 1)
+    printf "Two threads (wall times, best of %d)\n", runs
+    printf "  tool:     %7.2f s wall, %7.2f s CPU, peak %.1f MiB\n", t2w, t2c, t2rss / mib
+    printf "  tool, 2 threads / 1 thread: %.2f (target: at most 0.60) %s\n", t2w / tw,
+      (t2w / tw <= 0.6 ? "MET" : "MISSED")
+    printf "  tool, 2 threads / baseline: %.2f (target: at most 0.60) %s\n", t2w / bw,
+      (t2w / bw <= 0.6 ? "MET" : "MISSED")
+    printf "  peak memory, 2 threads: %.1f MiB, %.2f x the 1-thread peak (targets: under 100 MiB, at most 2) %s\n",
+      t2rss / mib, t2rss / trss, (t2rss < 100 * mib && t2rss <= 2 * trss ? "MET" : "MISSED")
+    printf "  verify:   %7.2f s on 1 thread, %7.2f s on 2: %.2f x as fast (target: at least 1.70) %s\n",
+      v1, v2, v1 / v2, (v1 / v2 >= 1.7 ? "MET" : "MISSED")
+    printf "  plan, 2 threads / the 1-thread run: %.2f (%.2f s; target: at most 0.60) %s\n",
+      p2 / tw, p2, (p2 / tw <= 0.6 ? "MET" : "MISSED")
   }'
 echo
 echo "Raw measurements (wall s, CPU s, peak RSS KiB, load average at the start), one per run:"
 sed 's/^/  tool      /' "$tool_log"
+sed 's/^/  tool (2)  /' "$tool2_log"
 sed 's/^/  baseline  /' "$base_log"
+sed 's/^/  verify(1) /' "$verify1_log"
+sed 's/^/  verify(2) /' "$verify2_log"
+sed 's/^/  plan (2)  /' "$plan2_log"
