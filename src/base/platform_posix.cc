@@ -6,6 +6,7 @@
 #endif
 
 #include <errno.h>
+#include <malloc.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -441,7 +442,15 @@ void sys_unlock_file(FileHandle lock, const char* path) {
   sys_close_handle(lock);
 }
 
-void sys_start_program(int*, char***) {}
+void sys_start_program(int*, char***) {
+#ifdef __GLIBC__
+  // Blocks of a megabyte and more come straight from the system and go straight back to it.
+  // Otherwise glibc keeps every large block freed by a thread in that thread's arena and raises
+  // its threshold as it goes, and a run on several threads would hold much more memory than it
+  // uses; the program's large buffers grow seldom, so the system's calls cost little.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+}
 
 uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
   if (injected_fault(SysCall::kGetTempPath)) return 0;

@@ -219,7 +219,7 @@ class DirectoryPass : private OrderedTask {
 // bound. Packages in flight: at most kSlotsPerWorker per worker, weighing together at most
 // kInFlightPerWorker bytes per worker. Each slot's staging sink holds kSlotMemory bytes in memory
 // (most packages are smaller) and the rest of a package in its temporary file.
-constexpr uint32_t kSlotsPerWorker = 32;
+constexpr uint32_t kSlotsPerWorker = 16;
 constexpr uint64_t kInFlightPerWorker = 64u << 20;
 constexpr uint32_t kSlotMemory = 256u << 10;
 
