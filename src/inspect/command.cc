@@ -30,6 +30,28 @@ bool is_option(const char* arg, const char* name) {
   return std::strncmp(arg, name, length) == 0 && (arg[length] == '\0' || arg[length] == '=');
 }
 
+// Takes the value of option name into *value. A usage error when it was given before or has none.
+bool take_value(const CommandSpec& command, const char* name, const char* what, int argc,
+                char* argv[], int* i, const char** value) {
+  if (*value != nullptr) {
+    print_error("%s got %s twice; see \"%s %s --help\"", command.name, name, kProgramName,
+                command.name);
+    return false;
+  }
+  *value = option_value(name, argc, argv, i);
+  if (*value != nullptr) return true;
+  print_error("%s needs %s after %s; see \"%s %s --help\"", command.name, what, name, kProgramName,
+              command.name);
+  return false;
+}
+
+// Moves argv[from] down to argv[to], the arguments between moving up by one.
+void move_down(char* argv[], int from, int to) {
+  char* moved = argv[from];
+  for (int k = from; k > to; --k) argv[k] = argv[k - 1];
+  argv[to] = moved;
+}
+
 }  // namespace
 
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
@@ -45,18 +67,30 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
   for (int i = first; i < argc; ++i) {
     const char* arg = argv[i];
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      if (count == command.positionals)
+      if (count == command.positionals && !command.repeats)
         return usage_error(command, "takes no further argument: ", arg);
-      args->positional[count++] = arg;
+      move_down(argv, i, first + static_cast<int>(count));
+      ++count;
     } else if (std::strcmp(arg, "--") == 0) {
       optionsEnded = true;
     } else if ((command.options & kOptionJson) && std::strcmp(arg, "--json") == 0) {
       if (args->json) return usage_error(command, "got --json twice", "");
       args->json = true;
+    } else if ((command.options & kOptionAfterUpdate) && std::strcmp(arg, "--after-update") == 0) {
+      if (args->afterUpdate) return usage_error(command, "got --after-update twice", "");
+      args->afterUpdate = true;
     } else if ((command.options & kOptionPkg) && is_option(arg, "--pkg")) {
-      if (args->pkg != nullptr) return usage_error(command, "got --pkg twice", "");
-      args->pkg = option_value("--pkg", argc, argv, &i);
-      if (args->pkg == nullptr) return usage_error(command, "needs a package after --pkg", "");
+      if (!take_value(command, "--pkg", "a package", argc, argv, &i, &args->pkg)) {
+        return ParseResult::kUsageError;
+      }
+    } else if ((command.options & kOptionUpak) && is_option(arg, "--upak")) {
+      if (!take_value(command, "--upak", "a name", argc, argv, &i, &args->upak)) {
+        return ParseResult::kUsageError;
+      }
+    } else if ((command.options & kOptionGame) && is_option(arg, "--game")) {
+      if (!take_value(command, "--game", "a game directory", argc, argv, &i, &args->game)) {
+        return ParseResult::kUsageError;
+      }
     } else if ((command.options & kOptionThreads) && is_option(arg, "--threads")) {
       if (args->threads != 0) return usage_error(command, "got --threads twice", "");
       const char* value = option_value("--threads", argc, argv, &i);
@@ -69,11 +103,13 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     }
   }
   if (count < command.positionals) {
-    print_error("%s needs %u argument%s: %s; see \"%s %s --help\"", command.name,
-                command.positionals, command.positionals == 1 ? "" : "s", command.synopsis,
-                kProgramName, command.name);
+    print_error("%s needs %s%u argument%s: %s; see \"%s %s --help\"", command.name,
+                command.repeats ? "at least " : "", command.positionals,
+                command.positionals == 1 ? "" : "s", command.synopsis, kProgramName, command.name);
     return ParseResult::kUsageError;
   }
+  args->positional = argv + first;
+  args->positionalCount = count;
   return ParseResult::kRun;
 }
 

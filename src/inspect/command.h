@@ -5,18 +5,26 @@
 
 // The options a command may take.
 enum CommandOption : uint32_t {
-  kOptionJson = 1,     // --json: one JSON document on standard output instead of text
-  kOptionPkg = 2,      // --pkg PACKAGE: look in that package only
-  kOptionThreads = 4,  // --threads N: how many threads do the work
+  kOptionJson = 1,          // --json: one JSON document on standard output instead of text
+  kOptionPkg = 2,           // --pkg PACKAGE: look in that package only
+  kOptionThreads = 4,       // --threads N: how many threads do the work
+  kOptionUpak = 8,          // --upak NAME: the user archive's name
+  kOptionGame = 16,         // --game GAMEDIR: a game to look at as well
+  kOptionAfterUpdate = 32,  // --after-update: the game was updated since the tool's last run
 };
 
 // A command's arguments as its command line gave them.
 struct CommandArgs {
-  static constexpr uint32_t kMaxPositionals = 4;
-  const char* positional[kMaxPositionals] = {};
+  // The arguments that are no options, in their order: parsing moves them to the front of the
+  // command line, as getopt does, so that they stand side by side in argv.
+  char** positional = nullptr;
+  uint32_t positionalCount = 0;
   bool json = false;
-  const char* pkg = nullptr;  // null when --pkg was not given
-  uint32_t threads = 0;       // 0 when --threads was not given
+  const char* pkg = nullptr;   // null when --pkg was not given
+  uint32_t threads = 0;        // 0 when --threads was not given
+  const char* upak = nullptr;  // null when --upak was not given
+  const char* game = nullptr;  // null when --game was not given
+  bool afterUpdate = false;
 };
 
 // One command of the program: how it is called, what it does, and the function that does it. The
@@ -26,18 +34,20 @@ struct CommandSpec {
   const char* synopsis;     // the arguments after the name: "GAMEDIR PACKAGE [--json]"
   const char* summary;      // one line for the program's list of commands
   const char* description;  // the --help text after the usage line; every line ends in "\n"
-  uint32_t positionals;     // how many arguments it takes, exactly; CommandArgs holds up to 4
+  uint32_t positionals;     // how many arguments it takes, exactly, or at least when repeats
   uint32_t options;         // CommandOption bits
   int (*run)(const CommandArgs& args);
+  bool repeats = false;  // the last argument may be given any number of times
 };
 
 enum class ParseResult { kRun, kHelp, kUsageError };
 
 // Parses the arguments argv[first..argc) of the command into *args. "--help" or "-h"
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
-// --json, --pkg PACKAGE and --threads N (or --pkg=PACKAGE, --threads=N) are taken where the
-// command allows them. On a usage error (an unknown or repeated option, a missing or unusable
-// value, the wrong number of arguments) it prints the error as one line, naming the command's
+// --json, --after-update, --pkg PACKAGE, --threads N, --upak NAME and --game GAMEDIR (or
+// --pkg=PACKAGE and so on) are taken where the command allows them. On a usage error (an unknown or
+// repeated option, a missing or unusable value, the wrong number of arguments) it prints the error
+// as one line, naming the command's
 // --help, and returns kUsageError.
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args);
