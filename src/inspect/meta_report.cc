@@ -39,6 +39,26 @@ bool describe_meta(const DecodedMeta& decoded, CStringBufferA& text) {
   return text.Format("%s %ux%u, %u %s", name, t.width, t.height, t.mipCount, mips) > 0;
 }
 
+bool textures_differ(const TextureMeta& a, const TextureMeta& b) {
+  return a.format != b.format || a.width != b.width || a.height != b.height || a.depth != b.depth ||
+         a.mipCount != b.mipCount || a.kind != b.kind;
+}
+
+bool describe_texture_difference(const char* file, const TextureMeta& replacing, const char* name,
+                                 const char* ext, const char* package, const TextureMeta& game,
+                                 CStringBufferA& text) {
+  DecodedMeta decoded;
+  decoded.texture = true;
+  decoded.textureMeta = replacing;
+  CStringBufferA is;
+  CStringBufferA was;
+  if (!describe_meta(decoded, is)) return false;
+  decoded.textureMeta = game;
+  if (!describe_meta(decoded, was)) return false;
+  return text.Format("\"%s\" is %s; the game's \"%s\" \"%s\" in \"%s\" is %s", file, is.Data(),
+                     name, ext, package, was.Data()) > 0;
+}
+
 void write_meta_json(const DecodedMeta& decoded, JsonWriter& json) {
   json.Key("texture");
   if (decoded.texture) {

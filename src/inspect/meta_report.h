@@ -25,6 +25,18 @@ DecodedMeta decode_meta(uint64_t extId, const uint8_t* meta, uint32_t size);
 // memory.
 bool describe_meta(const DecodedMeta& decoded, CStringBufferA& text);
 
+// Whether two textures differ in format, width, height, depth, mip count or kind: a game may
+// expect a replacing texture to keep the layout of the one it replaces.
+bool textures_differ(const TextureMeta& a, const TextureMeta& b);
+
+// The warning for a replacing texture that differs from the game's entry, into text:
+// "\"hero.dds\" is DXT5 2048x2048, 12 mips; the game's \"hero\" \"dds\" in \"ui_common\" is DXT1
+// 1024x1024, 11 mips". file is the replacing file's name, name and ext the entry's, package the
+// package's name as it is to be shown. False when out of memory.
+bool describe_texture_difference(const char* file, const TextureMeta& replacing, const char* name,
+                                 const char* ext, const char* package, const TextureMeta& game,
+                                 CStringBufferA& text);
+
 // Writes the members "texture" ({"format", "format_name", "width", "height", "depth", "mips",
 // "kind"}) and "loc" ({"count"}) of the open object, each null when not decoded.
 void write_meta_json(const DecodedMeta& decoded, JsonWriter& json);

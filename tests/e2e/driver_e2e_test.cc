@@ -48,7 +48,7 @@ TEST_F(DriverRun, FewerThanTwoArgumentsPrintUsage) {
   for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"only"}}) {
     const ProcessResult result = run_.Run(args);
     ASSERT_TRUE(result.started) << result.failure;
-    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, kUsage);
   }
 }
@@ -56,7 +56,7 @@ TEST_F(DriverRun, FewerThanTwoArgumentsPrintUsage) {
 TEST_F(DriverRun, MissingManifestFailsSilently) {
   WriteMod(vtest::MakeConfigJson({}));
   const ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(vtest::ListFiles(run_.game_path()).empty());
 }
@@ -64,7 +64,7 @@ TEST_F(DriverRun, MissingManifestFailsSilently) {
 TEST_F(DriverRun, MissingConfigurationNamesItsPath) {
   WriteGame(SmallGame());
   const ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out,
             "Failed to read \"" + run_.mod() + "\\vintrel.json\".\nFailed to load config.\n");
 }
@@ -76,7 +76,7 @@ TEST_F(DriverRun, ConfigurationErrorLeavesTheGameUntouched) {
   WriteMod("{\"files\":[{\"name\":\"data\"}]}");
 
   const ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "Missing ext.\nFailed to load config.\n");
   EXPECT_TRUE(vtest::DiffTrees(before.path(), run_.game_path()).empty());
 }
@@ -87,7 +87,7 @@ TEST_F(DriverRun, FirstRunBacksUpTheManifestAndLaterRunsStartFromIt) {
   WriteMod(vtest::MakeConfigJson({}));
 
   ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(Read("origmanifest.bin"), original);
   const vtest::Bytes firstResult = Read("manifest.bin");
@@ -95,7 +95,7 @@ TEST_F(DriverRun, FirstRunBacksUpTheManifestAndLaterRunsStartFromIt) {
   // A later run never reads manifest.bin: garbage there changes nothing.
   ASSERT_TRUE(vtest::WriteFile(run_.game_path() / "manifest.bin", vtest::Bytes(10, 0xEE)));
   result = run_.Run();
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(Read("manifest.bin"), firstResult);
   EXPECT_EQ(Read("origmanifest.bin"), original);
 }
@@ -107,7 +107,7 @@ TEST_F(DriverRun, UnreadableBackUpIsReplaced) {
   WriteMod(vtest::MakeConfigJson({}));
 
   const ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(Read("origmanifest.bin"), original);
 }
 
@@ -115,7 +115,7 @@ TEST_F(DriverRun, ReplacingRunPrintsProgressAndUsesBackUp) {
   WriteGame(SmallGame());
   WriteReplacingMod();
   ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "Updating files in package \"level1\" (split compress).\n");
   const vtest::Bytes firstManifest = Read("manifest.bin");
   const vtest::Bytes firstArchive = Read("user.upak");
@@ -123,7 +123,7 @@ TEST_F(DriverRun, ReplacingRunPrintsProgressAndUsesBackUp) {
 
   // The second run applies the same configuration to the untouched manifest: same result.
   result = run_.Run();
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(Read("manifest.bin"), firstManifest);
   EXPECT_EQ(Read("user.upak"), firstArchive);
 }
@@ -134,14 +134,14 @@ TEST_F(DriverRun, TemporaryFileNeverOutlivesARun) {
   const fs::path explicitTemp = run_.root().MakeDir("explicit");
 
   ProcessResult result = run_.Run({run_.mod(), run_.game(), explicitTemp.string(), "ignored"});
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_TRUE(vtest::ListFiles(explicitTemp).empty());
   EXPECT_TRUE(vtest::ListFiles(run_.tmp_path()).empty());
 
   // A run that fails after the temporary file was opened deletes it too.
   fs::remove(run_.mod_path() / "data.bin");
   result = run_.Run({run_.mod(), run_.game(), explicitTemp.string()});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_TRUE(vtest::ListFiles(explicitTemp).empty());
 }
 
@@ -154,7 +154,7 @@ TEST_F(DriverRun, TemporaryDirectoryComesFromTheSystem) {
   const std::string absent = (run_.root().path() / "absent").string();
   for (const char* variable : {"TMPDIR", "TMP", "TEMP"}) options.env.push_back({variable, absent});
   const ProcessResult result = vtest::RunProcess(VINTREL_EXE, {run_.mod(), run_.game()}, options);
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
 }
 
 TEST_F(DriverRun, LongTemporaryDirectoryIsAskedForAgain) {
@@ -167,7 +167,7 @@ TEST_F(DriverRun, LongTemporaryDirectoryIsAskedForAgain) {
   vtest::ProcessOptions options;
   options.env.push_back({"TMPDIR", longDir.string()});
   const ProcessResult result = vtest::RunProcess(VINTREL_EXE, {run_.mod(), run_.game()}, options);
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "Updating files in package \"level1\" (split compress).\n");
   EXPECT_TRUE(vtest::ListFiles(longDir).empty());
 }
@@ -176,7 +176,7 @@ TEST_F(DriverRun, DirectoryEndingInABackslashIsUsedAsItStands) {
   WriteGame(SmallGame());
   WriteMod(vtest::MakeConfigJson({}));
   const ProcessResult result = run_.Run({run_.mod() + "\\", run_.game() + "\\"});
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "");
 }
 

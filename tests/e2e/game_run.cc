@@ -177,7 +177,7 @@ void GameRunTest::ExpectFailure(const ProcessResult& result,
                                 const std::vector<std::string>& printed,
                                 const std::string& error) const {
   ASSERT_TRUE(result.started) << result.failure;
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, ProgressLines(printed));
   EXPECT_TRUE(OneErrorLine(result.err, error));
   ExpectGameFilesUntouched();

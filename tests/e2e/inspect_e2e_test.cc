@@ -154,7 +154,7 @@ TEST_F(InspectTest, PackagesPrintsEveryArchiveAndRecordAsJson) {
 
 TEST_F(InspectTest, PackagesFailsWithoutAManifest) {
   const ProcessResult result = Inspect({"packages", game_dir()});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(OneErrorLine(result.err)) << result.err;
   EXPECT_NE(result.err.find("manifest.bin"), std::string::npos) << result.err;
@@ -181,7 +181,7 @@ TEST_F(InspectTest, EntriesDecodesTextureAndLocMetadata) {
 TEST_F(InspectTest, EntriesFailsForAPackageTheGameDoesNotHave) {
   WriteGame(ExampleGame());
   const ProcessResult result = Inspect({"entries", game_dir(), "nowhere", "--json"});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "vintrel-inspect: error: no package has the id of \"nowhere\" (" +
                             Id("nowhere") + ")\n");
@@ -211,7 +211,7 @@ TEST_F(InspectTest, FindListsThePackagesInArchivesThatHoldTheEntry) {
 TEST_F(InspectTest, FindFailsWhenNoPackageHoldsTheEntry) {
   WriteGame(ExampleGame());
   const ProcessResult result = Inspect({"find", game_dir(), "hero", "png"});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(OneErrorLine(result.err)) << result.err;
 }
@@ -249,7 +249,7 @@ TEST_F(InspectTest, ExtractWritesNothingWhenThePackageLacksTheEntry) {
   WriteGame(ExampleGame());
   const ProcessResult result =
       Inspect({"extract", game_dir(), "hero", "dds", out("hero.dds"), "--pkg", "sound_bank"});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.err,
             "vintrel-inspect: error: package \"sound_bank\" holds no entry \"hero\" \"dds\"\n");
   for (const std::string& file : ListFiles(dir_.path()))
@@ -279,7 +279,7 @@ TEST_F(InspectTest, VerifyNamesTheEntryWhoseBlockIsCorrupt) {
   game.packages[0].fault = PackageFault::kCorruptBlock;  // ui_common, its first entry's block
   WriteGame(game);
   const ProcessResult result = InspectAtEveryThreadCount({"verify", game_dir(), "--json"});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.err, "");
   const std::string problem =
       "{\"package\": \"ui_common\", \"id\": \"" + Id("ui_common") +
@@ -298,7 +298,15 @@ TEST_F(InspectTest, PlanSaysWhatARunThenDoesAndWritesNothing) {
   ASSERT_TRUE(CopyTree(game_, before.path()));
   const ProcessResult plan = InspectAtEveryThreadCount({"plan", mod_dir(), game_dir(), "--json"});
   EXPECT_EQ(plan.exit_code, 0) << plan.err;
-  EXPECT_EQ(plan.err, "");
+  // The replacing texture is smaller than the game's: a warning, in the document and on stderr.
+  const std::string texture =
+      "\"hero.dds\" is DXT1 4x4, 3 mips; the game's \"hero\" \"dds\" in \"ui_common\" is DXT1 8x8, "
+      "4 mips";
+  EXPECT_EQ(plan.err, "vintrel-inspect: warning: " + texture + "\n");
+  std::string escaped;
+  for (char c : texture) escaped += c == '"' ? std::string("\\\"") : std::string(1, c);
+  EXPECT_NE(plan.out.find("\"warnings\": [\n    \"" + escaped + "\"\n  ]"), std::string::npos)
+      << plan.out;
   EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
   // The hero texture gets the metadata made from its own header.
   const std::string hero =
@@ -352,7 +360,7 @@ TEST_F(InspectTest, PlanNamesEveryTextureTheToolWouldRefuseAndWritesNothing) {
   ScratchDir before;
   ASSERT_TRUE(CopyTree(game_, before.path()));
   const ProcessResult plan = InspectAtEveryThreadCount({"plan", mod_dir(), game_dir()});
-  EXPECT_EQ(plan.exit_code, 1);
+  EXPECT_EQ(plan.exit_code, 1) << plan.err;
   EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
   const std::string out = plan.out;
   EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "a run would fail: 2 errors\n");
@@ -450,7 +458,7 @@ TEST_F(InspectTest, RestoreRefusesABackUpOlderThanTheGameAndChangesNothing) {
   ScratchDir before;
   ASSERT_TRUE(CopyTree(game_, before.path()));
   const ProcessResult restore = Inspect({"restore", game_dir()});
-  EXPECT_EQ(restore.exit_code, 1);
+  EXPECT_EQ(restore.exit_code, 1) << restore.err;
   EXPECT_EQ(restore.out, "");
   EXPECT_TRUE(OneErrorLine(restore.err)) << restore.err;
   EXPECT_NE(restore.err.find("changed since"), std::string::npos) << restore.err;

@@ -122,7 +122,7 @@ TEST_P(EarlyFailures, SayWhyAndChangeNothing) {
   ScratchDir before;
   ASSERT_TRUE(CopyTree(run_.game_path(), before.path()));
   const ProcessResult result = run_.Run(args);
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, GetParam().out(*this));
   EXPECT_TRUE(OneErrorLine(result.err, GetParam().error));
   EXPECT_EQ(DiffTrees(run_.game_path(), before.path()), std::vector<std::string>{});
@@ -139,7 +139,7 @@ TEST_F(Messages, UserArchiveNamesThatWindowsWouldMisreadAreRefused) {
     SCOPED_TRACE(upak);
     WriteMod(DataMod(), std::string(upak));
     const ProcessResult result = Run();
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(
         OneErrorLine(result.err, "\"upak\" \"" + std::string(upak) + "\" (is a name|ends)"));
@@ -152,7 +152,7 @@ TEST_F(Messages, UserArchiveNamesThatWindowsWouldMisreadAreRefused) {
     WriteMod(DataMod(), std::string("alias"));
     // Once: copying the game for other thread counts would not keep the link.
     const ProcessResult result = run_.Run();
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
     EXPECT_TRUE(OneErrorLine(result.err, "\"upak\" \"alias\" names an archive of the game"));
   }
   ExpectGameFilesUntouched();
@@ -161,7 +161,7 @@ TEST_F(Messages, UserArchiveNamesThatWindowsWouldMisreadAreRefused) {
 TEST_F(Messages, MissingTemporaryDirectoryIsNamed) {
   SnapshotGame();
   const ProcessResult result = run_.Run({Mod(), Game(), run_.tmp() + "-gone"});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, ProgressLines({"level1"}));
   EXPECT_TRUE(OneErrorLine(result.err, "cannot create a temporary file in \"[^\"]*tmp-gone.\": "));
   ExpectGameFilesUntouched();
@@ -198,7 +198,7 @@ TEST_F(Messages, FullDiskIsNamedAndLeavesTheGameAsItWas) {
   ScratchDir before;
   ASSERT_TRUE(CopyTree(game, before.path()));
   const ProcessResult result = run_.Run({Mod(), game.string(), run_.tmp()});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, ProgressLines({"level1"}));
   EXPECT_TRUE(OneErrorLine(result.err, "\"[^\"]*mod\\.upak\\.tmp\": No space left on device"));
   std::vector<std::string> changed = DiffTrees(game, before.path());
@@ -213,7 +213,7 @@ TEST_F(Messages, AnotherRunHoldingTheDirectoryStopsThisOneBeforeItWrites) {
   ASSERT_TRUE(other.Acquire((run_.game_path() / "vintrel.lock").string().c_str(), &busy));
   // Once: the game is not copied afresh while another holds its lock.
   const ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(OneErrorLine(result.err, "another run is using this directory"));
   other.Release();
@@ -230,7 +230,7 @@ TEST_F(Messages, BackUpOlderThanTheGamesManifestIsRefused) {
   const std::vector<std::string> before = ListFiles(run_.game_path());
   const Bytes manifest = ReadGameFile("manifest.bin");
   const ProcessResult result = Run();
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(OneErrorLine(result.err,
                            "manifest\\.bin\": changed since \"[^\"]*origmanifest\\.bin\" was made "

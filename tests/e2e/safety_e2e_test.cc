@@ -72,7 +72,7 @@ TEST_F(Safety, FailedRunKeepsThePreviousRunsManifestAndArchive) {
   WriteMod({"first_data", "second_data"});
   std::filesystem::remove(run_.mod_path() / "second_data.bin");
   const ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out,
             "Updating files in package \"first\" (split compress).\n"
             "Updating files in package \"second\" (split compress).\n");
@@ -86,7 +86,7 @@ TEST_F(Safety, RunThatMovesNothingDropsThePreviousUserArchive) {
 
   WriteMod({"absent_entry"});
   const ProcessResult result = run_.Run();
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(vtest::ReadFile(run_.game_path() / "manifest.bin"), original);
   EXPECT_EQ(vtest::ListFiles(run_.game_path()),

@@ -216,7 +216,7 @@ TEST(SupportScratchDir, DiffTreesNamesChangedFiles) {
 TEST(SupportProcess, CapturesOutputAndStatus) {
   ProcessResult result = RunProcess(VINTREL_EXE, {});
   ASSERT_TRUE(result.started) << result.failure;
-  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out,
             "Usage: Vintrel.exe <srcdir> <destdir> [temp path]\n"
             "srcdir must contain \"vintrel.json\".\n");

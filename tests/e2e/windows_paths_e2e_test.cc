@@ -115,7 +115,7 @@ TEST_F(WindowsPaths, ArgumentsReachTheToolUnchanged) {
     SCOPED_TRACE(source);
     const ProcessResult result = RunTool({source, run_.game()});
     ASSERT_TRUE(result.started) << result.failure;
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
     EXPECT_EQ(result.out,
               "Failed to read \"" + source + "\\vintrel.json\".\nFailed to load config.\n");
   }
@@ -243,7 +243,7 @@ TEST_F(WindowsPaths, TemporaryDirectoryComesFromTmpThenTemp) {
     if (c.succeeds) {
       ExpectReplaced(result, run_.game_path(), run_.tmp_path());
     } else {
-      EXPECT_EQ(result.exit_code, 1);
+      EXPECT_EQ(result.exit_code, 1) << result.err;
       EXPECT_NE(DataEntry(run_.game_path()), kReplacement);
     }
     EXPECT_FALSE(fs::exists(blocked));

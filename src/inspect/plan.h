@@ -1,0 +1,97 @@
+#ifndef VINTREL_INSPECT_PLAN_H_
+#define VINTREL_INSPECT_PLAN_H_
+
+// What a run of the tool would do with a mod on a game, found without writing anything: the
+// packages in which each configured file would replace an entry, what each file's entries would
+// get, the packages a run would rewrite and where, and every reason a run would fail.
+
+#include <cstdint>
+
+#include "base/byte_buffer.h"
+#include "base/status.h"
+#include "driver/pack_file_entry.h"
+#include "driver/run_context.h"
+#include "driver/warning_list.h"
+#include "manifest/game_reader.h"
+#include "manifest/manifest_update.h"
+#include "package/entry_meta.h"
+#include "package/texture_conversion.h"
+
+// The texture metadata of a game entry that a configured file replaces.
+struct ReplacedTexture {
+  uint32_t file = 0;    // the file's place in "files", from 1
+  uint32_t record = 0;  // the package record that holds the entry
+  TextureMeta meta;
+};
+
+// The package records in which each configured file would replace an entry. Every package in an
+// archive is read and each of its entries looked up with match_entries, the package update's own
+// look-up, so that the matches are a run's; and since the walk goes on past a package that cannot
+// be read, they are known for every file even when the dry run stops at its first failure.
+class MatchList {
+ public:
+  // Walks every package of game. A package that cannot be read is passed over (the dry run says
+  // why) and leaves the list incomplete. False when out of memory.
+  bool Walk(const PackFileEntryList& entries, GameReader& game);
+
+  // Whether every package in an archive was read.
+  bool complete() const { return complete_; }
+  // The files that replace an entry somewhere.
+  const UsedFiles& used() const { return used_; }
+  uint32_t count() const { return pairs_.length() / 8; }
+  // The place in "files" (from 1) and the package record of match i; records in manifest order.
+  uint32_t file(uint32_t i) const;
+  uint32_t record(uint32_t i) const;
+
+  // The game's textures that configured files replace, each entry once, in manifest order.
+  uint32_t texture_count() const { return textures_.length() / kTextureRecordSize; }
+  ReplacedTexture texture(uint32_t i) const;
+
+ private:
+  static constexpr uint32_t kTextureRecordSize = 17;
+
+  bool AddTexture(const PackFileEntry& file, uint32_t record, const PackageEntry& entry);
+
+  ByteBuffer pairs_;
+  ByteBuffer textures_;
+  UsedFiles used_;
+  bool complete_ = true;
+};
+
+// A package that a run would rewrite into the user archive.
+struct Rewrite {
+  uint32_t record = 0;     // its record in the untouched manifest
+  uint64_t newOffset = 0;  // where it would begin in the user archive
+  uint64_t bytes = 0;      // what it would take there, up to the next package boundary
+};
+
+// A configured file read and converted as the package update reads and converts it: result is
+// kMetaConverted when its entries would get meta (from its "meta" file or made from the file),
+// kMetaNone when they would keep their own, kMetaFailed when the file cannot be used, with the
+// reason in problem.
+struct FileCheck {
+  MetaConversion result = kMetaNone;
+  ByteBuffer meta;
+  Status problem;
+};
+
+// Everything a plan found.
+struct Plan {
+  RunContext context;  // the mod's configuration, the untouched manifest, the warnings
+  GameReader game;
+  MatchList matches;
+  TCountedArray<FileCheck> checks;  // one per configured file, in the order of "files"
+  bool passed = false;              // whether the dry run's pass got through
+  TCountedArray<Rewrite> rewrites;  // when passed: the packages it moved, in manifest order
+  uint64_t userArchiveBytes = 0;    // when passed: the user archive's size; 0 when none
+  WarningList errors;               // the reasons a run would fail: the pass's, then the files'
+  bool succeeds = false;            // whether a run would succeed
+};
+
+// Plans the mod in modDir on the game in gameDir, on threads threads. False when the plan cannot
+// be made (the configuration or the untouched manifest cannot be read, the game cannot be opened,
+// or memory runs out), with the reason in plan->context.failure; true otherwise, whether or not a
+// run would succeed.
+bool make_plan(const char* modDir, const char* gameDir, uint32_t threads, Plan* plan);
+
+#endif  // VINTREL_INSPECT_PLAN_H_
