@@ -136,17 +136,16 @@ const char* file_name(const char* path) {
   return name;
 }
 
-// Warns for every entry that the texture file replaces and whose layout it does not keep. The run
-// takes the texture all the same. False when out of memory.
-bool warn_texture_differences(Plan& plan, const PackFileEntry& file, const FileCheck& check) {
-  if (check.result != kMetaConverted) return true;
-  const DecodedMeta decoded = decode_meta(file.extId, check.meta.data(), check.meta.length());
-  if (!decoded.texture) return true;
+// Warns for every game texture replaced by a file whose layout differs from it, in manifest order.
+// The run takes the texture all the same. False when out of memory.
+bool warn_texture_differences(Plan& plan) {
   for (uint32_t i = 0; i < plan.matches.texture_count(); ++i) {
     const ReplacedTexture replaced = plan.matches.texture(i);
-    if (replaced.file != file.index || !textures_differ(decoded.textureMeta, replaced.meta)) {
-      continue;
-    }
+    const FileCheck& check = plan.checks[replaced.file - 1];
+    if (check.result != kMetaConverted) continue;
+    const PackFileEntry& file = *check.file;
+    const DecodedMeta decoded = decode_meta(file.extId, check.meta.data(), check.meta.length());
+    if (!decoded.texture || !textures_differ(decoded.textureMeta, replaced.meta)) continue;
     const PackageRecord& record = plan.game.record(replaced.record);
     CStringBufferA package;
     CStringBufferA line;
@@ -176,8 +175,8 @@ bool check_files(Plan& plan) {
   uint32_t i = 0;
   for (const PackFileEntry* file = context.entries.head(); file != nullptr; file = file->next) {
     FileCheck& check = plan.checks[i++];
+    check.file = file;
     check_file(*file, content, check);
-    if (!warn_texture_differences(plan, *file, check)) return false;
     if (check.result != kMetaFailed) continue;
     if (!check.problem.Describe(problem)) return false;
     if (!plan.matches.used().Used(*file)) {
@@ -189,7 +188,7 @@ bool check_files(Plan& plan) {
     plan.succeeds = false;
     if (!same_problem(context.failure, check.problem)) plan.errors.Add("%s", problem.Data());
   }
-  return true;
+  return warn_texture_differences(plan);
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ class MatchList {
   uint32_t file(uint32_t i) const;
   uint32_t record(uint32_t i) const;
 
-  // The game's textures that configured files replace, each entry once, in manifest order.
+  // The game's textures that configured files replace, each entry once, in manifest order; each
+  // names its file by its place in "files".
   uint32_t texture_count() const { return textures_.length() / kTextureRecordSize; }
   ReplacedTexture texture(uint32_t i) const;
 
@@ -70,6 +71,7 @@ struct Rewrite {
 // kMetaNone when they would keep their own, kMetaFailed when the file cannot be used, with the
 // reason in problem.
 struct FileCheck {
+  const PackFileEntry* file = nullptr;  // the file, whose place in "files" is its check's, from 1
   MetaConversion result = kMetaNone;
   ByteBuffer meta;
   Status problem;
