@@ -327,7 +327,9 @@ TEST_F(FaultInjection, FaultsInTheWorkersCostNothingAndFaultsInTheWriterChangeNo
   EXPECT_TRUE(RunWithThreadFault(start, &exitCode));
   EXPECT_EQ(exitCode, 1);
   EXPECT_EQ(vtest::DiffTrees(start, game_), std::vector<std::string>{});
-  // Every write of the writer in turn.
+  // Every write of the writer in turn. How many of the user archive's writes fall to the writer
+  // depends on how far ahead the workers are (a worker that the writer waits for writes its
+  // package into the archive itself); the new manifest's header and section always do.
   g_threadPlan.call = SysCall::kWriteFile;
   g_threadPlan.onWorkers = false;
   uint32_t injected = 0;
@@ -340,7 +342,7 @@ TEST_F(FaultInjection, FaultsInTheWorkersCostNothingAndFaultsInTheWriterChangeNo
     EXPECT_EQ(vtest::ListFiles(tmp_), std::vector<std::string>{});
     if (HasFailure()) break;
   }
-  EXPECT_GT(injected, 5u);
+  EXPECT_GE(injected, 2u);
 }
 
 }  // namespace
