@@ -230,12 +230,22 @@ TEST_F(StackTest, FailuresWriteNothing) {
   }
 }
 
+// A path as a JSON string holds it: Windows' backslashes escaped.
+std::string JsonPath(const std::filesystem::path& path) {
+  std::string escaped;
+  for (char c : path.string()) {
+    if (c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 TEST_F(StackTest, JsonReportsTheConflictsAndTheFiles) {
   WriteMods({{"a", {{"hero", "bin", {}, "same", {}}}}, {"b", {{"hero", "bin", {}, "same", {}}}}});
   const ProcessResult result = Stack({"a", "b"}, {"--json", "--upak", "mine"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
-  const std::string a = (dir_ / "a").string();
-  const std::string b = (dir_ / "b").string();
+  const std::string a = JsonPath(dir_ / "a");
+  const std::string b = JsonPath(dir_ / "b");
   for (const std::string& part :
        {std::string("  \"upak\": \"mine\",\n  \"fullcopy\": false,\n"),
         "    {\"mod\": \"" + b +
