@@ -14,6 +14,7 @@ examples=(
   examples/game/patch.upak
   examples/mod/hero.dds examples/mod/menu.meta examples/mod/menu.txt examples/mod/strings.loc
   examples/mod/vintrel.json
+  examples/mod2/menu.txt examples/mod2/notes.txt examples/mod2/vintrel.json
 )
 case $kind in
   deb)

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "base/byte_buffer.h"
 #include "base/string_buffer.h"
 
 // The one seam between the tool and the operating system. Two backends implement it, chosen at
@@ -65,6 +66,22 @@ bool sys_close_handle(FileHandle file);
 bool sys_file_exists(const char* path);
 // DeleteFileA.
 bool sys_delete_file(const char* path);
+// GetFileAttributesA with FILE_ATTRIBUTE_DIRECTORY / stat: whether path is a directory. False
+// also when nothing is there (sys_last_error then says why).
+bool sys_is_directory(const char* path);
+// CreateDirectoryA / mkdir: creates one directory, whose parent must exist. Fails when anything is
+// there already.
+bool sys_create_directory(const char* path);
+// FindFirstFileA and FindNextFileA / opendir and readdir: appends to names the name of every
+// entry of the directory but "." and "..", each followed by a NUL, in the system's order. False,
+// with names holding what was appended so far, when the directory cannot be read or the buffer
+// cannot grow.
+bool sys_list_directory(const char* path, ByteBuffer& names);
+// GetFullPathNameA / realpath: the absolute form of an existing path, into out: Win32 resolves
+// "." and ".." by the text and takes the working directory (and drive) of the process; POSIX
+// also follows symbolic links. A long Win32 path comes without the "\\?\" mark. False, with out
+// empty, when the path does not exist (POSIX) or cannot be made absolute.
+bool sys_full_path(const char* path, CStringBufferA& out);
 // CopyFileA: copies existing to target, replacing target unless failIfExists. Fails, leaving
 // the target as it was, when both name the same file or either is in use by an exclusive opener;
 // a copy that fails part way removes the target rather than leave it incomplete.

@@ -5,9 +5,10 @@
 #define _FILE_OFFSET_BITS 64
 #endif
 
+#include <dirent.h>
 #include <errno.h>
-#include <malloc.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
 #include <stdio.h>
@@ -351,6 +352,60 @@ bool sys_delete_file(const char* path) {
   PosixPath local(path);
   if (!local.ok()) return fail(ENOMEM);
   return unlink(local.c_str()) == 0 ? succeed() : fail();
+}
+
+bool sys_is_directory(const char* path) {
+  PosixPath local(path);
+  struct stat info;
+  if (!local.ok()) return fail(ENOMEM);
+  if (stat(local.c_str(), &info) != 0) return fail();
+  return S_ISDIR(info.st_mode) ? succeed() : fail(ENOTDIR);
+}
+
+bool sys_create_directory(const char* path) {
+  PosixPath local(path);
+  if (!local.ok()) return fail(ENOMEM);
+  return mkdir(local.c_str(), 0777) == 0 ? succeed() : fail();
+}
+
+bool sys_list_directory(const char* path, ByteBuffer& names) {
+  PosixPath local(path);
+  if (!local.ok()) return fail(ENOMEM);
+  DIR* dir = opendir(local.c_str());
+  if (dir == nullptr) return fail();
+  ByteWriter writer(names);
+  bool ok = true;
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      error = errno;
+      ok = error == 0;
+      break;
+    }
+    const char* name = entry->d_name;
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+    const size_t length = strlen(name) + 1;
+    if (!writer.write_bytes(name, static_cast<uint32_t>(length))) {
+      ok = false;
+      error = ENOMEM;
+      break;
+    }
+  }
+  closedir(dir);
+  return ok ? succeed() : fail(error);
+}
+
+bool sys_full_path(const char* path, CStringBufferA& out) {
+  out.Assign("");
+  PosixPath local(path);
+  if (!local.ok()) return fail(ENOMEM);
+  char* full = realpath(local.c_str(), nullptr);
+  if (full == nullptr) return fail();
+  const bool stored = out.Assign(full) != nullptr;
+  free(full);
+  return stored ? succeed() : fail(ENOMEM);
 }
 
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {

@@ -156,6 +156,42 @@ TEST_F(SysDeleteFile, RemovesOnlyWhatExists) {
   EXPECT_FALSE(sys_delete_file(Path("file").c_str()));
 }
 
+using SysDirectory = PlatformTest;
+
+TEST_F(SysDirectory, CreatesListsAndTellsDirectoriesFromFiles) {
+  const std::string sub = dir_.path().string() + "\\sub";
+  EXPECT_TRUE(sys_create_directory(sub.c_str()));
+  EXPECT_FALSE(sys_create_directory(sub.c_str()));
+  EXPECT_TRUE(sys_is_directory(sub.c_str()));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("sub/a"), "x"));
+  // Written through the seam: a std::filesystem path from a narrow string is not UTF-8 on Windows.
+  ScopedFile named(open_file((sub + "\\\xc3\xa9").c_str(), "w"));
+  ASSERT_TRUE(named.is_open());
+  named.reset();
+  EXPECT_FALSE(sys_is_directory((sub + "\\a").c_str()));
+  EXPECT_FALSE(sys_is_directory((sub + "\\missing").c_str()));
+  EXPECT_FALSE(sys_create_directory((sub + "\\missing\\deeper").c_str()));
+
+  ByteBuffer names;
+  ASSERT_TRUE(sys_list_directory(sub.c_str(), names));
+  const std::string listed(reinterpret_cast<const char*>(names.data()), names.length());
+  EXPECT_TRUE(listed == std::string("a\0\xc3\xa9\0", 5) ||
+              listed == std::string("\xc3\xa9\0a\0", 5))
+      << listed;
+  EXPECT_FALSE(sys_list_directory((sub + "\\missing").c_str(), names));
+}
+
+TEST_F(SysDirectory, FullPathOfAnExistingDirectory) {
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.path() / "sub"));
+  CStringBufferA full;
+  CStringBufferA expected;
+  ASSERT_TRUE(sys_full_path(dir_.path().string().c_str(), expected));
+  ASSERT_TRUE(sys_full_path((dir_.path().string() + "\\sub\\..\\sub").c_str(), full));
+  // POSIX paths begin with '/', Windows ones with a drive or "\\".
+  const char* separator = full.Data()[0] == '/' ? "/" : "\\";
+  EXPECT_EQ(std::string(full.Data()), std::string(expected.Data()) + separator + "sub");
+}
+
 TEST(SysThreadId, NonZeroAndDistinctPerThread) {
   const uint32_t mine = sys_current_thread_id();
   EXPECT_NE(mine, 0u);

@@ -271,6 +271,104 @@ bool sys_delete_file(const char* path) {
   return outcome(DeleteFileW(wide.get()));
 }
 
+bool sys_is_directory(const char* path) {
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
+  const DWORD attributes = GetFileAttributesW(wide.get());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail();
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? succeed() : fail(ERROR_DIRECTORY);
+}
+
+bool sys_create_directory(const char* path) {
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
+  return outcome(CreateDirectoryW(wide.get(), nullptr));
+}
+
+namespace {
+
+// Appends a UTF-16 name and its NUL to names. False when the name is no text or memory runs out.
+bool append_name(const wchar_t* name, ByteBuffer& names) {
+  const uint32_t count = static_cast<uint32_t>(wcslen(name));
+  const uint32_t needed = utf8_length(name, count);
+  if (needed == 0 || !reserve_for_append(names, needed + 1)) return false;
+  const uint32_t length = names.length();
+  if (!names.resize(length + needed + 1)) return false;
+  return to_utf8(name, count, reinterpret_cast<char*>(names.data() + length), needed + 1) == needed;
+}
+
+// Closes a search handle on every path.
+class ScopedFind {
+ public:
+  explicit ScopedFind(HANDLE find) : find_(find) {}
+  ~ScopedFind() {
+    if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
+  }
+  ScopedFind(const ScopedFind&) = delete;
+  ScopedFind& operator=(const ScopedFind&) = delete;
+
+  HANDLE get() const { return find_; }
+
+ private:
+  HANDLE find_;
+};
+
+}  // namespace
+
+bool sys_list_directory(const char* path, ByteBuffer& names) {
+  CStringBufferA pattern;
+  if (pattern.Format("%s\\*", path) <= 0) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  const WidePath wide(pattern.Data());
+  if (wide.get() == nullptr) return fail(wide.error());
+  WIN32_FIND_DATAW data;
+  const ScopedFind find(
+      FindFirstFileExW(wide.get(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+  if (find.get() == INVALID_HANDLE_VALUE) {
+    // An empty directory still has "." and ".."; no file at all is the root of an empty drive.
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? succeed() : fail();
+  }
+  do {
+    const wchar_t* name = data.cFileName;
+    if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
+    if (!append_name(name, names)) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  } while (FindNextFileW(find.get(), &data));
+  const DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? succeed() : fail(error);
+}
+
+bool sys_full_path(const char* path, CStringBufferA& out) {
+  out.Assign("");
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
+  const DWORD count = GetFullPathNameW(wide.get(), 0, nullptr, nullptr);
+  if (count == 0) return fail();
+  TCountedArray<wchar_t> full;
+  if (!full.allocate(count)) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  const DWORD written = GetFullPathNameW(wide.get(), count, &full[0], nullptr);
+  if (written == 0 || written >= count) return fail(ERROR_BAD_PATHNAME);
+  // A long path came marked "\\?\" (or "\\?\UNC\" for "\\server"): the mark is for the system.
+  const wchar_t* text = &full[0];
+  uint32_t length = written;
+  if (wcsncmp(text, L"\\\\?\\UNC\\", 8) == 0) {
+    full[6] = L'\\';
+    text = &full[6];
+    length -= 6;
+  } else if (wcsncmp(text, L"\\\\?\\", 4) == 0) {
+    text += 4;
+    length -= 4;
+  }
+  const uint32_t needed = utf8_length(text, length);
+  if (needed == 0 || needed >= INT32_MAX || !out.Reserve(static_cast<int32_t>(needed + 1))) {
+    return fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  if (to_utf8(text, length, out.Data(), needed + 1) != needed) {
+    out.Assign("");
+    return fail(ERROR_NO_UNICODE_TRANSLATION);
+  }
+  out.SetLength(static_cast<int32_t>(needed));
+  return succeed();
+}
+
 bool sys_copy_file(const char* existing, const char* target, bool failIfExists) {
   if (injected_fault(SysCall::kCopyFile)) return false;
   const WidePath wideExisting(existing);

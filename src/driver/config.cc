@@ -262,10 +262,28 @@ struct EntryKey {
   }
 };
 
-// Marks every configured file that an earlier one always takes precedence over: the first entry
-// wins, so an earlier entry with the same name and ext that applies to every package, or to the
-// same package, leaves nothing for the later one.
-void mark_shadowed_entries(PackFileEntryList& entries, uint32_t count) {
+void warn_shadowed_entries(const PackFileEntryList& entries, const char* path,
+                           WarningList& warnings) {
+  for (const PackFileEntry* entry = entries.head(); entry != nullptr; entry = entry->next) {
+    if (entry->shadowedBy == 0) continue;
+    CStringBufferA pkg;
+    if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());
+    warnings.Add(
+        "\"%s\": file %u of \"files\" (\"%s\" \"%s\"%s) can never be used: file %u comes "
+        "first and takes every entry this one could replace",
+        path, entry->index, entry->name.Text(), entry->ext.Text(), pkg.Data(), entry->shadowedBy);
+  }
+}
+
+// At most this many configured files that replaced nothing are named one by one.
+constexpr uint32_t kUnusedNamed = 20;
+
+}  // namespace
+
+void report_config_line(const char* format, const char* text) { report_error(format, text); }
+
+void mark_shadowed_entries(PackFileEntryList& entries) {
+  const uint32_t count = entries.count();
   TCountedArray<EntryKey> keys;
   if (!keys.allocate(count)) return;  // only warnings depend on this
   uint32_t k = 0;
@@ -295,26 +313,6 @@ void mark_shadowed_entries(PackFileEntryList& entries, uint32_t count) {
     start = end;
   }
 }
-
-void warn_shadowed_entries(const PackFileEntryList& entries, const char* path,
-                           WarningList& warnings) {
-  for (const PackFileEntry* entry = entries.head(); entry != nullptr; entry = entry->next) {
-    if (entry->shadowedBy == 0) continue;
-    CStringBufferA pkg;
-    if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());
-    warnings.Add(
-        "\"%s\": file %u of \"files\" (\"%s\" \"%s\"%s) can never be used: file %u comes "
-        "first and takes every entry this one could replace",
-        path, entry->index, entry->name.Text(), entry->ext.Text(), pkg.Data(), entry->shadowedBy);
-  }
-}
-
-// At most this many configured files that replaced nothing are named one by one.
-constexpr uint32_t kUnusedNamed = 20;
-
-}  // namespace
-
-void report_config_line(const char* format, const char* text) { report_error(format, text); }
 
 bool load_config(const char* path, RunContext& context, ConfigLine say) {
   Status& status = context.failure;
@@ -415,7 +413,7 @@ bool load_config(const char* path, RunContext& context, ConfigLine say) {
   for (const JsonMember* member = files->FirstMember(); member != nullptr; member = member->next) {
     warn_unknown_keys(*member->value.Get(), kFileKeys, "", ++index, shown.Data(), warnings);
   }
-  mark_shadowed_entries(context.entries, count);
+  mark_shadowed_entries(context.entries);
   warn_shadowed_entries(context.entries, shown.Data(), warnings);
   return true;
 }

@@ -1,6 +1,7 @@
 #ifndef VINTREL_DRIVER_CONFIG_H_
 #define VINTREL_DRIVER_CONFIG_H_
 
+class PackFileEntryList;
 class UsedFiles;
 struct RunContext;
 
@@ -15,6 +16,12 @@ void report_config_line(const char* format, const char* text);
 // The context's srcDir must be set. On false, the reason is in context.failure and one line has
 // gone to say.
 bool load_config(const char* path, RunContext& context, ConfigLine say = report_config_line);
+
+// Sets shadowedBy of every configured file that an earlier one always takes precedence over: the
+// first matching file wins, so an earlier file with the same name and ext that applies to every
+// package, or to the same package, leaves nothing for the later one. load_config warns about each;
+// a list made otherwise (a stack of several mods' files) is marked the same way.
+void mark_shadowed_entries(PackFileEntryList& entries);
 
 // After the pass: adds to context.warnings one line for every configured file that replaced no
 // entry in any package (not in used), naming the first 20 and counting the rest. Files that can

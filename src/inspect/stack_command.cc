@@ -1,0 +1,68 @@
+#include "inspect/stack_command.h"
+
+#include "inspect/messages.h"
+#include "inspect/stack_report.h"
+#include "inspect/stack_writer.h"
+
+namespace {
+
+int run_stack(const CommandArgs& args) {
+  StackResult result;
+  const bool written = make_stack(args.positional[0], args.positional + 1, args.positionalCount - 1,
+                                  args.upak, args.game, result);
+  if (written && !(args.json ? print_stack_json(result) : print_stack_text(result))) {
+    print_error("out of memory");
+    return kExitFailure;
+  }
+  for (uint32_t i = 0; i < result.warnings.count(); ++i) {
+    print_warning("%s", result.warnings.line(i));
+  }
+  for (uint32_t i = 0; i < result.errors.count(); ++i) print_error("%s", result.errors.line(i));
+  return written ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+const CommandSpec kStackCommand = {
+    "stack",
+    "OUTDIR MODDIR... [--upak NAME] [--game GAMEDIR] [--json]",
+    "apply several mods in load order: writes one mod that the tool runs",
+    "Writes OUTDIR/vintrel.json, a mod that applies the MODDIRs in load order: wherever two\n"
+    "mods would replace the same entry, the one named later wins. Its \"files\" lists every\n"
+    "configured file of every mod, the later mods' first, each mod's own in their own order,\n"
+    "so that the tool's rule (the first matching file wins) gives the load order. A file that\n"
+    "a later mod's file shadows entirely is left out. \"src\" and \"meta\" lead into the mods'\n"
+    "own directories by relative paths; nothing is copied. \"upak\" is --upak, else the last\n"
+    "mod's; \"fullcopy\" is true when any mod sets it.\n"
+    "\n"
+    "OUTDIR is made when missing. When it exists it may hold only a vintrel.json, which is\n"
+    "replaced; anything else there makes stack refuse and write nothing. Stacking the same mods\n"
+    "again gives the same bytes.\n"
+    "\n"
+    "The report has a row for every configured file that a later mod's file overlaps (the same\n"
+    "name and ext, and \"pkg\" the same or absent on either), with the winning mod and whether\n"
+    "the loser is left out; a pair of identical files and metadata is marked so.\n"
+    "\n"
+    "  --upak NAME     the user archive of the stack (default: the last mod's)\n"
+    "  --game GAMEDIR  also read the game: a row for every entry two or more mods would\n"
+    "                  replace, with the winner and the losers, and every kept file that\n"
+    "                  loses some entries but wins others, or replaces nothing; a warning for\n"
+    "                  every replacing texture whose layout differs from the game's\n"
+    "  --json          print {\"config\", \"upak\", \"fullcopy\", \"mods\", \"files\": [{\"mod\",\n"
+    "                  \"name\", \"ext\", \"pkg\", \"left_out\"}], \"conflicts\": [{\"name\", "
+    "\"ext\",\n"
+    "                  \"winner\", \"winner_pkg\", \"loser\", \"loser_pkg\", \"left_out\",\n"
+    "                  \"identical\"}], \"entries\": [{\"package\", \"id\", \"archive\", "
+    "\"offset\",\n"
+    "                  \"name\", \"ext\", \"winner\", \"losers\"}], \"game_files\": [{\"mod\",\n"
+    "                  \"name\", \"ext\", \"pkg\", \"in_the_game\"}], \"written\", \"warnings\"}\n"
+    "                  (\"entries\" and \"game_files\" null without --game)\n"
+    "\n"
+    "Exit status: 0 when the stack was written, whatever its conflicts; 1 when it was not (each\n"
+    "reason in an error line: a mod's missing directory or vintrel.json, bad JSON, OUTDIR\n"
+    "holding other files); 2 for a usage error.\n",
+    2,
+    kOptionJson | kOptionUpak | kOptionGame,
+    run_stack,
+    true,
+};

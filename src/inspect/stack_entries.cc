@@ -1,0 +1,141 @@
+#include "inspect/stack_entries.h"
+
+#include "base/coding.h"
+#include "base/file.h"
+#include "base/string_buffer.h"
+#include "driver/name_hash.h"
+#include "driver/untouched_manifest.h"
+#include "inspect/messages.h"
+#include "inspect/meta_report.h"
+#include "package/package_update.h"
+
+namespace {
+
+// The last component of a path.
+const char* file_name(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/') name = p + 1;
+  }
+  return name;
+}
+
+constexpr uint8_t kTextureUnread = 0;
+constexpr uint8_t kTextureRead = 1;
+constexpr uint8_t kNoTexture = 2;
+
+}  // namespace
+
+EntryConflict StackEntries::conflict(uint32_t i) const {
+  const uint8_t* p = conflicts_.data() + 16 * i;
+  EntryConflict conflict;
+  conflict.record = decode_u32(p);
+  conflict.winner = decode_u32(p + 4);
+  conflict.loserCount = decode_u32(p + 8);
+  conflict.firstLoser = decode_u32(p + 12);
+  return conflict;
+}
+
+uint32_t StackEntries::loser(uint32_t i) const { return decode_u32(losers_.data() + 4 * i); }
+
+bool StackEntries::Find(const Stack& stack, const StackMod* mods, uint32_t count,
+                        const char* gameDir, Status* status) {
+  const uint32_t files = stack.files().count();
+  if (files != 0 &&
+      (!flags_.allocate(files) || !textureState_.allocate(files) || !textures_.allocate(files))) {
+    return status->FailOutOfMemory();
+  }
+  PathBuffer dir;
+  if (dir.Format("%s\\", gameDir) <= 0) return status->FailOutOfMemory();
+  context_.destDir.Assign(dir);
+  if (context_.destDir.IsEmpty()) return status->FailOutOfMemory();
+  UntouchedManifest found;
+  if (!read_untouched_manifest(context_, &found) ||
+      !game_.Open(gameDir, context_.manifestSections, &context_.failure)) {
+    status->Assign(context_.failure);
+    return false;
+  }
+  for (uint32_t k = 0; k < game_.package_count(); ++k) {
+    if (!WalkPackage(stack, mods, count, k)) return status->FailOutOfMemory();
+  }
+  return true;
+}
+
+bool StackEntries::WalkPackage(const Stack& stack, const StackMod* mods, uint32_t count,
+                               uint32_t k) {
+  const PackageRecord& record = game_.record(k);
+  if (record.archiveIndex == kNoArchive) return true;
+  Status unread;
+  if (!game_.ReadPackage(k, &unread)) {
+    CStringBufferA line;
+    if (!unread.Describe(line)) return false;
+    warnings_.Add("%s; passed over", line.Data());
+    return true;
+  }
+  PackageReader& package = game_.package();
+  if (!package.has_tables()) return true;
+  match_entries(stack.files(), record.packageId, package);
+  ByteWriter conflicts(conflicts_);
+  ByteWriter losers(losers_);
+  for (uint32_t e = 0; e < package.entry_count(); ++e) {
+    const PackageEntry& entry = package.entry(e);
+    if (entry.match == nullptr) continue;
+    const uint32_t winner = entry.match->index;
+    flags_[winner - 1] |= kWins;
+    // Each mod's own first match, later mods first: the first of them is the winner.
+    const uint32_t firstLoser = losers_.length() / 4;
+    uint32_t loserCount = 0;
+    for (uint32_t m = count; m-- > 0;) {
+      const PackFileEntry* own = find_pack_file_entry(mods[m].context.entries, entry.nameId,
+                                                      entry.extId, record.packageId);
+      if (own == nullptr) continue;
+      const uint32_t place = stack.place_of(m, own->index);
+      flags_[place - 1] |= kMatches;
+      if (place == winner) continue;
+      flags_[place - 1] |= kLoses;
+      if (!losers.write_u32(place)) return false;
+      ++loserCount;
+    }
+    if (loserCount != 0 && !(conflicts.write_u32(k) && conflicts.write_u32(winner) &&
+                             conflicts.write_u32(loserCount) && conflicts.write_u32(firstLoser))) {
+      return false;
+    }
+    if (!CheckTexture(stack, winner, k, entry)) return false;
+  }
+  return true;
+}
+
+bool StackEntries::CheckTexture(const Stack& stack, uint32_t place, uint32_t k,
+                                const PackageEntry& entry) {
+  static const uint64_t ddsId = name_hash("dds");
+  TextureMeta game;
+  if (entry.extId != ddsId || !decode_texture_meta(entry.meta, entry.metaSize, &game)) return true;
+  const PackFileEntry& file = *stack.place(place).file;
+  uint8_t& state = textureState_[place - 1];
+  if (state == kTextureUnread) {
+    // A file that cannot be used is the run's failure, not a difference of layout.
+    ByteBuffer content;
+    ByteBuffer meta;
+    Status problem;
+    state = kNoTexture;
+    if (read_whole_file(file.sourcePath.Text(), content, &problem) &&
+        replacement_metadata(file, content, meta, &problem) == kMetaConverted) {
+      const DecodedMeta decoded = decode_meta(file.extId, meta.data(), meta.length());
+      if (decoded.texture) {
+        textures_[place - 1] = decoded.textureMeta;
+        state = kTextureRead;
+      }
+    }
+  }
+  if (state != kTextureRead || !textures_differ(textures_[place - 1], game)) return true;
+  const PackageRecord& record = game_.record(k);
+  CStringBufferA package;
+  CStringBufferA line;
+  if (!append_escaped(record.name, record.nameLength, package) ||
+      !describe_texture_difference(file_name(file.sourcePath.Text()), textures_[place - 1],
+                                   file.name.Text(), file.ext.Text(), package.Data(), game, line)) {
+    return false;
+  }
+  warnings_.Add("%s", line.Data());
+  return true;
+}
