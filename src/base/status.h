@@ -84,7 +84,8 @@ class Status {
   // False when the text cannot be formatted (no memory).
   bool Describe(CStringBufferA& out) const;
 
-  static constexpr uint32_t kWhatSize = 192;
+  // Room for a description that names two paths.
+  static constexpr uint32_t kWhatSize = 512;
 
  private:
   StatusCode code_ = StatusCode::kOk;

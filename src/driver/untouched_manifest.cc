@@ -18,11 +18,18 @@ bool backup_is_current(RunContext& context, const char* manifestPath, const char
   Status why;
   if (manifest_follows_backup(current, context.manifestSections, &why)) return true;
   CStringBufferA backupName;
+  CStringBufferA gameDir;
   sys_native_path(backupPath, backupName);
+  sys_native_path(context.destDir.Text(), gameDir);
+  // The game directory as it was given, without the separator that destDir ends in.
+  if (gameDir.Length() > 1) {
+    gameDir.Data()[gameDir.Length() - 1] = '\0';
+    gameDir.SetLength(gameDir.Length() - 1);
+  }
   context.failure.FailAt(StatusCode::kRefused, manifestPath,
-                         "changed since \"%s\" was made (%s); after a game update, delete that "
-                         "back-up and run again",
-                         backupName.Data(), why.what());
+                         "changed since \"%s\" was made (%s); after a game update, run "
+                         "\"vintrel-inspect restore --after-update %s\" and run again",
+                         backupName.Data(), why.what(), gameDir.Data());
   return false;
 }
 

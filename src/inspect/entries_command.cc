@@ -15,6 +15,32 @@ namespace {
 // Text cells show at most this many bytes of metadata; --json shows all.
 constexpr uint32_t kMetaShown = 16;
 
+// One package read for its entries: the game's package() is the package of record.
+struct EntriesReport {
+  GameReader game;
+  uint32_t record = kNoRecord;
+  Status failure;  // when the package cannot be read, unless already said
+};
+
+// Opens the game in gameDir and reads the package that the argument names. False when the
+// manifest cannot be read or no record has the id (having said why), and when the package lies in
+// no archive or cannot be read (the reason in report->failure).
+bool read_entries(const char* gameDir, const char* packageArgument, EntriesReport* report) {
+  GameReader& game = report->game;
+  if (!open_game(gameDir, game)) return false;
+  report->record = select_record(game, packageArgument);
+  if (report->record == kNoRecord) return false;
+  if (game.record(report->record).archiveIndex == kNoArchive) {
+    CStringBufferA name;
+    record_name(game, report->record, name);
+    report->failure.Fail(StatusCode::kNotFound,
+                         "package \"%s\" lies in no archive: there is nothing to read",
+                         name.Data());
+    return false;
+  }
+  return game.ReadPackage(report->record, &report->failure);
+}
+
 void write_json_entry(JsonWriter& json, uint32_t e, const PackageEntry& entry) {
   json.BeginObject();
   json.Key("index");
@@ -42,7 +68,9 @@ void write_json_package(JsonWriter& json, const GameReader& game, uint32_t k) {
   json.EndObject();
 }
 
-bool write_json(const GameReader& game, uint32_t k) {
+bool print_entries_json(const EntriesReport& report) {
+  const GameReader& game = report.game;
+  const uint32_t k = report.record;
   const PackageReader& package = game.package();
   ByteBuffer out;
   JsonWriter json(out);
@@ -60,7 +88,9 @@ bool write_json(const GameReader& game, uint32_t k) {
   return true;
 }
 
-bool write_text(const GameReader& game, uint32_t k) {
+bool print_entries_text(const EntriesReport& report) {
+  const GameReader& game = report.game;
+  const uint32_t k = report.record;
   const PackageRecord& record = game.record(k);
   const PackageReader& package = game.package();
   const uint32_t count = package.has_tables() ? package.entry_count() : 0;
@@ -111,22 +141,12 @@ bool write_text(const GameReader& game, uint32_t k) {
 }
 
 int run_entries(const CommandArgs& args) {
-  GameReader game;
-  if (!open_game(args.positional[0], game)) return kExitFailure;
-  const uint32_t k = select_record(game, args.positional[1]);
-  if (k == kNoRecord) return kExitFailure;
-  Status status;
-  if (game.record(k).archiveIndex == kNoArchive) {
-    CStringBufferA name;
-    record_name(game, k, name);
-    print_error("package \"%s\" lies in no archive: there is nothing to read", name.Data());
+  EntriesReport report;
+  if (!read_entries(args.positional[0], args.positional[1], &report)) {
+    if (!report.failure.ok()) print_failure(report.failure);
     return kExitFailure;
   }
-  if (!game.ReadPackage(k, &status)) {
-    print_failure(status);
-    return kExitFailure;
-  }
-  if (!(args.json ? write_json(game, k) : write_text(game, k))) {
+  if (!(args.json ? print_entries_json(report) : print_entries_text(report))) {
     print_error("out of memory");
     return kExitFailure;
   }

@@ -7,6 +7,7 @@
 #include "base/file.h"
 #include "base/pending_file.h"
 #include "base/platform.h"
+#include "driver/warning_list.h"
 #include "inspect/game_lookup.h"
 #include "inspect/messages.h"
 #include "manifest/package_directory.h"
@@ -47,100 +48,148 @@ bool is_game_file(const GameReader& game, const char* gameDir, const char* path)
   return false;
 }
 
-int run_extract(const CommandArgs& args) {
-  const char* name = args.positional[1];
-  const char* ext = args.positional[2];
-  const char* out = args.positional[3];
-  GameReader game;
-  if (!open_game(args.positional[0], game)) return kExitFailure;
-  const uint64_t packageId = args.pkg != nullptr ? argument_id(args.pkg) : 0;
-  if (packageId != 0) {
-    // The search passes over packages in no archive, as the tool does: say so rather than that
-    // the package lacks the entry.
-    bool known = false;
-    bool inArchive = false;
-    for (uint32_t k = 0; k < game.package_count(); ++k) {
-      if (game.record(k).packageId != packageId) continue;
-      known = true;
-      inArchive = inArchive || game.record(k).archiveIndex != kNoArchive;
-    }
-    if (!known) {
-      print_error("no package has the id of \"%s\" (%s)", args.pkg, id_text(packageId).text);
-      return kExitFailure;
-    }
-    if (!inArchive) {
-      print_error("package \"%s\" lies in no archive: there is nothing to read", args.pkg);
-      return kExitFailure;
-    }
-  }
+// What extract was asked for: the entry, the package it is to come from (null for the first that
+// holds it), and the file to write.
+struct ExtractRequest {
+  const char* gameDir = nullptr;
+  const char* name = nullptr;
+  const char* ext = nullptr;
+  const char* pkg = nullptr;
+  const char* out = nullptr;
+};
 
-  // The first match in manifest order is taken; the search goes on only to name the others.
-  EntrySearch search(game, argument_id(name), argument_id(ext), packageId);
-  Status status;
+// What extract wrote, and what it said on the way.
+struct ExtractResult {
+  PathBuffer metaPath;     // OUT.meta
+  CStringBufferA package;  // the package the entry came from
+  uint32_t dataBytes = 0;  // written to OUT
+  uint32_t metaBytes = 0;  // written to OUT.meta
+  WarningList warnings;    // the lines for standard error, in the order found
+  Status failure;          // why nothing (or not everything) was written, unless already said
+};
+
+// With --pkg, whether the package it names can hold the entry at all: the search passes over
+// packages in no archive, as the tool does, so that is said rather than that the package lacks
+// the entry. False, with the reason in *status, otherwise.
+bool check_package(const GameReader& game, const char* pkg, uint64_t packageId, Status* status) {
+  bool known = false;
+  bool inArchive = false;
+  for (uint32_t k = 0; k < game.package_count(); ++k) {
+    if (game.record(k).packageId != packageId) continue;
+    known = true;
+    inArchive = inArchive || game.record(k).archiveIndex != kNoArchive;
+  }
+  if (!known) {
+    status->Fail(StatusCode::kNotFound, "no package has the id of \"%s\" (%s)", pkg,
+                 id_text(packageId).text);
+    return false;
+  }
+  if (!inArchive) {
+    status->Fail(StatusCode::kNotFound,
+                 "package \"%s\" lies in no archive: there is nothing to read", pkg);
+    return false;
+  }
+  return true;
+}
+
+// Opens the game, reads the entry from the first package in manifest order that holds it (the
+// search goes on only to name the others), and writes its data to OUT and its metadata to
+// OUT.meta, neither of which may be a file of the game. False when the manifest cannot be read
+// (having said why), and with the reason in result->failure when the entry cannot be found, read
+// or written.
+bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
+  Status* status = &result->failure;
+  GameReader game;
+  if (!open_game(request.gameDir, game)) return false;
+  const uint64_t packageId = request.pkg != nullptr ? argument_id(request.pkg) : 0;
+  if (packageId != 0 && !check_package(game, request.pkg, packageId, status)) return false;
+
+  EntrySearch search(game, argument_id(request.name), argument_id(request.ext), packageId);
+  Status unread;
   uint32_t chosen = kNoRecord;
   ByteBuffer data;
   ByteBuffer meta;
   CStringBufferA others;
   CStringBufferA packageName;
-  for (EntrySearch::Step step; (step = search.Next(&status)) != EntrySearch::kDone;) {
+  CStringBufferA reason;
+  for (EntrySearch::Step step; (step = search.Next(&unread)) != EntrySearch::kDone;) {
     if (step == EntrySearch::kUnreadable) {
-      print_failure_warning(status, "; passed over");
+      if (!unread.Describe(reason)) reason.Assign("out of memory");
+      result->warnings.Add("%s; passed over", reason.Data());
       continue;
     }
     if (chosen == kNoRecord) {
       chosen = search.record();
       const PackageEntry& entry = game.package().entry(search.entry());
-      if (!game.ReadEntryData(search.entry(), data, &status)) {
-        print_failure(status);
-        return kExitFailure;
-      }
-      if (!meta.resize(entry.metaSize)) {
-        print_error("out of memory");
-        return kExitFailure;
-      }
+      if (!game.ReadEntryData(search.entry(), data, status)) return false;
+      if (!meta.resize(entry.metaSize)) return status->FailOutOfMemory();
       if (entry.metaSize != 0) std::memcpy(meta.data(), entry.meta, entry.metaSize);
     } else if (search.record() != chosen) {
       if (!record_name(game, search.record(), packageName) ||
           !append_quoted(packageName.Data(), others)) {
-        print_error("out of memory");
-        return kExitFailure;
+        return status->FailOutOfMemory();
       }
     }
   }
   if (chosen == kNoRecord) {
-    if (args.pkg != nullptr) {
-      print_error("package \"%s\" holds no entry \"%s\" \"%s\"", args.pkg, name, ext);
+    if (request.pkg != nullptr) {
+      status->Fail(StatusCode::kNotFound, "package \"%s\" holds no entry \"%s\" \"%s\"",
+                   request.pkg, request.name, request.ext);
     } else {
-      print_error("no package holds an entry \"%s\" \"%s\"", name, ext);
+      status->Fail(StatusCode::kNotFound, "no package holds an entry \"%s\" \"%s\"", request.name,
+                   request.ext);
     }
-    return kExitFailure;
+    return false;
   }
-  record_name(game, chosen, packageName);
+  record_name(game, chosen, result->package);
   if (others.Length() != 0) {
-    print_warning(
+    result->warnings.Add(
         "\"%s\" \"%s\" is also in %s; extracting it from \"%s\", the first in the "
         "manifest (choose with --pkg)",
-        name, ext, others.Data(), packageName.Data());
+        request.name, request.ext, others.Data(), result->package.Data());
   }
 
-  PathBuffer metaPath;
-  if (metaPath.Format("%s.meta", out) <= 0) {
-    print_error("out of memory");
-    return kExitFailure;
-  }
-  const char* targets[] = {out, metaPath.Data()};
+  if (result->metaPath.Format("%s.meta", request.out) <= 0) return status->FailOutOfMemory();
+  const char* targets[] = {request.out, result->metaPath.Data()};
   for (const char* target : targets) {
-    if (is_game_file(game, args.positional[0], target)) {
-      print_error("\"%s\" is a file of the game; extract to another place", target);
-      return kExitFailure;
+    if (is_game_file(game, request.gameDir, target)) {
+      status->Fail(StatusCode::kRefused, "\"%s\" is a file of the game; extract to another place",
+                   target);
+      return false;
     }
   }
-  if (!write_file(out, data, &status) || !write_file(metaPath.Data(), meta, &status)) {
-    print_failure(status);
+  if (!write_file(request.out, data, status) ||
+      !write_file(result->metaPath.Data(), meta, status)) {
+    return false;
+  }
+  result->dataBytes = data.length();
+  result->metaBytes = meta.length();
+  return true;
+}
+
+void print_extract(const ExtractRequest& request, const ExtractResult& result) {
+  std::printf("%s: %u bytes of \"%s\" \"%s\" from package \"%s\"\n%s: %u bytes of metadata\n",
+              request.out, result.dataBytes, request.name, request.ext, result.package.Data(),
+              result.metaPath.Data(), result.metaBytes);
+}
+
+int run_extract(const CommandArgs& args) {
+  ExtractRequest request;
+  request.gameDir = args.positional[0];
+  request.name = args.positional[1];
+  request.ext = args.positional[2];
+  request.out = args.positional[3];
+  request.pkg = args.pkg;
+  ExtractResult result;
+  const bool written = extract_entry(request, &result);
+  for (uint32_t i = 0; i < result.warnings.count(); ++i) {
+    print_warning("%s", result.warnings.line(i));
+  }
+  if (!written) {
+    if (!result.failure.ok()) print_failure(result.failure);
     return kExitFailure;
   }
-  std::printf("%s: %u bytes of \"%s\" \"%s\" from package \"%s\"\n%s: %u bytes of metadata\n", out,
-              data.length(), name, ext, packageName.Data(), metaPath.Data(), meta.length());
+  print_extract(request, result);
   return kExitSuccess;
 }
 

@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "base/byte_buffer.h"
+#include "base/coding.h"
 #include "driver/name_hash.h"
+#include "driver/warning_list.h"
 #include "inspect/game_lookup.h"
 #include "inspect/messages.h"
 #include "inspect/text_table.h"
@@ -11,133 +14,164 @@
 
 namespace {
 
-// The matches, as a table or with --json as a document.
-class FindReport {
+// One entry that the search found: its package record, its index there and its sizes.
+struct FindMatch {
+  uint32_t record = 0;
+  uint32_t entry = 0;
+  uint32_t rawSize = 0;
+  uint32_t metaSize = 0;
+};
+
+// Every package that holds the entry asked for, in manifest order, and what the search said on
+// the way.
+class FindResult {
  public:
-  FindReport(bool json, const char* name, const char* ext, uint64_t nameId, uint64_t extId)
-      : json_(out_),
-        table_(7, 1u << 2 | 1u << 3 | 1u << 4 | 1u << 5 | 1u << 6),
-        useJson_(json),
-        name_(name),
-        ext_(ext),
-        nameId_(nameId),
-        extId_(extId) {
-    if (useJson_) {
-      json_.BeginObject();
-      json_.Key("name");
-      json_.String(name);
-      json_.Key("ext");
-      json_.String(ext);
-      json_.Key("name_id");
-      json_.String(id_text(nameId).text);
-      json_.Key("ext_id");
-      json_.String(id_text(extId).text);
-      json_.Key("matches");
-      json_.BeginArray();
-    } else {
-      const char* const headings[] = {"package", "id",       "archive",  "offset",
-                                      "entry",   "raw size", "meta size"};
-      for (const char* heading : headings) table_.Cell(heading);
-    }
-  }
+  static constexpr uint32_t kMatchSize = 16;
 
-  void Match(const GameReader& game, uint32_t k, uint32_t e) {
-    const PackageRecord& record = game.record(k);
-    const PackageEntry& entry = game.package().entry(e);
-    ++matches_;
-    if (!useJson_) {
-      table_.Cell(record.name, record.nameLength);
-      table_.Cell(id_text(record.packageId).text);
-      table_.Number(record.archiveIndex);
-      table_.Number(record.offset);
-      table_.Number(e);
-      table_.Number(entry.rawSize);
-      table_.Number(entry.metaSize);
-      return;
-    }
-    json_.BeginObject();
-    write_record_members(json_, record, "package");
-    json_.Key("entry");
-    json_.Uint(e);
-    json_.Key("raw_size");
-    json_.Uint(entry.rawSize);
-    json_.Key("meta_size");
-    json_.Uint(entry.metaSize);
-    json_.EndObject();
-  }
+  GameReader game;
+  const char* name = nullptr;
+  const char* ext = nullptr;
+  uint64_t nameId = 0;
+  uint64_t extId = 0;
+  uint32_t unreadable = 0;  // how many packages could not be read
+  WarningList warnings;     // the lines for standard error, in the order found
 
-  // Prints the report; false when it could not be made for want of memory.
-  bool Print() {
-    if (!useJson_) {
-      if (!table_.ok()) return false;
-      if (matches_ != 0) {
-        std::printf("\"%s\" \"%s\" (name id %s, ext id %s) is in %u package%s:\n\n", name_, ext_,
-                    id_text(nameId_).text, id_text(extId_).text, matches_,
-                    matches_ == 1 ? "" : "s");
-        table_.Print(stdout);
-      }
-      return true;
-    }
-    json_.EndArray();
-    json_.EndObject();
-    if (!json_.ok()) return false;
-    std::fwrite(out_.data(), 1, out_.length(), stdout);
-    return true;
+  // Adds a match. False when out of memory.
+  bool Add(const FindMatch& match) {
+    ByteWriter writer(matches_);
+    return writer.write_u32(match.record) && writer.write_u32(match.entry) &&
+           writer.write_u32(match.rawSize) && writer.write_u32(match.metaSize);
   }
-
-  uint32_t matches() const { return matches_; }
+  uint32_t count() const { return matches_.length() / kMatchSize; }
+  FindMatch match(uint32_t i) const {
+    const uint8_t* p = matches_.data() + kMatchSize * i;
+    return FindMatch{decode_u32(p), decode_u32(p + 4), decode_u32(p + 8), decode_u32(p + 12)};
+  }
 
  private:
-  ByteBuffer out_;
-  JsonWriter json_;
-  TextTable table_;
-  bool useJson_;
-  const char* name_;
-  const char* ext_;
-  uint64_t nameId_;
-  uint64_t extId_;
-  uint32_t matches_ = 0;
+  ByteBuffer matches_;
 };
 
 // "pkg" names a package by the name_hash of its text; a package whose id is not that of its own
 // name cannot be named so, and the modder must hear it before writing the name in.
-void warn_if_unnamable(const GameReader& game, uint32_t k) {
+void warn_if_unnamable(const GameReader& game, uint32_t k, WarningList& warnings) {
   CStringBufferA name;
   if (!record_name(game, k, name) || name_hash(name.Data()) == game.record(k).packageId) return;
-  print_warning(
+  warnings.Add(
       "the id of package \"%s\" is not that of its name: \"pkg\": \"%s\" would not "
       "name it",
       name.Data(), name.Data());
 }
 
-int run_find(const CommandArgs& args) {
-  GameReader game;
-  if (!open_game(args.positional[0], game)) return kExitFailure;
-  const char* name = args.positional[1];
-  const char* ext = args.positional[2];
-  const uint64_t nameId = argument_id(name);
-  const uint64_t extId = argument_id(ext);
-  FindReport report(args.json, name, ext, nameId, extId);
-  EntrySearch search(game, nameId, extId, 0);
+// Opens the game in gameDir and searches every package in an archive for the entry name.ext. False
+// when the manifest cannot be read (having said why) and when out of memory (*outOfMemory).
+bool find_entry(const char* gameDir, const char* name, const char* ext, FindResult* result,
+                bool* outOfMemory) {
+  GameReader& game = result->game;
+  if (!open_game(gameDir, game)) return false;
+  result->name = name;
+  result->ext = ext;
+  result->nameId = argument_id(name);
+  result->extId = argument_id(ext);
+  EntrySearch search(game, result->nameId, result->extId, 0);
   Status status;
-  uint32_t unreadable = 0;
+  CStringBufferA reason;
   for (EntrySearch::Step step; (step = search.Next(&status)) != EntrySearch::kDone;) {
     if (step == EntrySearch::kMatch) {
-      report.Match(game, search.record(), search.entry());
-      warn_if_unnamable(game, search.record());
+      const PackageEntry& entry = game.package().entry(search.entry());
+      if (!result->Add({search.record(), search.entry(), entry.rawSize, entry.metaSize})) {
+        *outOfMemory = true;
+        return false;
+      }
+      warn_if_unnamable(game, search.record(), result->warnings);
     } else {
-      print_failure_warning(status, "; passed over");
-      ++unreadable;
+      if (!status.Describe(reason)) reason.Assign("out of memory");
+      result->warnings.Add("%s; passed over", reason.Data());
+      ++result->unreadable;
     }
   }
-  if (!report.Print()) {
+  return true;
+}
+
+bool print_find_json(const FindResult& result) {
+  ByteBuffer out;
+  JsonWriter json(out);
+  json.BeginObject();
+  json.Key("name");
+  json.String(result.name);
+  json.Key("ext");
+  json.String(result.ext);
+  json.Key("name_id");
+  json.String(id_text(result.nameId).text);
+  json.Key("ext_id");
+  json.String(id_text(result.extId).text);
+  json.Key("matches");
+  json.BeginArray();
+  for (uint32_t i = 0; i < result.count(); ++i) {
+    const FindMatch match = result.match(i);
+    json.BeginObject();
+    write_record_members(json, result.game.record(match.record), "package");
+    json.Key("entry");
+    json.Uint(match.entry);
+    json.Key("raw_size");
+    json.Uint(match.rawSize);
+    json.Key("meta_size");
+    json.Uint(match.metaSize);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+  if (!json.ok()) return false;
+  std::fwrite(out.data(), 1, out.length(), stdout);
+  return true;
+}
+
+bool print_find_text(const FindResult& result) {
+  TextTable table(7, 1u << 2 | 1u << 3 | 1u << 4 | 1u << 5 | 1u << 6);
+  const char* const headings[] = {"package", "id",       "archive",  "offset",
+                                  "entry",   "raw size", "meta size"};
+  for (const char* heading : headings) table.Cell(heading);
+  for (uint32_t i = 0; i < result.count(); ++i) {
+    const FindMatch match = result.match(i);
+    const PackageRecord& record = result.game.record(match.record);
+    table.Cell(record.name, record.nameLength);
+    table.Cell(id_text(record.packageId).text);
+    table.Number(record.archiveIndex);
+    table.Number(record.offset);
+    table.Number(match.entry);
+    table.Number(match.rawSize);
+    table.Number(match.metaSize);
+  }
+  if (!table.ok()) return false;
+  if (result.count() != 0) {
+    std::printf("\"%s\" \"%s\" (name id %s, ext id %s) is in %u package%s:\n\n", result.name,
+                result.ext, id_text(result.nameId).text, id_text(result.extId).text, result.count(),
+                result.count() == 1 ? "" : "s");
+    table.Print(stdout);
+  }
+  return true;
+}
+
+int run_find(const CommandArgs& args) {
+  FindResult result;
+  bool outOfMemory = false;
+  const bool found =
+      find_entry(args.positional[0], args.positional[1], args.positional[2], &result, &outOfMemory);
+  for (uint32_t i = 0; i < result.warnings.count(); ++i) {
+    print_warning("%s", result.warnings.line(i));
+  }
+  if (!found) {
+    if (outOfMemory) print_error("out of memory");
+    return kExitFailure;
+  }
+  if (!(args.json ? print_find_json(result) : print_find_text(result))) {
     print_error("out of memory");
     return kExitFailure;
   }
-  if (report.matches() == 0) {
-    print_error("no package holds an entry \"%s\" \"%s\" (name id %s, ext id %s)%s", name, ext,
-                id_text(nameId).text, id_text(extId).text,
-                unreadable != 0 ? " that could be read" : "");
+  if (result.count() == 0) {
+    print_error("no package holds an entry \"%s\" \"%s\" (name id %s, ext id %s)%s", result.name,
+                result.ext, id_text(result.nameId).text, id_text(result.extId).text,
+                result.unreadable != 0 ? " that could be read" : "");
     return kExitFailure;
   }
   return kExitSuccess;

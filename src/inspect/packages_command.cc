@@ -11,37 +11,80 @@
 
 namespace {
 
+// The size on disk of one archive that the manifest names.
+struct ArchiveState {
+  bool present = false;  // whether it could be opened and measured
+  uint64_t bytes = 0;
+};
+
 // What one package record comes to when its package is read.
 struct PackageState {
   bool inArchive = false;
   bool read = false;
   bool split = false;
   uint32_t entries = 0;
-  Status failure;
+  CStringBufferA error;  // when in an archive and not read: why, without the package
 };
 
-// The package of record k: read as far as its entry table, or why it cannot be.
-void read_state(GameReader& game, uint32_t k, PackageState* state) {
+// The game's archives and package records, each archive measured and each package read as far as
+// its entry table.
+struct PackagesReport {
+  GameReader game;
+  TCountedArray<ArchiveState> archives;  // one per archive of the manifest, in its order
+  TCountedArray<PackageState> packages;  // one per package record, in manifest order
+  bool outOfMemory = false;
+};
+
+// The package of record k: read as far as its entry table, or why it cannot be. False when out of
+// memory.
+bool read_state(GameReader& game, uint32_t k, PackageState* state) {
   state->inArchive = game.record(k).archiveIndex != kNoArchive;
-  if (!state->inArchive) return;
-  state->read = game.ReadPackage(k, &state->failure);
-  if (!state->read) return;
+  if (!state->inArchive) return true;
+  Status failure;
+  state->read = game.ReadPackage(k, &failure);
+  if (!state->read) return describe_reason(failure, state->error);
   const PackageReader& package = game.package();
   state->split = package.split();
   state->entries = package.has_tables() ? package.entry_count() : 0;
+  return true;
 }
 
-// The size of archive i on disk; false when it cannot be opened or measured.
-bool archive_bytes(const GameReader& game, uint32_t i, uint64_t* bytes) {
+// The size of archive i on disk; not present when it cannot be opened or measured.
+ArchiveState measure_archive(const GameReader& game, uint32_t i) {
+  ArchiveState state;
   PathBuffer path;
-  if (!game.ArchivePath(i, path)) return false;
+  if (!game.ArchivePath(i, path)) return state;
   ScopedFile file(open_file(path.Data(), "r"));
-  if (!file.is_open()) return false;
-  *bytes = file_size(file.get());
-  return *bytes != kBadPosition;
+  if (!file.is_open()) return state;
+  state.bytes = file_size(file.get());
+  state.present = state.bytes != kBadPosition;
+  return state;
 }
 
-bool write_json(GameReader& game) {
+// Opens the game in gameDir and measures and reads everything the report shows. False when the
+// manifest cannot be read (having said why) and when out of memory (report->outOfMemory).
+bool read_packages(const char* gameDir, PackagesReport* report) {
+  GameReader& game = report->game;
+  if (!open_game(gameDir, game)) return false;
+  if (!report->archives.allocate(game.archive_count()) ||
+      !report->packages.allocate(game.package_count())) {
+    report->outOfMemory = true;
+    return false;
+  }
+  for (uint32_t i = 0; i < game.archive_count(); ++i) {
+    report->archives[i] = measure_archive(game, i);
+  }
+  for (uint32_t k = 0; k < game.package_count(); ++k) {
+    if (!read_state(game, k, &report->packages[k])) {
+      report->outOfMemory = true;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool print_packages_json(const PackagesReport& report) {
+  const GameReader& game = report.game;
   ByteBuffer out;
   JsonWriter json(out);
   json.BeginObject();
@@ -57,9 +100,8 @@ bool write_json(GameReader& game) {
     json.Key("name");
     json.String(archive.name, archive.nameLength);
     json.Key("bytes");
-    uint64_t bytes = 0;
-    if (archive_bytes(game, i, &bytes)) {
-      json.Uint(bytes);
+    if (report.archives[i].present) {
+      json.Uint(report.archives[i].bytes);
     } else {
       json.Null();
     }
@@ -68,11 +110,9 @@ bool write_json(GameReader& game) {
   json.EndArray();
   json.Key("packages");
   json.BeginArray();
-  CStringBufferA reason;
   for (uint32_t k = 0; k < game.package_count(); ++k) {
     const PackageRecord& record = game.record(k);
-    PackageState state;
-    read_state(game, k, &state);
+    const PackageState& state = report.packages[k];
     json.BeginObject();
     json.Key("name");
     json.String(record.name, record.nameLength);
@@ -100,8 +140,7 @@ bool write_json(GameReader& game) {
     }
     json.Key("error");
     if (state.inArchive && !state.read) {
-      if (!describe_reason(state.failure, reason)) return false;
-      json.String(reason.Data());
+      json.String(state.error.Data());
     } else {
       json.Null();
     }
@@ -114,7 +153,8 @@ bool write_json(GameReader& game) {
   return true;
 }
 
-bool write_text(GameReader& game) {
+bool print_packages_text(const PackagesReport& report) {
+  const GameReader& game = report.game;
   constexpr uint32_t kNumbers = 1u << 0 | 1u << 1 | 1u << 2;
   TextTable archives(4, kNumbers);
   archives.Cell("archive");
@@ -125,9 +165,8 @@ bool write_text(GameReader& game) {
     const ArchiveRecord& archive = game.archive(i);
     archives.Number(i);
     archives.Number(archive.tag);
-    uint64_t bytes = 0;
-    if (archive_bytes(game, i, &bytes)) {
-      archives.Number(bytes);
+    if (report.archives[i].present) {
+      archives.Number(report.archives[i].bytes);
     } else {
       archives.Cell("missing");
     }
@@ -138,11 +177,9 @@ bool write_text(GameReader& game) {
   TextTable packages(7, 1u << 2 | 1u << 3 | 1u << 5);
   const char* const headings[] = {"package", "id", "archive", "offset", "kind", "entries", "error"};
   for (const char* heading : headings) packages.Cell(heading);
-  CStringBufferA reason;
   for (uint32_t k = 0; k < game.package_count(); ++k) {
     const PackageRecord& record = game.record(k);
-    PackageState state;
-    read_state(game, k, &state);
+    const PackageState& state = report.packages[k];
     packages.Cell(record.name, record.nameLength);
     packages.Cell(id_text(record.packageId).text);
     if (state.inArchive) {
@@ -158,13 +195,7 @@ bool write_text(GameReader& game) {
     } else {
       packages.Cell("-");
       packages.Cell("-");
-      if (!state.inArchive) {
-        packages.Cell("");
-      } else if (describe_reason(state.failure, reason)) {
-        packages.Cell(reason);
-      } else {
-        return false;
-      }
+      packages.Cell(state.inArchive ? state.error.Data() : "");
     }
   }
   if (!archives.ok() || !packages.ok()) return false;
@@ -175,13 +206,13 @@ bool write_text(GameReader& game) {
 }
 
 int run_packages(const CommandArgs& args) {
-  GameReader game;
-  if (!open_game(args.positional[0], game)) return kExitFailure;
-  if (!(args.json ? write_json(game) : write_text(game))) {
-    print_error("out of memory");
-    return kExitFailure;
+  PackagesReport report;
+  const bool read = read_packages(args.positional[0], &report);
+  if (read && (args.json ? print_packages_json(report) : print_packages_text(report))) {
+    return kExitSuccess;
   }
-  return kExitSuccess;
+  if (read || report.outOfMemory) print_error("out of memory");
+  return kExitFailure;
 }
 
 }  // namespace

@@ -71,121 +71,145 @@ bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights) {
   return true;
 }
 
-// One problem of a package: of its entry `entry`, with its ids, or of the package as a whole
-// (kNoEntry).
+// One problem of a package: of record `record`'s entry `entry`, with its ids, or of the package as
+// a whole (kNoEntry).
 struct VerifyProblem {
+  uint32_t record = 0;
   uint32_t entry = kNoEntry;
   uint64_t nameId = 0;
   uint64_t extId = 0;
 };
 
-// The problems found, as a table or with --json as a document, and the counts of what was checked.
-class VerifyReport {
+// What verify found: the counts of what was checked and every problem, in manifest order.
+class VerifyResult {
  public:
-  explicit VerifyReport(bool json) : json_(out_), table_(5, 1u << 1), useJson_(json) {
-    if (useJson_) {
-      json_.BeginObject();
-      json_.Key("problems");
-      json_.BeginArray();
-    } else {
-      const char* const headings[] = {"package", "entry", "name id", "ext id", "problem"};
-      for (const char* heading : headings) table_.Cell(heading);
-    }
-  }
+  GameReader game;
+  uint32_t packages = 0;
+  uint64_t entries = 0;
+  uint32_t noArchive = 0;
+  bool outOfMemory = false;
 
-  // A problem of record k's package, of its entry e with those ids (kNoEntry: of the package as
-  // a whole), with its reason.
-  void Problem(const GameReader& game, uint32_t k, const VerifyProblem& problem,
-               const char* reason) {
-    ++problems_;
-    const PackageRecord& record = game.record(k);
-    const uint32_t e = problem.entry;
-    const VerifyProblem* entry = e == kNoEntry ? nullptr : &problem;
-    reason_.Assign(reason);
-    if (!useJson_) {
-      table_.Cell(record.name, record.nameLength);
-      if (entry != nullptr) {
-        table_.Number(e);
-        table_.Cell(id_text(entry->nameId).text);
-        table_.Cell(id_text(entry->extId).text);
-      } else {
-        table_.Cell("-");
-        table_.Cell("-");
-        table_.Cell("-");
-      }
-      table_.Cell(reason_);
-      return;
+  // Adds a problem with its reason. False when out of memory.
+  bool Add(const VerifyProblem& problem, const uint8_t* reason, uint32_t length) {
+    ByteWriter writer(problems_);
+    if (!writer.write_u32(problem.record) || !writer.write_u32(problem.entry) ||
+        !writer.write_u64(problem.nameId) || !writer.write_u64(problem.extId) ||
+        !writer.write_u32(length) || !writer.write_bytes(reason, length)) {
+      return false;
     }
-    json_.BeginObject();
-    write_record_members(json_, record, "package");
-    json_.Key("entry");
-    if (entry != nullptr) {
-      json_.Uint(e);
-    } else {
-      json_.Null();
-    }
-    json_.Key("name_id");
-    if (entry != nullptr) {
-      json_.String(id_text(entry->nameId).text);
-    } else {
-      json_.Null();
-    }
-    json_.Key("ext_id");
-    if (entry != nullptr) {
-      json_.String(id_text(entry->extId).text);
-    } else {
-      json_.Null();
-    }
-    json_.Key("error");
-    json_.String(reason_.Data());
-    json_.EndObject();
-  }
-
-  // Prints the report with the counts of packages and entries checked and of records in no
-  // archive; false when it could not be made for want of memory.
-  bool Print(uint32_t packages, uint64_t entries, uint32_t noArchive) {
-    if (useJson_) {
-      json_.EndArray();
-      json_.Key("packages");
-      json_.Uint(packages);
-      json_.Key("entries");
-      json_.Uint(entries);
-      json_.Key("no_archive");
-      json_.Uint(noArchive);
-      json_.EndObject();
-      if (!json_.ok()) return false;
-      std::fwrite(out_.data(), 1, out_.length(), stdout);
-      return true;
-    }
-    if (!table_.ok()) return false;
-    if (problems_ != 0) {
-      table_.Print(stdout);
-      std::fputc('\n', stdout);
-    }
-    std::printf("checked %u package%s and %llu entr%s", packages, packages == 1 ? "" : "s",
-                static_cast<unsigned long long>(entries), entries == 1 ? "y" : "ies");
-    if (noArchive != 0) {
-      std::printf(" (%u package%s in no archive passed over)", noArchive,
-                  noArchive == 1 ? "" : "s");
-    }
-    if (problems_ == 0) {
-      std::printf(": all intact\n");
-    } else {
-      std::printf(": %u problem%s\n", problems_, problems_ == 1 ? "" : "s");
-    }
+    ++count_;
     return true;
   }
-
-  uint32_t problems() const { return problems_; }
+  uint32_t problem_count() const { return count_; }
+  const ByteBuffer& problems() const { return problems_; }
 
  private:
-  ByteBuffer out_;
-  JsonWriter json_;
-  TextTable table_;
-  bool useJson_;
-  uint32_t problems_ = 0;
-  CStringBufferA reason_;
+  uint32_t count_ = 0;
+  ByteBuffer
+      problems_;  // each problem: VerifyProblem's fields, the reason's length (u32), its text
 };
+
+// Reads the next problem that VerifyResult::Add wrote. False when out of memory.
+bool next_problem(ByteReader& reader, VerifyProblem* problem, CStringBufferA& reason) {
+  uint32_t length = 0;
+  const uint8_t* text = nullptr;
+  return reader.read_u32(&problem->record) && reader.read_u32(&problem->entry) &&
+         reader.read_u64(&problem->nameId) && reader.read_u64(&problem->extId) &&
+         reader.read_u32(&length) && (text = reader.take_bytes(length)) != nullptr &&
+         reason.Format("%.*s", static_cast<int>(length), reinterpret_cast<const char*>(text)) >= 0;
+}
+
+bool print_verify_json(const VerifyResult& result) {
+  ByteBuffer out;
+  JsonWriter json(out);
+  json.BeginObject();
+  json.Key("problems");
+  json.BeginArray();
+  ByteReader reader(result.problems());
+  CStringBufferA reason;
+  for (uint32_t i = 0; i < result.problem_count(); ++i) {
+    VerifyProblem problem;
+    if (!next_problem(reader, &problem, reason)) return false;
+    const bool ofEntry = problem.entry != kNoEntry;
+    json.BeginObject();
+    write_record_members(json, result.game.record(problem.record), "package");
+    json.Key("entry");
+    if (ofEntry) {
+      json.Uint(problem.entry);
+    } else {
+      json.Null();
+    }
+    json.Key("name_id");
+    if (ofEntry) {
+      json.String(id_text(problem.nameId).text);
+    } else {
+      json.Null();
+    }
+    json.Key("ext_id");
+    if (ofEntry) {
+      json.String(id_text(problem.extId).text);
+    } else {
+      json.Null();
+    }
+    json.Key("error");
+    json.String(reason.Data());
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("packages");
+  json.Uint(result.packages);
+  json.Key("entries");
+  json.Uint(result.entries);
+  json.Key("no_archive");
+  json.Uint(result.noArchive);
+  json.EndObject();
+  if (!json.ok()) return false;
+  std::fwrite(out.data(), 1, out.length(), stdout);
+  return true;
+}
+
+bool print_verify_text(const VerifyResult& result) {
+  TextTable table(5, 1u << 1);
+  const char* const headings[] = {"package", "entry", "name id", "ext id", "problem"};
+  for (const char* heading : headings) table.Cell(heading);
+  ByteReader reader(result.problems());
+  CStringBufferA reason;
+  for (uint32_t i = 0; i < result.problem_count(); ++i) {
+    VerifyProblem problem;
+    if (!next_problem(reader, &problem, reason)) return false;
+    const PackageRecord& record = result.game.record(problem.record);
+    table.Cell(record.name, record.nameLength);
+    if (problem.entry != kNoEntry) {
+      table.Number(problem.entry);
+      table.Cell(id_text(problem.nameId).text);
+      table.Cell(id_text(problem.extId).text);
+    } else {
+      table.Cell("-");
+      table.Cell("-");
+      table.Cell("-");
+    }
+    table.Cell(reason);
+  }
+  if (!table.ok()) return false;
+  const uint32_t problems = result.problem_count();
+  if (problems != 0) {
+    table.Print(stdout);
+    std::fputc('\n', stdout);
+  }
+  std::printf("checked %u package%s and %llu entr%s", result.packages,
+              result.packages == 1 ? "" : "s", static_cast<unsigned long long>(result.entries),
+              result.entries == 1 ? "y" : "ies");
+  if (result.noArchive != 0) {
+    std::printf(" (%u package%s in no archive passed over)", result.noArchive,
+                result.noArchive == 1 ? "" : "s");
+  }
+  if (problems == 0) {
+    std::printf(": all intact\n");
+  } else {
+    std::printf(": %u problem%s\n", problems, problems == 1 ? "" : "s");
+  }
+  return true;
+}
 
 // What a worker needs to check packages: its own buffers and zlib streams.
 struct VerifyWorker {
@@ -199,7 +223,7 @@ struct VerifyWorker {
 };
 
 // What a worker found in one package, for the taker: the entries it checked, and each problem as
-// a VerifyProblem followed by the reason's length (u32) and text.
+// its entry (u32) and ids (u64 each) followed by the reason's length (u32) and text.
 struct VerifySlot {
   uint32_t entries = 0;
   uint32_t count = 0;
@@ -210,18 +234,18 @@ struct VerifySlot {
 // that it is the same for any number of threads.
 class VerifyTask : public OrderedTask {
  public:
-  VerifyTask(GameReader& game, const TCountedArray<FileHandle>& archives,
+  VerifyTask(VerifyResult& result, const TCountedArray<FileHandle>& archives,
              const TCountedArray<Status>& unopened, const TCountedArray<uint64_t>& weights,
-             VerifyReport& report, uint32_t threads)
-      : game_(game),
+             uint32_t threads)
+      : game_(result.game),
         archives_(archives),
         unopened_(unopened),
         weights_(weights),
-        report_(report),
+        result_(result),
         bar_("verifying", "packages") {
     workers_.allocate(threads);
     slots_.allocate(threads * kSlotsPerWorker);
-    for (uint32_t k = 0; k < game.package_count(); ++k) total_ += weights[k];
+    for (uint32_t k = 0; k < game_.package_count(); ++k) total_ += weights_[k];
   }
 
   static constexpr uint32_t kSlotsPerWorker = 32;
@@ -233,11 +257,6 @@ class VerifyTask : public OrderedTask {
   void Work(uint32_t worker, uint32_t step, uint32_t slot) override;
   bool Take(uint32_t step, uint32_t slot) override;
 
-  uint32_t packages = 0;
-  uint64_t entries = 0;
-  uint32_t noArchive = 0;
-  bool outOfMemory = false;
-
  private:
   void Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId, uint64_t extId);
 
@@ -245,7 +264,7 @@ class VerifyTask : public OrderedTask {
   const TCountedArray<FileHandle>& archives_;
   const TCountedArray<Status>& unopened_;  // why archive i could not be opened
   const TCountedArray<uint64_t>& weights_;
-  VerifyReport& report_;
+  VerifyResult& result_;  // the taker's alone
   ProgressBar bar_;
   TCountedArray<VerifyWorker> workers_;
   TCountedArray<VerifySlot> slots_;
@@ -329,61 +348,67 @@ bool VerifyTask::Take(uint32_t k, uint32_t s) {
   bar_.Update(done_, total_, k, game_.package_count());
   const VerifySlot& slot = slots_[s];
   if (game_.record(k).archiveIndex == kNoArchive) {
-    ++noArchive;
+    ++result_.noArchive;
   } else {
-    ++packages;
-    entries += slot.entries;
+    ++result_.packages;
+    result_.entries += slot.entries;
   }
   ByteReader reader(slot.problems);
-  CStringBufferA reason;
   for (uint32_t i = 0; i < slot.count; ++i) {
     VerifyProblem problem;
+    problem.record = k;
     uint32_t length = 0;
     const uint8_t* text = nullptr;
     if (!reader.read_u32(&problem.entry) || !reader.read_u64(&problem.nameId) ||
         !reader.read_u64(&problem.extId) || !reader.read_u32(&length) ||
-        (text = reader.take_bytes(length)) == nullptr ||
-        !reason.Format("%.*s", static_cast<int>(length), reinterpret_cast<const char*>(text))) {
-      outOfMemory = true;
+        (text = reader.take_bytes(length)) == nullptr || !result_.Add(problem, text, length)) {
+      result_.outOfMemory = true;
       return false;
     }
-    report_.Problem(game_, k, problem, reason.Data());
   }
   done_ += weights_[k];
   if (k + 1 == game_.package_count()) bar_.Finish();
   return true;
 }
 
-int run_verify(const CommandArgs& args) {
-  GameReader game;
-  if (!open_game(args.positional[0], game)) return kExitFailure;
+// Checks every package that result->game, which is open, lists, on threads threads. False when
+// out of memory.
+bool verify_game(uint32_t threads, VerifyResult* result) {
+  GameReader& game = result->game;
   TCountedArray<uint64_t> weights;
   TCountedArray<FileHandle> archives;
   TCountedArray<Status> unopened;
   if (!package_weights(game, weights) || !archives.allocate(game.archive_count()) ||
       !unopened.allocate(game.archive_count())) {
-    print_error("out of memory");
-    return kExitFailure;
+    result->outOfMemory = true;
+    return false;
   }
   // Every archive is opened here, once; the workers share the handles, whose reads are
   // positional. One that cannot be opened is a problem of each package it holds.
   for (uint32_t i = 0; i < game.archive_count(); ++i) {
     archives[i] = game.OpenArchive(i, &unopened[i]);
   }
-
-  VerifyReport report(args.json);
-  const uint32_t threads = inspect_thread_count(args);
-  VerifyTask task(game, archives, unopened, weights, report, threads);
+  VerifyTask task(*result, archives, unopened, weights, threads);
   if (!task.ready()) {
-    print_error("out of memory");
-    return kExitFailure;
+    result->outOfMemory = true;
+    return false;
   }
   run_ordered(task, game.package_count(), threads, task.window(), UINT64_MAX);
-  if (task.outOfMemory || !report.Print(task.packages, task.entries, task.noArchive)) {
+  return !result->outOfMemory;
+}
+
+int run_verify(const CommandArgs& args) {
+  VerifyResult result;
+  if (!open_game(args.positional[0], result.game)) return kExitFailure;
+  if (!verify_game(inspect_thread_count(args), &result)) {
     print_error("out of memory");
     return kExitFailure;
   }
-  return report.problems() == 0 ? kExitSuccess : kExitFailure;
+  if (!(args.json ? print_verify_json(result) : print_verify_text(result))) {
+    print_error("out of memory");
+    return kExitFailure;
+  }
+  return result.problem_count() == 0 ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace

@@ -465,6 +465,76 @@ TEST_F(InspectTest, RestoreRefusesABackUpOlderThanTheGameAndChangesNothing) {
   EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
 }
 
+// After a game update only the stale back-up goes, and with --upak the user archive the new game
+// no longer lists; every refusal leaves each file of the game as it was.
+TEST_F(InspectTest, RestoreAfterUpdateRemovesOnlyWhatTheUpdateLeftStale) {
+  const struct {
+    std::string name;
+    bool runTool;
+    bool updateGame;
+    std::vector<std::string> options;
+    int exitCode;
+    std::vector<std::string> removed;
+  } cases[] = {
+      {"after an update", true, true, {"--after-update"}, 0, {"origmanifest.bin"}},
+      {"with the user archive",
+       true,
+       true,
+       {"--after-update", "--upak", "mod"},
+       0,
+       {"mod.upak", "origmanifest.bin"}},
+      {"manifest.bin is a run's", true, false, {"--after-update"}, 1, {}},
+      {"an archive the manifest lists", true, true, {"--after-update", "--upak", "data1"}, 1, {}},
+      {"no back-up", false, true, {"--after-update"}, 1, {}},
+      {"--upak without --after-update", true, true, {"--upak", "mod"}, 2, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ToolRun run;
+    GameSpec game = ExampleGame();
+    std::string error;
+    ASSERT_TRUE(vtest::WriteGame(game, run.game_path(), nullptr, &error)) << error;
+    for (const auto& [name, bytes] : ExampleMod()) {
+      ASSERT_TRUE(WriteFile(run.mod_path() / name, bytes));
+    }
+    if (c.runTool) {
+      ASSERT_EQ(run.Run().exit_code, 0);
+    }
+    if (c.updateGame) {
+      game.packages.push_back(OneGroupPackage("update", true, {Entry("new", "bin", Bytes(9, 1))}));
+      ASSERT_TRUE(vtest::WriteGame(game, run.game_path(), nullptr, &error)) << error;
+    }
+    ScratchDir before;
+    ASSERT_TRUE(CopyTree(run.game_path(), before.path()));
+    std::vector<std::string> args = {"restore", run.game()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const ProcessResult restore = Inspect(args);
+    EXPECT_EQ(restore.exit_code, c.exitCode) << restore.err;
+    EXPECT_EQ(restore.out.empty(), c.exitCode != 0) << restore.out;
+    EXPECT_EQ(restore.err.empty(), c.exitCode == 0) << restore.err;
+    EXPECT_TRUE(c.exitCode == 0 || OneErrorLine(restore.err)) << restore.err;
+    EXPECT_EQ(DiffTrees(run.game_path(), before.path()), c.removed);
+  }
+}
+
+// The tool's refusal of a stale back-up names the command that removes it.
+TEST_F(InspectTest, StaleBackUpErrorNamesRestoreAfterUpdate) {
+  GameSpec game = ExampleGame();
+  WriteGame(game);
+  WriteMod(ExampleMod());
+  ASSERT_EQ(RunTool().exit_code, 0);
+  game.packages.push_back(OneGroupPackage("update", true, {Entry("new", "bin", Bytes(9, 1))}));
+  WriteGame(game);
+  const ProcessResult run = RunTool();
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  const std::string command = "vintrel-inspect restore --after-update " + game_dir();
+  EXPECT_NE(run.err.find("; after a game update, run \"" + command + "\" and run again\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(Inspect({"restore", game_dir(), "--after-update", "--upak", "mod"}).exit_code, 0);
+  EXPECT_EQ(RunTool().exit_code, 0);
+}
+
 TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {},
@@ -491,7 +561,7 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
 TEST_F(InspectTest, EveryCommandHasHelp) {
   for (const std::string command :
        {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "extract GAMEDIR ",
-        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR\n"}) {
+        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR "}) {
     const ProcessResult result = Inspect({command.substr(0, command.find(' ')), "--help"});
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;

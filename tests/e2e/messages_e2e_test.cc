@@ -234,8 +234,8 @@ TEST_F(Messages, BackUpOlderThanTheGamesManifestIsRefused) {
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(OneErrorLine(result.err,
                            "manifest\\.bin\": changed since \"[^\"]*origmanifest\\.bin\" was made "
-                           "\\(the number of packages differs\\); after a game update, delete that "
-                           "back-up and run again"));
+                           "\\(the number of packages differs\\); after a game update, run "
+                           "\"vintrel-inspect restore --after-update [^\"]*\" and run again"));
   EXPECT_EQ(ListFiles(run_.game_path()), before);
   EXPECT_EQ(ReadGameFile("manifest.bin"), manifest);
 }
