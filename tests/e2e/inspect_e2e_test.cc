@@ -308,6 +308,11 @@ TEST_F(InspectTest, PlanSaysWhatARunThenDoesAndWritesNothing) {
   EXPECT_NE(plan.out.find("\"warnings\": [\n    \"" + escaped + "\"\n  ]"), std::string::npos)
       << plan.out;
   EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
+  // A stack of the mod checks its textures against the game's in the same words.
+  const ProcessResult stack =
+      Inspect({"stack", (dir_ / "stack").string(), mod_dir(), "--game", game_dir()});
+  EXPECT_EQ(stack.exit_code, 0) << stack.err;
+  EXPECT_EQ(stack.err, "vintrel-inspect: warning: " + texture + "\n");
   // The hero texture gets the metadata made from its own header.
   const std::string hero =
       "\"packages\": [\"ui_common\"], \"meta_from\": \"src\", \"meta\": \"" +
