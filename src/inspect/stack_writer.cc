@@ -74,7 +74,9 @@ bool check_out_dir(const char* outDir, bool* exists, WarningList& errors) {
   const char* name = reinterpret_cast<const char*>(names.data());
   const char* end = name + names.length();
   for (; name < end; name += std::strlen(name) + 1) {
-    if (std::strcmp(name, kConfigName) == 0) continue;
+    // A stack stopped before it put its vintrel.json in place leaves its temporary file, which
+    // is its own to write again.
+    if (std::strcmp(name, kConfigName) == 0 || std::strcmp(name, kTempName) == 0) continue;
     errors.Add(
         "\"%s\" holds \"%s\", which stack would not replace; give a new directory, or one that "
         "holds only a stack's vintrel.json",

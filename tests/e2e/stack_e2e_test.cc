@@ -188,10 +188,12 @@ TEST_F(StackTest, TheModLoadedLastWinsEachEntry) {
       EXPECT_EQ(stacked.out.find("outcome"), std::string::npos) << c.what << "\n" << stacked.out;
     }
     EXPECT_EQ(ListFiles(dir_ / "stack"), std::vector<std::string>{"vintrel.json"}) << c.what;
-    // The same mods give the same bytes.
+    // The same mods give the same bytes, over what a stopped stack left in its temporary file.
     const auto first = ReadFile(dir_ / "stack" / "vintrel.json");
+    ASSERT_TRUE(WriteTextFile(dir_ / "stack" / "vintrel.json.tmp", "{\"files\": ["));
     ASSERT_EQ(Stack(mods).exit_code, 0) << c.what;
     EXPECT_EQ(ReadFile(dir_ / "stack" / "vintrel.json"), first) << c.what;
+    EXPECT_EQ(ListFiles(dir_ / "stack"), std::vector<std::string>{"vintrel.json"}) << c.what;
 
     const ProcessResult run = RunTool();
     ASSERT_EQ(run.exit_code, 0) << c.what << "\n" << run.err;
