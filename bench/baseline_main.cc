@@ -6,12 +6,15 @@
 // manifest.bin that lies in an archive it reads each compressed block (one per entry of a split
 // package, the one block of a full package), inflates it, compresses it again with zlib at
 // level 0 and appends the new block (u32 raw size, then the zlib stream) to OUTPUT_FILE. Nothing
-// else is written: no tables, no padding, no temporary file, no manifest. Archives are read with
-// streaming reads, one block in memory at a time.
+// else is written: no tables, no padding, no temporary file, no manifest. The output is put on the
+// disk (fsync) before it ends, as a finished copy must be. Archives are read with streaming reads,
+// one block in memory at a time.
 //
 // It shares no code with the tool: zlib, the C++ library and the test-support decoders of the
 // manifest. On success it prints key=value lines (counts and sizes of what it copied) on stdout
 // and exits 0; on failure it prints one line on stderr and exits 1.
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -318,6 +321,12 @@ int Run(const fs::path& game, const fs::path& output) {
   }
   out.close();
   if (!out) return Fail("cannot finish " + output.string());
+  // A copy is finished once it is on the disk, as the tool's is before it commits: the time the
+  // disk takes counts for both.
+  const int written = ::open(output.c_str(), O_RDONLY);
+  const bool durable = written >= 0 && ::fsync(written) == 0;
+  if (written >= 0) ::close(written);
+  if (!durable) return Fail("cannot put " + output.string() + " on the disk");
 
   std::printf("packages=%llu\n",
               static_cast<unsigned long long>(totals.split_packages + totals.full_packages));
