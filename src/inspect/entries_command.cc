@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "inspect/game_lookup.h"
+#include "inspect/json_report.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
 #include "inspect/text_table.h"
@@ -83,9 +84,7 @@ bool print_entries_json(const EntriesReport& report) {
   for (uint32_t e = 0; e < count; ++e) write_json_entry(json, e, package.entry(e));
   json.EndArray();
   json.EndObject();
-  if (!json.ok()) return false;
-  std::fwrite(out.data(), 1, out.length(), stdout);
-  return true;
+  return print_json_document(json, out);
 }
 
 bool print_entries_text(const EntriesReport& report) {

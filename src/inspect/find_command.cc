@@ -7,6 +7,7 @@
 #include "driver/name_hash.h"
 #include "driver/warning_list.h"
 #include "inspect/game_lookup.h"
+#include "inspect/json_report.h"
 #include "inspect/messages.h"
 #include "inspect/text_table.h"
 #include "json/json_writer.h"
@@ -121,9 +122,7 @@ bool print_find_json(const FindResult& result) {
   }
   json.EndArray();
   json.EndObject();
-  if (!json.ok()) return false;
-  std::fwrite(out.data(), 1, out.length(), stdout);
-  return true;
+  return print_json_document(json, out);
 }
 
 bool print_find_text(const FindResult& result) {

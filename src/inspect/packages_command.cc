@@ -4,6 +4,7 @@
 
 #include "base/file.h"
 #include "inspect/game_lookup.h"
+#include "inspect/json_report.h"
 #include "inspect/messages.h"
 #include "inspect/text_table.h"
 #include "json/json_writer.h"
@@ -148,9 +149,7 @@ bool print_packages_json(const PackagesReport& report) {
   }
   json.EndArray();
   json.EndObject();
-  if (!json.ok()) return false;
-  std::fwrite(out.data(), 1, out.length(), stdout);
-  return true;
+  return print_json_document(json, out);
 }
 
 bool print_packages_text(const PackagesReport& report) {

@@ -5,6 +5,7 @@
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "inspect/game_lookup.h"
+#include "inspect/json_report.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
 #include "inspect/text_table.h"
@@ -160,13 +161,6 @@ bool write_file_json(const PackFileEntry& file, const FileCheck& check, const Pl
   return true;
 }
 
-void write_lines(const char* key, const WarningList& lines, JsonWriter& json) {
-  json.Key(key);
-  json.BeginArray();
-  for (uint32_t i = 0; i < lines.count(); ++i) json.String(lines.line(i));
-  json.EndArray();
-}
-
 }  // namespace
 
 bool print_plan_text(const Plan& plan) {
@@ -225,12 +219,10 @@ bool print_plan_json(const Plan& plan) {
   } else {
     json.Null();
   }
-  write_lines("warnings", plan.context.warnings, json);
-  write_lines("errors", plan.errors, json);
+  write_json_lines(json, "warnings", plan.context.warnings);
+  write_json_lines(json, "errors", plan.errors);
   json.Key("ok");
   json.Bool(plan.succeeds);
   json.EndObject();
-  if (!json.ok()) return false;
-  std::fwrite(out.data(), 1, out.length(), stdout);
-  return true;
+  return print_json_document(json, out);
 }

@@ -209,19 +209,24 @@ bool delete_leftovers(const GamePaths& paths, const char* archiveRemark, Restore
   return true;
 }
 
+// What both kinds of restore begin with: the game's paths, the lock of a run (neither may change
+// the directory while the other works in it) and the back-up. False, with the reason, when any
+// of them cannot be had.
+bool begin_restore(const char* gameDir, GamePaths& paths, FileLock& lock, ManifestSections& backup,
+                   Status* status) {
+  return make_paths(gameDir, paths, status) &&
+         lock_game_directory(paths.dir.Data(), lock, status) && load_backup(paths, backup, status);
+}
+
 }  // namespace
 
 bool restore_game(const char* gameDir, RestoreResult* result) {
   Status* status = &result->failure;
   GamePaths paths;
-  if (!make_paths(gameDir, paths, status)) return false;
-  // A run's lock: neither may change the directory while the other works in it.
   FileLock lock;
-  if (!lock_game_directory(paths.dir.Data(), lock, status)) return false;
-
-  // Everything is checked before anything changes, so that a refusal leaves the game as it is.
   ManifestSections backup;
-  if (!load_backup(paths, backup, status)) return false;
+  if (!begin_restore(gameDir, paths, lock, backup, status)) return false;
+  // Everything is checked before anything changes, so that a refusal leaves the game as it is.
   ManifestSections current;
   Status unread;
   const bool hasManifest = load_manifest(current, paths.manifest.Data(), &unread);
@@ -253,12 +258,9 @@ bool restore_game(const char* gameDir, RestoreResult* result) {
 bool restore_after_update(const char* gameDir, const char* upak, RestoreResult* result) {
   Status* status = &result->failure;
   GamePaths paths;
-  if (!make_paths(gameDir, paths, status)) return false;
   FileLock lock;
-  if (!lock_game_directory(paths.dir.Data(), lock, status)) return false;
-
   ManifestSections backup;
-  if (!load_backup(paths, backup, status)) return false;
+  if (!begin_restore(gameDir, paths, lock, backup, status)) return false;
   ManifestSections current;
   if (!load_manifest(current, paths.manifest.Data(), status)) return fail(result, kNotComparable);
   Status why;

@@ -5,6 +5,7 @@
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "inspect/game_lookup.h"
+#include "inspect/json_report.h"
 #include "inspect/messages.h"
 #include "inspect/text_table.h"
 #include "json/json_writer.h"
@@ -138,13 +139,6 @@ void write_file_json(const StackResult& result, const PackFileEntry& file, JsonW
   write_pkg(file, json);
 }
 
-void write_lines(const char* key, const WarningList& lines, JsonWriter& json) {
-  json.Key(key);
-  json.BeginArray();
-  for (uint32_t i = 0; i < lines.count(); ++i) json.String(lines.line(i));
-  json.EndArray();
-}
-
 }  // namespace
 
 bool print_stack_text(const StackResult& result) {
@@ -261,9 +255,7 @@ bool print_stack_json(const StackResult& result) {
   }
   json.Key("written");
   json.Uint(result.written);
-  write_lines("warnings", result.warnings, json);
+  write_json_lines(json, "warnings", result.warnings);
   json.EndObject();
-  if (!json.ok()) return false;
-  std::fwrite(out.data(), 1, out.length(), stdout);
-  return true;
+  return print_json_document(json, out);
 }

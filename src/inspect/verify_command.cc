@@ -7,6 +7,7 @@
 #include "base/file.h"
 #include "base/ordered_work.h"
 #include "inspect/game_lookup.h"
+#include "inspect/json_report.h"
 #include "inspect/messages.h"
 #include "inspect/progress_bar.h"
 #include "inspect/text_table.h"
@@ -163,9 +164,7 @@ bool print_verify_json(const VerifyResult& result) {
   json.Key("no_archive");
   json.Uint(result.noArchive);
   json.EndObject();
-  if (!json.ok()) return false;
-  std::fwrite(out.data(), 1, out.length(), stdout);
-  return true;
+  return print_json_document(json, out);
 }
 
 bool print_verify_text(const VerifyResult& result) {
