@@ -72,6 +72,8 @@ bool sys_is_directory(const char* path);
 // CreateDirectoryA / mkdir: creates one directory, whose parent must exist. Fails when anything is
 // there already.
 bool sys_create_directory(const char* path);
+// RemoveDirectoryA / rmdir: removes an empty directory.
+bool sys_remove_directory(const char* path);
 // FindFirstFileA and FindNextFileA / opendir and readdir: appends to names the name of every
 // entry of the directory but "." and "..", each followed by a NUL, in the system's order. False,
 // with names holding what was appended so far, when the directory cannot be read or the buffer

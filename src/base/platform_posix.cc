@@ -368,6 +368,12 @@ bool sys_create_directory(const char* path) {
   return mkdir(local.c_str(), 0777) == 0 ? succeed() : fail();
 }
 
+bool sys_remove_directory(const char* path) {
+  PosixPath local(path);
+  if (!local.ok()) return fail(ENOMEM);
+  return rmdir(local.c_str()) == 0 ? succeed() : fail();
+}
+
 bool sys_list_directory(const char* path, ByteBuffer& names) {
   PosixPath local(path);
   if (!local.ok()) return fail(ENOMEM);

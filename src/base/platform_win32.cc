@@ -285,6 +285,12 @@ bool sys_create_directory(const char* path) {
   return outcome(CreateDirectoryW(wide.get(), nullptr));
 }
 
+bool sys_remove_directory(const char* path) {
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
+  return outcome(RemoveDirectoryW(wide.get()));
+}
+
 namespace {
 
 // Appends a UTF-16 name and its NUL to names. False when the name is no text or memory runs out.

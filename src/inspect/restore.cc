@@ -35,11 +35,7 @@ uint32_t path_length(const ArchiveRecord& archive) {
 // Whether two archive names lead to the same file name; Windows file names ignore case.
 bool same_file_name(const uint8_t* a, uint32_t aLength, const uint8_t* b, uint32_t bLength) {
   const uint32_t length = path_length(a, aLength);
-  if (path_length(b, bLength) != length) return false;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  }
-  return true;
+  return path_length(b, bLength) == length && ascii_same_but_case(a, b, length);
 }
 
 bool same_file_name(const ArchiveRecord& a, const ArchiveRecord& b) {

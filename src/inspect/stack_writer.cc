@@ -1,7 +1,9 @@
 #include "inspect/stack_writer.h"
 
 #include <cstring>
+#include <initializer_list>
 
+#include "base/ascii.h"
 #include "base/file.h"
 #include "base/pending_file.h"
 #include "base/platform.h"
@@ -53,6 +55,23 @@ bool load_mods(char* const* modDirs, uint32_t count, StackResult& result) {
   return loaded;
 }
 
+// Whether the file name in OUTDIR is the stack's vintrel.json or its temporary file: so spelt,
+// or spelt in other case on a file system that ignores case (where both names are one file).
+bool is_own_file(const char* outDir, const char* name) {
+  PathBuffer listed;
+  PathBuffer own;
+  for (const char* ownName : {kConfigName, kTempName}) {
+    if (std::strcmp(name, ownName) == 0) return true;
+    const size_t length = std::strlen(ownName);
+    if (std::strlen(name) != length || !ascii_same_but_case(name, ownName, length)) continue;
+    if (listed.Format("%s\\%s", outDir, name) > 0 && own.Format("%s\\%s", outDir, ownName) > 0 &&
+        sys_same_file(listed.Data(), own.Data())) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // OUTDIR is missing, or a directory that holds nothing but a vintrel.json. False, with an error,
 // otherwise.
 bool check_out_dir(const char* outDir, bool* exists, WarningList& errors) {
@@ -76,7 +95,7 @@ bool check_out_dir(const char* outDir, bool* exists, WarningList& errors) {
   for (; name < end; name += std::strlen(name) + 1) {
     // A stack stopped before it put its vintrel.json in place leaves its temporary file, which
     // is its own to write again.
-    if (std::strcmp(name, kConfigName) == 0 || std::strcmp(name, kTempName) == 0) continue;
+    if (is_own_file(outDir, name)) continue;
     errors.Add(
         "\"%s\" holds \"%s\", which stack would not replace; give a new directory, or one that "
         "holds only a stack's vintrel.json",
@@ -224,14 +243,9 @@ bool make_config(StackResult& result) {
   return json.ok();
 }
 
-// Writes the config through a temporary name, making OUTDIR first when it is missing.
-bool write_config(const char* outDir, bool exists, StackResult& result) {
+// Writes the config into OUTDIR through a temporary name, which is gone again on every path.
+bool write_config_into(const char* outDir, StackResult& result) {
   Status status;
-  if (!exists && !sys_create_directory(outDir)) {
-    status.FailIo("cannot create the directory", outDir);
-    add_failure(status, result.errors);
-    return false;
-  }
   PathBuffer temp;
   if (temp.Format("%s\\%s", outDir, kTempName) <= 0 ||
       result.configPath.Format("%s\\%s", outDir, kConfigName) <= 0) {
@@ -254,6 +268,20 @@ bool write_config(const char* outDir, bool exists, StackResult& result) {
     return false;
   }
   return true;
+}
+
+// Writes the config, making OUTDIR first when it is missing; a directory made for a config that
+// could not be written is removed again.
+bool write_config(const char* outDir, bool exists, StackResult& result) {
+  if (!exists && !sys_create_directory(outDir)) {
+    Status status;
+    status.FailIo("cannot create the directory", outDir);
+    add_failure(status, result.errors);
+    return false;
+  }
+  if (write_config_into(outDir, result)) return true;
+  if (!exists) sys_remove_directory(outDir);
+  return false;
 }
 
 }  // namespace

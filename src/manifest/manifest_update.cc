@@ -38,11 +38,7 @@ uint32_t path_length(const uint8_t* name, uint32_t length) {
 // ignore case.
 bool same_file_name(const ArchiveRecord& archive, const char* text, uint32_t textLength) {
   const uint32_t length = path_length(archive.name, archive.nameLength);
-  if (length != textLength) return false;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (ascii_lower(archive.name[i]) != ascii_lower(static_cast<uint8_t>(text[i]))) return false;
-  }
-  return true;
+  return length == textLength && ascii_same_but_case(archive.name, text, length);
 }
 
 // The user archive's name becomes a file name in the destination directory: it must be one
