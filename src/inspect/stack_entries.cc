@@ -113,7 +113,6 @@ bool StackEntries::CheckTexture(const Stack& stack, uint32_t place, uint32_t k,
   const PackFileEntry& file = *stack.place(place).file;
   uint8_t& state = textureState_[place - 1];
   if (state == kTextureUnread) {
-    // A file that cannot be used is the run's failure, not a difference of layout.
     ByteBuffer content;
     ByteBuffer meta;
     Status problem;
@@ -125,6 +124,12 @@ bool StackEntries::CheckTexture(const Stack& stack, uint32_t place, uint32_t k,
         textures_[place - 1] = decoded.textureMeta;
         state = kTextureRead;
       }
+    } else if (!problem.ok()) {
+      // A file that cannot be used is the run's failure rather than a difference of layout; it
+      // is told once, at the first entry it would replace.
+      CStringBufferA text;
+      if (!problem.Describe(text)) return false;
+      warnings_.Add("%s; a run of the stack fails on it", text.Data());
     }
   }
   if (state != kTextureRead || !textures_differ(textures_[place - 1], game)) return true;

@@ -376,6 +376,16 @@ TEST_F(InspectTest, PlanNamesEveryTextureTheToolWouldRefuseAndWritesNothing) {
       "header"};
   EXPECT_TRUE(std::regex_match(plan.err, std::regex(expected[0] + "\n" + expected[1] + "\n")))
       << plan.err;
+  // A stack of the mod is written all the same, with a warning for each file a run would fail on.
+  const ProcessResult stack =
+      Inspect({"stack", (dir_ / "stack").string(), mod_dir(), "--game", game_dir()});
+  EXPECT_EQ(stack.exit_code, 0) << stack.err;
+  for (std::string line : expected) {
+    line.replace(line.find("error"), 5, "warning");
+    EXPECT_TRUE(
+        std::regex_search(stack.err, std::regex(line + "; a run of the stack fails on it\n")))
+        << stack.err;
+  }
 }
 
 // What a plan says of a run is what the run then does, on a few ways to fail.
