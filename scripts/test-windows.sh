@@ -60,7 +60,9 @@ configure_and_build() {
   # The toolchain is read when the build directory is first configured, and only then.
   local first=()
   [ -f "$dir/CMakeCache.txt" ] || first=(-DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain.cmake")
-  cmake -S . -B "$dir" "${first[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  # Release, as the programs are shipped: without debug information, which wine does not use, the
+  # programs and the tests build in two thirds of the time (122 s against 170 s here).
+  cmake -S . -B "$dir" "${first[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
   local targets=()
   for target in "$@"; do targets+=(--target "$target"); done
   cmake --build "$dir" -j "$jobs" "${targets[@]}"
