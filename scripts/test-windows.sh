@@ -102,6 +102,16 @@ kernel_runs_32_bit() {
 run_tests() {
   local dir=$1 loader=$2 what=$3
   export WINEPREFIX="$PWD/$dir/wineprefix"
+  # One wine server for the whole run. Debian's loaders start theirs to end as soon as no program
+  # is left, and a program that starts while the server is ending can fail before it runs (seen:
+  # a test program failing after 0.02 s with no output, then passing alone). A server still
+  # running in the prefix is waited for first: a second one would not start.
+  local server=/usr/lib/wine/wineserver64
+  [ -x "$server" ] || server=/usr/lib/wine/wineserver32
+  mkdir -p "$WINEPREFIX"
+  "$server" -w
+  "$server" -p </dev/null >/dev/null 2>&1 || fail "the wine server would not start ($server -p)"
+  trap "\"$server\" -k >/dev/null 2>&1 || true" EXIT
   local usage
   usage=$(timeout 300 "$loader" "$dir/Vintrel.exe" 2>/dev/null) || true
   [[ "$usage" == Usage:* ]] || fail "wine cannot run $dir/Vintrel.exe (see: WINEPREFIX=$WINEPREFIX $loader $dir/Vintrel.exe)"
