@@ -105,10 +105,12 @@ run_tests() {
   # One wine server for the whole run. Debian's loaders start theirs to end as soon as no program
   # is left, and a program that starts while the server is ending can fail before it runs (seen:
   # a test program failing after 0.02 s with no output, then passing alone). A server still
-  # running in the prefix is waited for first: a second one would not start.
+  # running in the prefix, even one a killed run left persisting, is ended first: a second one
+  # would not start.
   local server=/usr/lib/wine/wineserver64
   [ -x "$server" ] || server=/usr/lib/wine/wineserver32
   mkdir -p "$WINEPREFIX"
+  "$server" -k >/dev/null 2>&1 || true
   "$server" -w
   "$server" -p </dev/null >/dev/null 2>&1 || fail "the wine server would not start ($server -p)"
   trap "\"$server\" -k >/dev/null 2>&1 || true" EXIT
