@@ -10,7 +10,7 @@
 #include "base/shared_string.h"
 #include "base/status.h"
 #include "driver/pack_file_entry.h"
-#include "driver/warning_list.h"
+#include "base/warning_list.h"
 
 // The manifest's five sections as read from the file; section 0 is the package directory, the
 // others are carried through unchanged.

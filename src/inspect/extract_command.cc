@@ -7,7 +7,7 @@
 #include "base/file.h"
 #include "base/pending_file.h"
 #include "base/platform.h"
-#include "driver/warning_list.h"
+#include "base/warning_list.h"
 #include "inspect/game_lookup.h"
 #include "inspect/messages.h"
 #include "manifest/package_directory.h"

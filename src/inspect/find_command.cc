@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
+#include "base/array.h"
 #include "base/byte_buffer.h"
-#include "base/coding.h"
+#include "base/warning_list.h"
 #include "driver/name_hash.h"
-#include "driver/warning_list.h"
 #include "inspect/game_lookup.h"
 #include "inspect/json_report.h"
 #include "inspect/messages.h"
@@ -25,10 +25,7 @@ struct FindMatch {
 
 // Every package that holds the entry asked for, in manifest order, and what the search said on
 // the way.
-class FindResult {
- public:
-  static constexpr uint32_t kMatchSize = 16;
-
+struct FindResult {
   GameReader game;
   const char* name = nullptr;
   const char* ext = nullptr;
@@ -36,21 +33,7 @@ class FindResult {
   uint64_t extId = 0;
   uint32_t unreadable = 0;  // how many packages could not be read
   WarningList warnings;     // the lines for standard error, in the order found
-
-  // Adds a match. False when out of memory.
-  bool Add(const FindMatch& match) {
-    ByteWriter writer(matches_);
-    return writer.write_u32(match.record) && writer.write_u32(match.entry) &&
-           writer.write_u32(match.rawSize) && writer.write_u32(match.metaSize);
-  }
-  uint32_t count() const { return matches_.length() / kMatchSize; }
-  FindMatch match(uint32_t i) const {
-    const uint8_t* p = matches_.data() + kMatchSize * i;
-    return FindMatch{decode_u32(p), decode_u32(p + 4), decode_u32(p + 8), decode_u32(p + 12)};
-  }
-
- private:
-  ByteBuffer matches_;
+  TArray<FindMatch> matches;
 };
 
 // "pkg" names a package by the name_hash of its text; a package whose id is not that of its own
@@ -80,7 +63,8 @@ bool find_entry(const char* gameDir, const char* name, const char* ext, FindResu
   for (EntrySearch::Step step; (step = search.Next(&status)) != EntrySearch::kDone;) {
     if (step == EntrySearch::kMatch) {
       const PackageEntry& entry = game.package().entry(search.entry());
-      if (!result->Add({search.record(), search.entry(), entry.rawSize, entry.metaSize})) {
+      if (!result->matches.Append(
+              {search.record(), search.entry(), entry.rawSize, entry.metaSize})) {
         *outOfMemory = true;
         return false;
       }
@@ -108,8 +92,7 @@ bool print_find_json(const FindResult& result) {
   json.String(id_text(result.extId).text);
   json.Key("matches");
   json.BeginArray();
-  for (uint32_t i = 0; i < result.count(); ++i) {
-    const FindMatch match = result.match(i);
+  for (const FindMatch& match : result.matches) {
     json.BeginObject();
     write_record_members(json, result.game.record(match.record), "package");
     json.Key("entry");
@@ -130,8 +113,7 @@ bool print_find_text(const FindResult& result) {
   const char* const headings[] = {"package", "id",       "archive",  "offset",
                                   "entry",   "raw size", "meta size"};
   for (const char* heading : headings) table.Cell(heading);
-  for (uint32_t i = 0; i < result.count(); ++i) {
-    const FindMatch match = result.match(i);
+  for (const FindMatch& match : result.matches) {
     const PackageRecord& record = result.game.record(match.record);
     table.Cell(record.name, record.nameLength);
     table.Cell(id_text(record.packageId).text);
@@ -142,10 +124,10 @@ bool print_find_text(const FindResult& result) {
     table.Number(match.metaSize);
   }
   if (!table.ok()) return false;
-  if (result.count() != 0) {
+  if (result.matches.count() != 0) {
     std::printf("\"%s\" \"%s\" (name id %s, ext id %s) is in %u package%s:\n\n", result.name,
-                result.ext, id_text(result.nameId).text, id_text(result.extId).text, result.count(),
-                result.count() == 1 ? "" : "s");
+                result.ext, id_text(result.nameId).text, id_text(result.extId).text,
+                result.matches.count(), result.matches.count() == 1 ? "" : "s");
     table.Print(stdout);
   }
   return true;
@@ -167,7 +149,7 @@ int run_find(const CommandArgs& args) {
     print_error("out of memory");
     return kExitFailure;
   }
-  if (result.count() == 0) {
+  if (result.matches.count() == 0) {
     print_error("no package holds an entry \"%s\" \"%s\" (name id %s, ext id %s)%s", result.name,
                 result.ext, id_text(result.nameId).text, id_text(result.extId).text,
                 result.unreadable != 0 ? " that could be read" : "");

@@ -2,7 +2,7 @@
 #define VINTREL_INSPECT_JSON_REPORT_H_
 
 #include "base/byte_buffer.h"
-#include "driver/warning_list.h"
+#include "base/warning_list.h"
 #include "json/json_writer.h"
 
 // What the commands' JSON documents share.

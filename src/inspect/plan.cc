@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/coding.h"
 #include "base/file.h"
 #include "base/string_buffer.h"
 #include "driver/config.h"
@@ -13,40 +12,21 @@
 #include "manifest/package_directory.h"
 #include "package/package_update.h"
 
-uint32_t MatchList::file(uint32_t i) const { return decode_u32(pairs_.data() + 8 * i); }
-
-uint32_t MatchList::record(uint32_t i) const { return decode_u32(pairs_.data() + 8 * i + 4); }
-
-ReplacedTexture MatchList::texture(uint32_t i) const {
-  const uint8_t* p = textures_.data() + kTextureRecordSize * i;
-  ReplacedTexture texture;
-  texture.file = decode_u32(p);
-  texture.record = decode_u32(p + 4);
-  texture.meta.format = p[8];
-  texture.meta.mipCount = p[9];
-  texture.meta.kind = p[10];
-  texture.meta.width = decode_u16(p + 11);
-  texture.meta.height = decode_u16(p + 13);
-  texture.meta.depth = decode_u16(p + 15);
-  return texture;
-}
-
 bool MatchList::AddTexture(const PackFileEntry& file, uint32_t record, const PackageEntry& entry) {
   static const uint64_t ddsId = name_hash("dds");
   if (entry.extId != ddsId) return true;
   TextureMeta meta;
   // An entry whose metadata is no texture's gives nothing to compare with.
   if (!decode_texture_meta(entry.meta, entry.metaSize, &meta)) return true;
-  ByteWriter writer(textures_);
-  return writer.write_u32(file.index) && writer.write_u32(record) && writer.write_u8(meta.format) &&
-         writer.write_u8(meta.mipCount) && writer.write_u8(meta.kind) &&
-         writer.write_u16(meta.width) && writer.write_u16(meta.height) &&
-         writer.write_u16(meta.depth);
+  ReplacedTexture texture;
+  texture.file = file.index;
+  texture.record = record;
+  texture.meta = meta;
+  return textures_.Append(texture);
 }
 
 bool MatchList::Walk(const PackFileEntryList& entries, GameReader& game) {
   if (!used_.Reset(entries.count())) return false;
-  ByteWriter writer(pairs_);
   Status unread;
   for (uint32_t k = 0; k < game.package_count(); ++k) {
     const PackageRecord& record = game.record(k);
@@ -70,7 +50,7 @@ bool MatchList::Walk(const PackFileEntryList& entries, GameReader& game) {
       for (uint32_t i = firstOfRecord; i < count() && !named; ++i) {
         named = this->file(i) == file->index;
       }
-      if (!named && !(writer.write_u32(file->index) && writer.write_u32(k))) return false;
+      if (!named && !pairs_.Append({file->index, k})) return false;
     }
   }
   return true;

@@ -7,11 +7,12 @@
 
 #include <cstdint>
 
+#include "base/array.h"
 #include "base/byte_buffer.h"
 #include "base/status.h"
+#include "base/warning_list.h"
 #include "driver/pack_file_entry.h"
 #include "driver/run_context.h"
-#include "driver/warning_list.h"
 #include "manifest/game_reader.h"
 #include "manifest/manifest_update.h"
 #include "package/entry_meta.h"
@@ -38,23 +39,26 @@ class MatchList {
   bool complete() const { return complete_; }
   // The files that replace an entry somewhere.
   const UsedFiles& used() const { return used_; }
-  uint32_t count() const { return pairs_.length() / 8; }
+  uint32_t count() const { return pairs_.count(); }
   // The place in "files" (from 1) and the package record of match i; records in manifest order.
-  uint32_t file(uint32_t i) const;
-  uint32_t record(uint32_t i) const;
+  uint32_t file(uint32_t i) const { return pairs_[i].file; }
+  uint32_t record(uint32_t i) const { return pairs_[i].record; }
 
   // The game's textures that configured files replace, each entry once, in manifest order; each
   // names its file by its place in "files".
-  uint32_t texture_count() const { return textures_.length() / kTextureRecordSize; }
-  ReplacedTexture texture(uint32_t i) const;
+  uint32_t texture_count() const { return textures_.count(); }
+  const ReplacedTexture& texture(uint32_t i) const { return textures_[i]; }
 
  private:
-  static constexpr uint32_t kTextureRecordSize = 17;
+  struct FileInPackage {
+    uint32_t file;
+    uint32_t record;
+  };
 
   bool AddTexture(const PackFileEntry& file, uint32_t record, const PackageEntry& entry);
 
-  ByteBuffer pairs_;
-  ByteBuffer textures_;
+  TArray<FileInPackage> pairs_;
+  TArray<ReplacedTexture> textures_;
   UsedFiles used_;
   bool complete_ = true;
 };

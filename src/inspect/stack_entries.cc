@@ -1,6 +1,5 @@
 #include "inspect/stack_entries.h"
 
-#include "base/coding.h"
 #include "base/file.h"
 #include "base/string_buffer.h"
 #include "driver/name_hash.h"
@@ -25,18 +24,6 @@ constexpr uint8_t kTextureRead = 1;
 constexpr uint8_t kNoTexture = 2;
 
 }  // namespace
-
-EntryConflict StackEntries::conflict(uint32_t i) const {
-  const uint8_t* p = conflicts_.data() + 16 * i;
-  EntryConflict conflict;
-  conflict.record = decode_u32(p);
-  conflict.winner = decode_u32(p + 4);
-  conflict.loserCount = decode_u32(p + 8);
-  conflict.firstLoser = decode_u32(p + 12);
-  return conflict;
-}
-
-uint32_t StackEntries::loser(uint32_t i) const { return decode_u32(losers_.data() + 4 * i); }
 
 bool StackEntries::Find(const Stack& stack, const StackMod* mods, uint32_t count,
                         const char* gameDir, Status* status) {
@@ -75,15 +62,13 @@ bool StackEntries::WalkPackage(const Stack& stack, const StackMod* mods, uint32_
   PackageReader& package = game_.package();
   if (!package.has_tables()) return true;
   match_entries(stack.files(), record.packageId, package);
-  ByteWriter conflicts(conflicts_);
-  ByteWriter losers(losers_);
   for (uint32_t e = 0; e < package.entry_count(); ++e) {
     const PackageEntry& entry = package.entry(e);
     if (entry.match == nullptr) continue;
     const uint32_t winner = entry.match->index;
     flags_[winner - 1] |= kWins;
     // Each mod's own first match, later mods first: the first of them is the winner.
-    const uint32_t firstLoser = losers_.length() / 4;
+    const uint32_t firstLoser = losers_.count();
     uint32_t loserCount = 0;
     for (uint32_t m = count; m-- > 0;) {
       const PackFileEntry* own = find_pack_file_entry(mods[m].context.entries, entry.nameId,
@@ -93,13 +78,10 @@ bool StackEntries::WalkPackage(const Stack& stack, const StackMod* mods, uint32_
       flags_[place - 1] |= kMatches;
       if (place == winner) continue;
       flags_[place - 1] |= kLoses;
-      if (!losers.write_u32(place)) return false;
+      if (!losers_.Append(place)) return false;
       ++loserCount;
     }
-    if (loserCount != 0 && !(conflicts.write_u32(k) && conflicts.write_u32(winner) &&
-                             conflicts.write_u32(loserCount) && conflicts.write_u32(firstLoser))) {
-      return false;
-    }
+    if (loserCount != 0 && !conflicts_.Append({k, winner, loserCount, firstLoser})) return false;
     if (!CheckTexture(stack, winner, k, entry)) return false;
   }
   return true;

@@ -9,10 +9,11 @@
 
 #include <cstdint>
 
+#include "base/array.h"
 #include "base/byte_buffer.h"
 #include "base/status.h"
+#include "base/warning_list.h"
 #include "driver/run_context.h"
-#include "driver/warning_list.h"
 #include "inspect/stack.h"
 #include "manifest/game_reader.h"
 #include "package/entry_meta.h"
@@ -35,11 +36,11 @@ class StackEntries {
             Status* status);
 
   const GameReader& game() const { return game_; }
-  uint32_t conflict_count() const { return conflicts_.length() / 16; }
-  EntryConflict conflict(uint32_t i) const;
+  uint32_t conflict_count() const { return conflicts_.count(); }
+  const EntryConflict& conflict(uint32_t i) const { return conflicts_[i]; }
   // Losing file i of all the conflicts, by its place in the stack: a mod's first file that matches
   // the entry.
-  uint32_t loser(uint32_t i) const;
+  uint32_t loser(uint32_t i) const { return losers_[i]; }
   // By the file's place in the stack: whether it replaces an entry somewhere (the last loaded mod
   // to match it winning it), whether its mod matches an entry somewhere with it, and whether it
   // loses an entry to a later mod somewhere.
@@ -59,8 +60,8 @@ class StackEntries {
 
   RunContext context_;  // the game's untouched manifest
   GameReader game_;
-  ByteBuffer conflicts_;  // per conflict: record, winner, loser count, first loser (u32 each)
-  ByteBuffer losers_;     // u32 places
+  TArray<EntryConflict> conflicts_;
+  TArray<uint32_t> losers_;  // places in the stack
   TCountedArray<uint8_t> flags_;
   // The metadata each replacing texture gives its entries, read when first needed: 0 not yet, 1
   // a texture's, 2 none to compare (not a texture, or the file cannot be used).

@@ -10,7 +10,7 @@
 #include "base/byte_buffer.h"
 #include "base/string_buffer.h"
 #include "driver/pack_file_entry.h"
-#include "driver/warning_list.h"
+#include "base/warning_list.h"
 #include "inspect/stack.h"
 #include "inspect/stack_entries.h"
 

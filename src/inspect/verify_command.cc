@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/array.h"
 #include "base/file.h"
 #include "base/ordered_work.h"
+#include "base/warning_list.h"
 #include "inspect/game_lookup.h"
 #include "inspect/json_report.h"
 #include "inspect/messages.h"
@@ -73,51 +75,32 @@ bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights) {
 }
 
 // One problem of a package: of record `record`'s entry `entry`, with its ids, or of the package as
-// a whole (kNoEntry).
+// a whole (kNoEntry); why, as line `reason` of the list of reasons beside it.
 struct VerifyProblem {
   uint32_t record = 0;
   uint32_t entry = kNoEntry;
   uint64_t nameId = 0;
   uint64_t extId = 0;
+  uint32_t reason = 0;
 };
 
 // What verify found: the counts of what was checked and every problem, in manifest order.
-class VerifyResult {
- public:
+struct VerifyResult {
   GameReader game;
   uint32_t packages = 0;
   uint64_t entries = 0;
   uint32_t noArchive = 0;
   bool outOfMemory = false;
-
-  // Adds a problem with its reason. False when out of memory.
-  bool Add(const VerifyProblem& problem, const uint8_t* reason, uint32_t length) {
-    ByteWriter writer(problems_);
-    if (!writer.write_u32(problem.record) || !writer.write_u32(problem.entry) ||
-        !writer.write_u64(problem.nameId) || !writer.write_u64(problem.extId) ||
-        !writer.write_u32(length) || !writer.write_bytes(reason, length)) {
-      return false;
-    }
-    ++count_;
-    return true;
-  }
-  uint32_t problem_count() const { return count_; }
-  const ByteBuffer& problems() const { return problems_; }
-
- private:
-  uint32_t count_ = 0;
-  ByteBuffer
-      problems_;  // each problem: VerifyProblem's fields, the reason's length (u32), its text
+  TArray<VerifyProblem> problems;
+  WarningList reasons;
 };
 
-// Reads the next problem that VerifyResult::Add wrote. False when out of memory.
-bool next_problem(ByteReader& reader, VerifyProblem* problem, CStringBufferA& reason) {
-  uint32_t length = 0;
-  const uint8_t* text = nullptr;
-  return reader.read_u32(&problem->record) && reader.read_u32(&problem->entry) &&
-         reader.read_u64(&problem->nameId) && reader.read_u64(&problem->extId) &&
-         reader.read_u32(&length) && (text = reader.take_bytes(length)) != nullptr &&
-         reason.Format("%.*s", static_cast<int>(length), reinterpret_cast<const char*>(text)) >= 0;
+// Adds a problem with its reason to a list and its reasons. False when out of memory.
+bool add_problem(VerifyProblem problem, const char* reason, TArray<VerifyProblem>& problems,
+                 WarningList& reasons) {
+  problem.reason = reasons.count();
+  if (!reasons.Add("%s", reason)) return false;
+  return problems.Append(problem);
 }
 
 bool print_verify_json(const VerifyResult& result) {
@@ -126,11 +109,7 @@ bool print_verify_json(const VerifyResult& result) {
   json.BeginObject();
   json.Key("problems");
   json.BeginArray();
-  ByteReader reader(result.problems());
-  CStringBufferA reason;
-  for (uint32_t i = 0; i < result.problem_count(); ++i) {
-    VerifyProblem problem;
-    if (!next_problem(reader, &problem, reason)) return false;
+  for (const VerifyProblem& problem : result.problems) {
     const bool ofEntry = problem.entry != kNoEntry;
     json.BeginObject();
     write_record_members(json, result.game.record(problem.record), "package");
@@ -153,7 +132,7 @@ bool print_verify_json(const VerifyResult& result) {
       json.Null();
     }
     json.Key("error");
-    json.String(reason.Data());
+    json.String(result.reasons.line(problem.reason));
     json.EndObject();
   }
   json.EndArray();
@@ -171,11 +150,7 @@ bool print_verify_text(const VerifyResult& result) {
   TextTable table(5, 1u << 1);
   const char* const headings[] = {"package", "entry", "name id", "ext id", "problem"};
   for (const char* heading : headings) table.Cell(heading);
-  ByteReader reader(result.problems());
-  CStringBufferA reason;
-  for (uint32_t i = 0; i < result.problem_count(); ++i) {
-    VerifyProblem problem;
-    if (!next_problem(reader, &problem, reason)) return false;
+  for (const VerifyProblem& problem : result.problems) {
     const PackageRecord& record = result.game.record(problem.record);
     table.Cell(record.name, record.nameLength);
     if (problem.entry != kNoEntry) {
@@ -187,10 +162,10 @@ bool print_verify_text(const VerifyResult& result) {
       table.Cell("-");
       table.Cell("-");
     }
-    table.Cell(reason);
+    table.Cell(result.reasons.line(problem.reason));
   }
   if (!table.ok()) return false;
-  const uint32_t problems = result.problem_count();
+  const uint32_t problems = result.problems.count();
   if (problems != 0) {
     table.Print(stdout);
     std::fputc('\n', stdout);
@@ -221,12 +196,11 @@ struct VerifyWorker {
   CStringBufferA reason;
 };
 
-// What a worker found in one package, for the taker: the entries it checked, and each problem as
-// its entry (u32) and ids (u64 each) followed by the reason's length (u32) and text.
+// What a worker found in one package, for the taker: the entries it checked, and its problems.
 struct VerifySlot {
   uint32_t entries = 0;
-  uint32_t count = 0;
-  ByteBuffer problems;
+  TArray<VerifyProblem> problems;
+  WarningList reasons;
 };
 
 // Checks every package of a game on worker threads; the report takes them in manifest order, so
@@ -274,20 +248,21 @@ class VerifyTask : public OrderedTask {
 void VerifyTask::Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId,
                      uint64_t extId) {
   if (!describe_reason(worker.status, worker.reason)) worker.reason.Assign("out of memory");
-  ByteWriter writer(slot.problems);
-  const uint32_t length = static_cast<uint32_t>(worker.reason.Length());
-  if (writer.write_u32(entry) && writer.write_u64(nameId) && writer.write_u64(extId) &&
-      writer.write_u32(length) && writer.write_bytes(worker.reason.Data(), length)) {
-    ++slot.count;
-  }
+  VerifyProblem problem;
+  problem.entry = entry;
+  problem.nameId = nameId;
+  problem.extId = extId;
+  // A problem that cannot be kept for want of memory is dropped, as the worker's own means
+  // are; the taker's list is what must be whole.
+  add_problem(problem, worker.reason.Data(), slot.problems, slot.reasons);
 }
 
 void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
   VerifyWorker& worker = workers_[w];
   VerifySlot& slot = slots_[s];
   slot.entries = 0;
-  slot.count = 0;
-  slot.problems.resize(0);
+  slot.problems.Clear();
+  slot.reasons.Clear();
   const PackageRecord& record = game_.record(k);
   if (record.archiveIndex == kNoArchive) return;
   worker.status.Clear();
@@ -352,15 +327,10 @@ bool VerifyTask::Take(uint32_t k, uint32_t s) {
     ++result_.packages;
     result_.entries += slot.entries;
   }
-  ByteReader reader(slot.problems);
-  for (uint32_t i = 0; i < slot.count; ++i) {
-    VerifyProblem problem;
+  for (VerifyProblem problem : slot.problems) {
     problem.record = k;
-    uint32_t length = 0;
-    const uint8_t* text = nullptr;
-    if (!reader.read_u32(&problem.entry) || !reader.read_u64(&problem.nameId) ||
-        !reader.read_u64(&problem.extId) || !reader.read_u32(&length) ||
-        (text = reader.take_bytes(length)) == nullptr || !result_.Add(problem, text, length)) {
+    if (!add_problem(problem, slot.reasons.line(problem.reason), result_.problems,
+                     result_.reasons)) {
       result_.outOfMemory = true;
       return false;
     }
@@ -407,7 +377,7 @@ int run_verify(const CommandArgs& args) {
     print_error("out of memory");
     return kExitFailure;
   }
-  return result.problem_count() == 0 ? kExitSuccess : kExitFailure;
+  return result.problems.count() == 0 ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace

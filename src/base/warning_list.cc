@@ -1,11 +1,9 @@
-#include "driver/warning_list.h"
+#include "base/warning_list.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "base/coding.h"
-
-void WarningList::Add(const char* format, ...) {
+bool WarningList::Add(const char* format, ...) {
   va_list args;
   va_start(args, format);
   va_list measure;
@@ -17,15 +15,21 @@ void WarningList::Add(const char* format, ...) {
   if (length < 0 || static_cast<uint32_t>(length) >= UINT32_MAX - 1 - start ||
       !text_.resize(start + static_cast<uint32_t>(length) + 1)) {
     va_end(args);
-    return;
+    return false;
   }
   std::vsnprintf(reinterpret_cast<char*>(text_.data() + start), static_cast<size_t>(length) + 1,
                  format, args);
   va_end(args);
-  ByteWriter starts(starts_);
-  if (!starts.write_u32(start)) text_.resize(start);
+  if (starts_.Append(start)) return true;
+  text_.resize(start);
+  return false;
+}
+
+void WarningList::Clear() {
+  text_.resize(0);
+  starts_.Clear();
 }
 
 const char* WarningList::line(uint32_t i) const {
-  return reinterpret_cast<const char*>(text_.data() + decode_u32(starts_.data() + 4 * i));
+  return reinterpret_cast<const char*>(text_.data() + starts_[i]);
 }
