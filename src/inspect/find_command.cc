@@ -7,9 +7,9 @@
 #include "base/warning_list.h"
 #include "driver/name_hash.h"
 #include "inspect/game_lookup.h"
-#include "inspect/json_report.h"
+#include "report/json_report.h"
 #include "inspect/messages.h"
-#include "inspect/text_table.h"
+#include "report/text_table.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
 

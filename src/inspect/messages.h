@@ -8,6 +8,7 @@
 
 #include "base/status.h"
 #include "base/string_buffer.h"
+#include "report/line_text.h"
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
@@ -34,10 +35,6 @@ struct IdText {
   char text[17];
 };
 IdText id_text(uint64_t id);
-
-// Appends bytes to out for a line of text: control characters (NUL included) as \xNN, every other
-// byte as it is. False when out of memory.
-bool append_escaped(const uint8_t* bytes, uint32_t length, CStringBufferA& out);
 
 // Appends "name" to a list of names in quotes, after ", " unless the list is empty. False when out
 // of memory.

@@ -5,9 +5,9 @@
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "inspect/game_lookup.h"
-#include "inspect/json_report.h"
+#include "report/json_report.h"
 #include "inspect/messages.h"
-#include "inspect/text_table.h"
+#include "report/text_table.h"
 #include "json/json_writer.h"
 
 namespace {

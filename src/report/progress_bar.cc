@@ -1,4 +1,4 @@
-#include "inspect/progress_bar.h"
+#include "report/progress_bar.h"
 
 #include <cstdio>
 

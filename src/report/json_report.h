@@ -1,5 +1,5 @@
-#ifndef VINTREL_INSPECT_JSON_REPORT_H_
-#define VINTREL_INSPECT_JSON_REPORT_H_
+#ifndef VINTREL_REPORT_JSON_REPORT_H_
+#define VINTREL_REPORT_JSON_REPORT_H_
 
 #include "base/byte_buffer.h"
 #include "base/warning_list.h"
@@ -14,4 +14,4 @@ void write_json_lines(JsonWriter& json, const char* key, const WarningList& line
 // document is incomplete for want of memory.
 bool print_json_document(const JsonWriter& json, const ByteBuffer& bytes);
 
-#endif  // VINTREL_INSPECT_JSON_REPORT_H_
+#endif  // VINTREL_REPORT_JSON_REPORT_H_

@@ -1,5 +1,5 @@
-#ifndef VINTREL_INSPECT_PROGRESS_BAR_H_
-#define VINTREL_INSPECT_PROGRESS_BAR_H_
+#ifndef VINTREL_REPORT_PROGRESS_BAR_H_
+#define VINTREL_REPORT_PROGRESS_BAR_H_
 
 #include <chrono>
 #include <cstdint>
@@ -34,4 +34,4 @@ class ProgressBar {
   Clock::time_point lastDraw_;
 };
 
-#endif  // VINTREL_INSPECT_PROGRESS_BAR_H_
+#endif  // VINTREL_REPORT_PROGRESS_BAR_H_

@@ -1,11 +1,11 @@
-#include "inspect/text_table.h"
+#include "report/text_table.h"
 
 #include <cinttypes>
 #include <cstdarg>
 #include <cstring>
 
 #include "base/utf8.h"
-#include "inspect/messages.h"
+#include "report/line_text.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#ifndef VINTREL_INSPECT_TEXT_TABLE_H_
-#define VINTREL_INSPECT_TEXT_TABLE_H_
+#ifndef VINTREL_REPORT_TEXT_TABLE_H_
+#define VINTREL_REPORT_TEXT_TABLE_H_
 
 #include <cstdint>
 #include <cstdio>
@@ -44,4 +44,4 @@ class TextTable {
   bool ok_ = true;
 };
 
-#endif  // VINTREL_INSPECT_TEXT_TABLE_H_
+#endif  // VINTREL_REPORT_TEXT_TABLE_H_

@@ -1,4 +1,4 @@
-#include "inspect/json_report.h"
+#include "report/json_report.h"
 
 #include <cstdio>
 
