@@ -413,10 +413,11 @@ void HtmlPage::EndRow() {
   row_ = RowState::kNone;
 }
 
-void HtmlPage::StartCell(bool numeric) {
+void HtmlPage::StartCell() {
   if (comparisonOpen_ && comparisonInTable_) EndComparison();
   if (row_ == RowState::kNone) Row();
   if (row_ == RowState::kPending) StartRow();
+  const bool numeric = cellIndex_ < 32 && ((numeric_ >> cellIndex_) & 1) != 0;
   Write(numeric ? "<td class=\"num\"" : "<td");
   // On a narrow screen each row is shown as a block, each cell on a line of its own after its
   // column's heading.
@@ -431,15 +432,13 @@ void HtmlPage::StartCell(bool numeric) {
 }
 
 void HtmlPage::Cell(HtmlText text) {
-  const uint32_t column = row_ == RowState::kNone ? 0 : cellIndex_;
-  StartCell(column < 32 && ((numeric_ >> column) & 1) != 0);
+  StartCell();
   WriteText(text);
   Write("</td>");
 }
 
 void HtmlPage::Number(uint64_t value) {
-  const uint32_t column = row_ == RowState::kNone ? 0 : cellIndex_;
-  StartCell(column < 32 && ((numeric_ >> column) & 1) != 0);
+  StartCell();
   WriteNumber(value);
   Write("</td>");
 }
@@ -679,7 +678,7 @@ const char* HtmlPage::OpenPicturePlace() {
     return "";
   }
   if (row_ != RowState::kNone) {
-    StartCell(false);
+    StartCell();
     return "</td>";
   }
   EndSummary();

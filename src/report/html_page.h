@@ -191,7 +191,7 @@ class HtmlPage {
   void EndPanelPicture();
   void EndComparison();
   void WriteFactRows();
-  void StartCell(bool numeric);
+  void StartCell();
   void WritePicture(const uint8_t* png, uint32_t length, uint32_t width, uint32_t height,
                     HtmlText alt);
   void WritePlaceholder(HtmlText alt, HtmlText reason);
