@@ -1,6 +1,5 @@
 #include "report/html_page.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -227,13 +226,10 @@ void HtmlPage::WriteText(HtmlText text) {
 }
 
 void HtmlPage::WriteNumber(uint64_t value) {
-  char digits[20];
-  uint32_t n = 0;
-  do {
-    digits[sizeof(digits) - ++n] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  Write(digits + sizeof(digits) - n, n);
+  char digits[24];
+  const int length =
+      std::snprintf(digits, sizeof(digits), "%llu", static_cast<unsigned long long>(value));
+  Write(digits, length > 0 ? static_cast<uint32_t>(length) : 0);
 }
 
 void HtmlPage::WriteAttribute(const char* name, HtmlText value) {
@@ -441,16 +437,6 @@ void HtmlPage::Number(uint64_t value) {
   StartCell();
   WriteNumber(value);
   Write("</td>");
-}
-
-void HtmlPage::Format(const char* format, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, format);
-  const int length = std::vsnprintf(text, sizeof(text), format, args);
-  va_end(args);
-  if (length < 0) text[0] = '\0';
-  Cell(text);
 }
 
 void HtmlPage::Hold(HeldKind kind, HtmlTone tone, HtmlText first, HtmlText second) {

@@ -95,8 +95,6 @@ class HtmlPage {
   // The next cell of the current row.
   void Cell(HtmlText text);
   void Number(uint64_t value);
-  // A cell of printf-formatted text, cut at 255 bytes.
-  void Format(const char* format, ...) VINTREL_PRINTF_FORMAT(2, 3);
 
   // A problem, visibly marked, beside what it concerns: the current panel of a comparison, else
   // the comparison (before its first panel), else the current row of a table, else the table or
