@@ -18,8 +18,9 @@ The checks, each failure a line on standard error:
     dark one in the dark scheme;
   - with --expect, what the page shows equals the document given: its "figures" (key: shown
     value), "tables" (key, headings, and each row's cells and problems), "comparisons" (title;
-    each panel's label, badge, tone and highlighted facts), and the counts of "images" and
-    "placeholders"; keys left out are not compared.
+    each panel's label, badge, tone and highlighted facts), the counts of "images" and
+    "placeholders", and "image_alts" (each image's alt text in order); keys left out are not
+    compared.
 
 --screenshot saves the whole page at --width pixels (1024) in the light scheme to SHOT.png, and
 at the phone's width in the dark scheme to SHOT-phone-dark.png beside it.
@@ -303,6 +304,8 @@ def compare(expected, page):
     for key in ("images", "placeholders"):
         if key in expected:
             differ("number of " + key, expected[key], len(page[key]))
+    if "image_alts" in expected:
+        differ("images' alt texts", expected["image_alts"], [i["alt"] for i in page["images"]])
     return problems
 
 

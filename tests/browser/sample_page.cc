@@ -149,10 +149,15 @@ class Expected {
     json_.EndArray();
     json_.EndObject();
   }
-  bool Write(const char* path, uint32_t images, uint32_t placeholders) {
+  // The alt text of each image, in the page's order, and the number of placeholders.
+  bool Write(const char* path, std::initializer_list<const char*> alts, uint32_t placeholders) {
     json_.EndArray();
     json_.Key("images");
-    json_.Uint(images);
+    json_.Uint(alts.size());
+    json_.Key("image_alts");
+    json_.BeginArray();
+    for (const char* alt : alts) json_.String(alt);
+    json_.EndArray();
     json_.Key("placeholders");
     json_.Uint(placeholders);
     json_.EndObject();
@@ -190,8 +195,7 @@ const struct {
     {"errors", "errors", 1, HtmlTone::kError, "1"},
 };
 
-// What the page below shows: 7 images and 3 placeholders.
-constexpr uint32_t kImages = 7;
+// The page below shows 3 placeholders.
 constexpr uint32_t kPlaceholders = 3;
 
 }  // namespace
@@ -297,7 +301,11 @@ int main(int argc, char** argv) {
   expected.Comparison(kPlain.shown, {{"1: base mod", "", "plain", {}},
                                      {"2: patch", "identical: harmless", "plain", {}},
                                      {"3: <late> mod", "winner", "good", {"format"}}});
-  if (!expected.Write((dir + "/sample-expected.json").c_str(), kImages, kPlaceholders)) {
+  if (!expected.Write(
+          (dir + "/sample-expected.json").c_str(),
+          {kHostile.shown, kHostile.shown, kHostile.shown, kControl.shown,
+           "h\xc3\xa9ros.dds, base mod", "h\xc3\xa9ros.dds, patch", "h\xc3\xa9ros.dds, late mod"},
+          kPlaceholders)) {
     std::fprintf(stderr, "html_sample_page: cannot write %s/sample-expected.json\n", dir.c_str());
     return 1;
   }
