@@ -121,7 +121,8 @@ class HtmlPage {
   // becomes a placeholder saying so. Returns what the image took of the page (embedded_size of
   // its length), or 0 when it became a placeholder or the page has failed.
   uint64_t Image(const uint8_t* png, uint32_t length, HtmlText alt);
-  // In place of an image that could not be made: a box of about a thumbnail's size that says why.
+  // In place of an image that could not be made, where Image would put it: a box of about a
+  // thumbnail's size that says why.
   void Placeholder(HtmlText alt, HtmlText reason);
 
   // The most an image may take of the page: embedded_size of its length. Default
@@ -149,7 +150,7 @@ class HtmlPage {
 
  private:
   // A text held until its row or comparison ends: a problem, a panel's label and badge, a fact,
-  // the comparison's title. first and second lie in held_.
+  // the comparison's title. first and second lie in heldText_.
   enum class HeldKind : uint8_t { kTitle, kProblem, kPanel, kFact };
   struct Held {
     HeldKind kind;
