@@ -162,13 +162,17 @@ TEST_F(InspectTest, PackagesFailsWithoutAManifest) {
 
 TEST_F(InspectTest, EntriesDecodesTextureAndLocMetadata) {
   WriteGame(ExampleGame());
+  // A list names one entry; the others show their name ids, with the built-in extensions.
+  ASSERT_TRUE(WriteTextFile(dir_ / "names.txt", "# the game's texts\r\nStrings.loc\r\n"));
   // The name is matched by its id, whatever its case.
-  const ProcessResult result = Inspect({"entries", game_dir(), "WORLD_FULL"});
+  const ProcessResult result =
+      Inspect({"entries", game_dir(), "WORLD_FULL", "--names", out("names.txt")});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   const std::string lines[] = {"package world_full: id " + Id("world_full") + ", archive 2 (data0)",
-                               "full compress, 3 entries",
-                               "  " + Id("strings") + "  " + Id("loc"),
+                               "full compress, 3 entries, 1 named",
+                               "  Strings.loc  ",
+                               "  " + Id("hero") + ".dds  ",
                                "loc, 2 ids",
                                "  0f040108000800  ",
                                "  DXT1 8x8, 4 mips\n",
@@ -176,6 +180,15 @@ TEST_F(InspectTest, EntriesDecodesTextureAndLocMetadata) {
   for (const std::string& expected : lines) {
     EXPECT_NE(result.out.find(expected), std::string::npos) << expected << "\n" << result.out;
   }
+  const ProcessResult json =
+      Inspect({"entries", game_dir(), "world_full", "--json", "--names=" + out("names.txt")});
+  EXPECT_NE(json.out.find("{\"index\": 0, \"name\": \"Strings\", \"ext\": \"loc\", \"name_id\""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("{\"index\": 2, \"name\": null, \"ext\": \"bin\", \"name_id\""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("  ],\n  \"named\": 1\n}\n"), std::string::npos) << json.out;
 }
 
 TEST_F(InspectTest, EntriesFailsForAPackageTheGameDoesNotHave) {
@@ -284,8 +297,8 @@ TEST_F(InspectTest, VerifyNamesTheEntryWhoseBlockIsCorrupt) {
   const std::string problem =
       "{\"package\": \"ui_common\", \"id\": \"" + Id("ui_common") +
       "\", \"archive\": 0, \"offset\": " + std::to_string(Package("ui_common").offset) +
-      ", \"entry\": 0, \"name_id\": \"" + Id("hero") + "\", \"ext_id\": \"" + Id("dds") +
-      "\", \"error\": ";
+      ", \"entry\": 0, \"name\": null, \"ext\": \"dds\", \"name_id\": \"" + Id("hero") +
+      "\", \"ext_id\": \"" + Id("dds") + "\", \"error\": ";
   EXPECT_NE(result.out.find(problem), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("\"packages\": 5,\n  \"entries\": 11"), std::string::npos)
       << result.out;
