@@ -2,52 +2,15 @@
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
-#include "base/file.h"
-#include "base/pending_file.h"
-#include "base/platform.h"
 #include "base/warning_list.h"
 #include "inspect/game_lookup.h"
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
+#include "inspect/output_file.h"
 #include "manifest/package_directory.h"
 
 namespace {
-
-// Writes bytes to a new file at path, under the temporary name path.tmp until every byte is on the
-// disk, so that a failure leaves no partial file at path.
-bool write_file(const char* path, const ByteBuffer& bytes, Status* status) {
-  PathBuffer tempPath;
-  if (tempPath.Format("%s.tmp", path) <= 0) {
-    status->FailOutOfMemory();
-    return false;
-  }
-  PendingFile file;
-  if (!file.Create(tempPath.Data(), path, status)) return false;
-  if (bytes.length() != 0 &&
-      file_write(file.file(), bytes.data(), bytes.length()) != bytes.length()) {
-    status->FailIo("cannot write", tempPath.Data());
-    return false;
-  }
-  return file.Commit(status);
-}
-
-// Whether path is an existing file of the game: one of its archives or its manifests, by the
-// file's identity, so that another spelling of the same file counts too.
-bool is_game_file(const GameReader& game, const char* gameDir, const char* path) {
-  if (!sys_file_exists(path)) return false;
-  PathBuffer gameFile;
-  for (const char* manifest : {"manifest.bin", "origmanifest.bin"}) {
-    if (gameFile.Format("%s\\%s", gameDir, manifest) > 0 && sys_same_file(gameFile.Data(), path)) {
-      return true;
-    }
-  }
-  for (uint32_t i = 0; i < game.archive_count(); ++i) {
-    if (game.ArchivePath(i, gameFile) && sys_same_file(gameFile.Data(), path)) return true;
-  }
-  return false;
-}
 
 // What extract was asked for: the entry, the package it is to come from (null for the first that
 // holds it), and the file to write.
@@ -171,8 +134,8 @@ bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
       return false;
     }
   }
-  if (!write_file(request.out, data, status) ||
-      !write_file(result->metaPath.Data(), meta, status)) {
+  if (!write_output_file(request.out, data, status) ||
+      !write_output_file(result->metaPath.Data(), meta, status)) {
     return false;
   }
   result->dataBytes = data.length();

@@ -8,6 +8,7 @@
 #include "inspect/extract_command.h"
 #include "inspect/find_command.h"
 #include "inspect/messages.h"
+#include "inspect/names_command.h"
 #include "inspect/packages_command.h"
 #include "inspect/plan_command.h"
 #include "inspect/restore_command.h"
@@ -23,7 +24,7 @@ namespace {
 // The commands in the order the usage text lists them: a modder's way through a game, from
 // looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand,   &kExtractCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,   &kNamesCommand,   &kExtractCommand,
     &kPlanCommand,     &kStackCommand,   &kVerifyCommand, &kRestoreCommand,
 };
 

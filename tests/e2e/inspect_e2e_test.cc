@@ -2,11 +2,13 @@
 // main failure, and the command line's usage errors and help texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <functional>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -227,6 +229,45 @@ TEST_F(InspectTest, FindFailsWhenNoPackageHoldsTheEntry) {
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(OneErrorLine(result.err)) << result.err;
+}
+
+TEST_F(InspectTest, NamesCountsWhatTheListsNameAndWritesTheRest) {
+  WriteGame(ExampleGame());
+  ASSERT_TRUE(WriteTextFile(dir_ / "names.txt", "hero.dds\nSTRINGS\n"));
+  const ProcessResult result = Inspect({"names", game_dir(), "--names", out("names.txt"), "--json",
+                                        "--unknown", out("unknown.txt")});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  std::string packages;
+  for (const auto& [name, entries, named] :
+       std::vector<std::tuple<std::string, int, int>>{{"ui_common", 4, 1},
+                                                      {"world_full", 3, 2},
+                                                      {"sound_bank", 1, 0},
+                                                      {"patch_full", 2, 1},
+                                                      {"ui_extra", 1, 0}}) {
+    packages += std::string(packages.empty() ? "" : ",\n") + "    {\"name\": \"" + name +
+                "\", \"id\": \"" + Id(name) + "\", \"entries\": " + std::to_string(entries) +
+                ", \"named\": " + std::to_string(named) + "}";
+  }
+  EXPECT_EQ(result.out, "{\n  \"packages\": [\n" + packages +
+                            "\n  ],\n  \"entries\": 11,\n  \"named\": 4,\n  \"ids\": 9,\n"
+                            "  \"ids_named\": 2\n}\n");
+  // Every other name id, in the order of the ids, with the packages that hold it.
+  std::vector<std::string> lines;
+  for (const auto& [name, packages] :
+       std::vector<std::pair<std::string, std::string>>{{"menu", "ui_common"},
+                                                        {"cursor", "ui_common"},
+                                                        {"layout", "ui_common"},
+                                                        {"terrain", "world_full"},
+                                                        {"theme", "sound_bank"},
+                                                        {"notes", "patch_full"},
+                                                        {"icons", "ui_extra"}}) {
+    lines.push_back(Id(name) + "\t" + packages + "\n");
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string unknown;
+  for (const std::string& line : lines) unknown += line;
+  EXPECT_EQ(ReadTextFile(dir_ / "unknown.txt"), unknown);
 }
 
 TEST_F(InspectTest, ExtractWritesTheEntryOfTheFirstOrTheChosenPackage) {
@@ -588,8 +629,8 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
 
 TEST_F(InspectTest, EveryCommandHasHelp) {
   for (const std::string command :
-       {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "extract GAMEDIR ",
-        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR "}) {
+       {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "names GAMEDIR ",
+        "extract GAMEDIR ", "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR "}) {
     const ProcessResult result = Inspect({command.substr(0, command.find(' ')), "--help"});
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;
