@@ -49,6 +49,8 @@ class NameTable {
     uint32_t idHigh;
     uint32_t offset;  // of the text in text_; 0: the slot is empty
   };
+  // No pointer and no padding: a slot takes 12 bytes in a 32-bit build as in a 64-bit one.
+  static_assert(sizeof(Slot) == 12, "a slot is three 32-bit values");
 
   // The slot that holds id, or the empty slot where it would go.
   uint32_t Probe(uint64_t id) const;
