@@ -91,8 +91,8 @@ enum class EntryResult {
 };
 
 struct EntryFailure {
-  const char*
-      line;  // null: none of the loader's own; the driver's "Failed to load config." says it
+  // Null: none of the loader's own; the driver's "Failed to load config." says it.
+  const char* line;
   const char* reason;  // after "file N of \"files\" "; null: out of memory, told as such
 };
 
@@ -104,7 +104,7 @@ const EntryFailure kEntryFailures[] = {
     {"Missing name.\n", "has a \"name_id\" that is not 16 hexadecimal digits"},
     {"Missing ext.\n", "has no \"ext\" text"},  // kMissingExt
     {"Missing ext.\n", "has both \"ext\" and \"ext_id\"; give one of them"},
-    {"Missing ext.\n", "has a \"ext_id\" that is not 16 hexadecimal digits"},
+    {"Missing ext.\n", "has an \"ext_id\" that is not 16 hexadecimal digits"},
     {"Missing src.\n", "has no \"src\" text"},  // kMissingSrc
     // "pkg" is optional, and the loader has no line of its own for these.
     {nullptr, "has both \"pkg\" and \"pkg_id\"; give one of them"},
@@ -187,33 +187,41 @@ IdSource read_id(const JsonValue& element, const JsonKey& textKey, const JsonKey
   return IdSource::kText;
 }
 
+// What a pair's failures are: neither of the two given (kOk for the optional "pkg"), both given,
+// and an id that is none.
+struct PairFailures {
+  EntryResult neither;
+  EntryResult both;
+  EntryResult badId;
+};
+
+EntryResult pair_result(IdSource source, const PairFailures& failures) {
+  switch (source) {
+    case IdSource::kNeither:
+      return failures.neither;
+    case IdSource::kBoth:
+      return failures.both;
+    case IdSource::kBadId:
+      return failures.badId;
+    default:
+      return EntryResult::kOk;
+  }
+}
+
 // Fills entry from one element of "files"; the checks run in this order.
 EntryResult read_entry(const JsonValue& element, const EntryKeys& keys, const RunContext& context,
                        CStringBufferA& path, PackFileEntry& entry) {
   if (element.type != JsonType::Object) return EntryResult::kNotAnObject;
   const char* name = nullptr;
-  switch (read_id(element, keys.name, keys.nameId, &name, &entry.nameId)) {
-    case IdSource::kNeither:
-      return EntryResult::kMissingName;
-    case IdSource::kBoth:
-      return EntryResult::kNameTwice;
-    case IdSource::kBadId:
-      return EntryResult::kBadNameId;
-    default:
-      break;
-  }
+  EntryResult result =
+      pair_result(read_id(element, keys.name, keys.nameId, &name, &entry.nameId),
+                  {EntryResult::kMissingName, EntryResult::kNameTwice, EntryResult::kBadNameId});
+  if (result != EntryResult::kOk) return result;
 
   const char* ext = nullptr;
-  switch (read_id(element, keys.ext, keys.extId, &ext, &entry.extId)) {
-    case IdSource::kNeither:
-      return EntryResult::kMissingExt;
-    case IdSource::kBoth:
-      return EntryResult::kExtTwice;
-    case IdSource::kBadId:
-      return EntryResult::kBadExtId;
-    default:
-      break;
-  }
+  result = pair_result(read_id(element, keys.ext, keys.extId, &ext, &entry.extId),
+                       {EntryResult::kMissingExt, EntryResult::kExtTwice, EntryResult::kBadExtId});
+  if (result != EntryResult::kOk) return result;
 
   const char* src = member_text(element, keys.src);
   if (src == nullptr) return EntryResult::kMissingSrc;
@@ -222,14 +230,9 @@ EntryResult read_entry(const JsonValue& element, const EntryKeys& keys, const Ru
   // An empty "pkg" hashes to 0, which is the same as no restriction; so does a "pkg" that is no
   // text, as before "pkg_id" was known.
   const char* pkg = nullptr;
-  switch (read_id(element, keys.pkg, keys.pkgId, &pkg, &entry.packageId)) {
-    case IdSource::kBoth:
-      return EntryResult::kPkgTwice;
-    case IdSource::kBadId:
-      return EntryResult::kBadPkgId;
-    default:
-      break;
-  }
+  result = pair_result(read_id(element, keys.pkg, keys.pkgId, &pkg, &entry.packageId),
+                       {EntryResult::kOk, EntryResult::kPkgTwice, EntryResult::kBadPkgId});
+  if (result != EntryResult::kOk) return result;
 
   const char* meta = member_text(element, keys.meta);
   if (meta != nullptr && !store_source_path(entry.metaPath, path, context, meta)) {

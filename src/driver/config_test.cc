@@ -176,7 +176,7 @@ TEST_F(LoadConfig, IdKeysStandForTexts) {
       {R"({"name":"a","ext":5,"ext_id":"4ff1b0b24da38373","src":"a"})", "Missing ext.\n",
        "has both \"ext\" and \"ext_id\"; give one of them", 0, 0, 0},
       {R"({"name":"a","ext_id":"4ff1b0b24da3837g","src":"a"})", "Missing ext.\n",
-       "has a \"ext_id\" that is not 16 hexadecimal digits", 0, 0, 0},
+       "has an \"ext_id\" that is not 16 hexadecimal digits", 0, 0, 0},
       {R"({"name":"a","ext":"b","src":"a","pkg":"ui","pkg_id":"9c5a51ed169d7093"})", "",
        "has both \"pkg\" and \"pkg_id\"; give one of them", 0, 0, 0},
       {R"({"name":"a","ext":"b","src":"a","pkg_id":"0x5a51ed169d7093"})", "",

@@ -39,14 +39,16 @@ struct FindResult {
 };
 
 // "pkg" names a package by the name_hash of its text; a package whose id is not that of its own
-// name cannot be named so, and the modder must hear it before writing the name in.
+// name cannot be named so, and the modder must hear it before writing the name in, and what to
+// write instead.
 void warn_if_unnamable(const GameReader& game, uint32_t k, WarningList& warnings) {
   CStringBufferA name;
-  if (!record_name(game, k, name) || name_hash(name.Data()) == game.record(k).packageId) return;
+  const uint64_t id = game.record(k).packageId;
+  if (!record_name(game, k, name) || name_hash(name.Data()) == id) return;
   warnings.Add(
       "the id of package \"%s\" is not that of its name: \"pkg\": \"%s\" would not "
-      "name it",
-      name.Data(), name.Data());
+      "name it; \"pkg_id\": \"%s\" does",
+      name.Data(), name.Data(), id_text(id).text);
 }
 
 // Opens the game in GAMEDIR, loads the name lists and searches every package in an archive for
