@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 kind=${1:?usage: check-packages.sh deb|zip [build dir]}
 examples=(
-  examples/README.md
+  examples/README.md examples/names.txt
   examples/game/data0.upak examples/game/data1.upak examples/game/manifest.bin
   examples/game/patch.upak
   examples/mod/hero.dds examples/mod/menu.meta examples/mod/menu.txt examples/mod/strings.loc

@@ -533,6 +533,25 @@ uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
   return resultLength;
 }
 
+bool sys_user_data_path(CStringBufferA& out) {
+  out.Assign(nullptr);
+  const char* base = getenv("XDG_DATA_HOME");
+  const char* below = "";
+  // A relative XDG_DATA_HOME is invalid and to be ignored, the base directory specification says.
+  if (base == nullptr || base[0] != '/') {
+    base = getenv("HOME");
+    below = ".local/share/";
+    if (base == nullptr || base[0] == '\0') return fail(ENOENT);
+  }
+  const size_t length = strlen(base);
+  const char* slash = base[length - 1] == '/' ? "" : "/";
+  if (out.Format("%s%s%svintrel", base, slash, below) <= 0) {
+    out.Assign(nullptr);
+    return fail(ENOMEM);
+  }
+  return succeed();
+}
+
 uint32_t sys_last_error() { return t_lastError; }
 
 void sys_native_path(const char* path, CStringBufferA& out) {

@@ -1,4 +1,5 @@
-// Tests of what only the POSIX backend does: its temporary directory comes from TMPDIR.
+// Tests of what only the POSIX backend does: its temporary directory comes from TMPDIR, and the
+// user's data folder from XDG_DATA_HOME or HOME.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,27 +11,35 @@
 
 namespace {
 
-// Sets or removes TMPDIR for one test and restores it afterwards.
-class TmpDirVariable {
+// Sets or removes an environment variable for one test and restores it afterwards.
+class Variable {
  public:
-  TmpDirVariable() {
-    const char* value = std::getenv("TMPDIR");
+  explicit Variable(const char* name) : name_(name) {
+    const char* value = std::getenv(name);
     if (value != nullptr) saved_ = value;
   }
-  ~TmpDirVariable() {
+  ~Variable() {
     if (saved_) {
       Set(saved_->c_str());
     } else {
       Unset();
     }
   }
-  TmpDirVariable(const TmpDirVariable&) = delete;
-  TmpDirVariable& operator=(const TmpDirVariable&) = delete;
+  Variable(const Variable&) = delete;
+  Variable& operator=(const Variable&) = delete;
 
-  void Set(const char* value) { setenv("TMPDIR", value, 1); }
-  void Unset() { unsetenv("TMPDIR"); }
+  // value null: removes the variable.
+  void Set(const char* value) {
+    if (value != nullptr) {
+      setenv(name_, value, 1);
+    } else {
+      Unset();
+    }
+  }
+  void Unset() { unsetenv(name_); }
 
  private:
+  const char* name_;
   std::optional<std::string> saved_;
 };
 
@@ -47,14 +56,10 @@ TEST(SysGetTempPath, FollowsTmpDir) {
       {"/var/scratch/", "/var/scratch/"},
       {"/", "/"},
   };
-  TmpDirVariable variable;
+  Variable variable("TMPDIR");
   for (const TempPathCase& c : cases) {
     SCOPED_TRACE(c.tmpdir ? c.tmpdir : "(unset)");
-    if (c.tmpdir) {
-      variable.Set(c.tmpdir);
-    } else {
-      variable.Unset();
-    }
+    variable.Set(c.tmpdir);
     char buffer[261];
     memset(buffer, '#', sizeof(buffer));
     EXPECT_EQ(sys_get_temp_path(sizeof(buffer), buffer), strlen(c.expected));
@@ -63,7 +68,7 @@ TEST(SysGetTempPath, FollowsTmpDir) {
 }
 
 TEST(SysGetTempPath, TooSmallBufferGetsTheSizeNeeded) {
-  TmpDirVariable variable;
+  Variable variable("TMPDIR");
   variable.Set("/var/scratch");  // "/var/scratch/" is 13 characters, 14 with the NUL
   char buffer[32];
   for (uint32_t size : {0u, 1u, 12u, 13u}) {
@@ -75,6 +80,33 @@ TEST(SysGetTempPath, TooSmallBufferGetsTheSizeNeeded) {
   EXPECT_EQ(sys_get_temp_path(0, nullptr), 14u);
   EXPECT_EQ(sys_get_temp_path(14, buffer), 13u);
   EXPECT_STREQ(buffer, "/var/scratch/");
+}
+
+TEST(SysUserDataPath, FollowsXdgDataHomeElseHome) {
+  const struct {
+    const char* dataHome;  // null: unset
+    const char* home;
+    const char* expected;  // null: no folder
+  } cases[] = {
+      {"/data", "/home/u", "/data/vintrel"},
+      {"/data/", "/home/u", "/data/vintrel"},
+      {nullptr, "/home/u", "/home/u/.local/share/vintrel"},
+      {"", "/home/u/", "/home/u/.local/share/vintrel"},
+      {"relative", "/home/u", "/home/u/.local/share/vintrel"},
+      {nullptr, nullptr, nullptr},
+      {nullptr, "", nullptr},
+  };
+  Variable dataHome("XDG_DATA_HOME");
+  Variable home("HOME");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.dataHome ? c.dataHome : "(unset)") + " " +
+                 (c.home ? c.home : "(unset)"));
+    dataHome.Set(c.dataHome);
+    home.Set(c.home);
+    CStringBufferA path;
+    EXPECT_EQ(sys_user_data_path(path), c.expected != nullptr);
+    EXPECT_STREQ(path.Data(), c.expected ? c.expected : "");
+  }
 }
 
 }  // namespace

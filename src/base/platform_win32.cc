@@ -488,6 +488,29 @@ uint32_t sys_get_temp_path(uint32_t size, char* buffer) {
   return to_utf8(wide, count, buffer, size);
 }
 
+bool sys_user_data_path(CStringBufferA& out) {
+  out.Assign(nullptr);
+  // The size asked for includes the NUL; the value may be longer than MAX_PATH.
+  const DWORD size = GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+  if (size <= 1) return fail(ERROR_ENVVAR_NOT_FOUND);
+  TCountedArray<wchar_t> wide;
+  if (!wide.allocate(size)) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  const DWORD count = GetEnvironmentVariableW(L"APPDATA", &wide[0], size);
+  if (count == 0 || count >= size) return fail(ERROR_ENVVAR_NOT_FOUND);
+  const uint32_t needed = utf8_length(&wide[0], count);
+  TCountedArray<char> base;
+  if (needed == 0) return fail(ERROR_NO_UNICODE_TRANSLATION);
+  if (!base.allocate(needed + 1)) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  to_utf8(&wide[0], count, &base[0], needed + 1);
+  const char last = base[needed - 1];
+  const char* separator = last == '\\' || last == '/' ? "" : "\\";
+  if (out.Format("%s%sVintrel", &base[0], separator) <= 0) {
+    out.Assign(nullptr);
+    return fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  return succeed();
+}
+
 uint32_t sys_last_error() { return t_lastError; }
 
 void sys_native_path(const char* path, CStringBufferA& out) { out.Assign(path); }

@@ -1,4 +1,5 @@
-// Tests of what only the Win32 backend does: renames that wait for a file that is briefly held.
+// Tests of what only the Win32 backend does: renames that wait for a file that is briefly held,
+// and the user's data folder under APPDATA.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -39,6 +40,27 @@ TEST(SysMoveFileWin32, OtherFailuresAreNotWaitedFor) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(sys_move_file((dir / "absent").string().c_str(), (dir / "target").string().c_str()));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
+TEST(SysUserDataPathWin32, LiesUnderAppData) {
+  wchar_t saved[32768];
+  const DWORD had = GetEnvironmentVariableW(L"APPDATA", saved, 32768);
+  const struct {
+    const wchar_t* appData;  // null: unset
+    const char* expected;    // null: no folder
+  } cases[] = {
+      {L"C:\\Users\\Jos\u00e9\\AppData\\Roaming",
+       "C:\\Users\\Jos\xc3\xa9\\AppData\\Roaming\\Vintrel"},
+      {L"C:\\Data\\", "C:\\Data\\Vintrel"},
+      {nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    SetEnvironmentVariableW(L"APPDATA", c.appData);
+    CStringBufferA path;
+    EXPECT_EQ(sys_user_data_path(path), c.expected != nullptr);
+    EXPECT_STREQ(path.Data(), c.expected ? c.expected : "");
+  }
+  SetEnvironmentVariableW(L"APPDATA", had != 0 && had < 32768 ? saved : nullptr);
 }
 
 }  // namespace

@@ -19,7 +19,8 @@
 namespace {
 
 const char* const kTopLevelKeys[] = {"upak", "fullcopy", "files"};
-const char* const kFileKeys[] = {"name", "ext", "src", "pkg", "meta"};
+const char* const kFileKeys[] = {"name", "ext",     "src",    "pkg",
+                                 "meta", "name_id", "ext_id", "pkg_id"};
 
 // Reads the whole file into text, NUL-terminated. One read request into one block of size + 1.
 bool read_config_text(const char* path, const char* srcDir, CStringBufferA& text, Status* status) {
@@ -74,9 +75,23 @@ bool store_source_path(SharedString& target, CStringBufferA& path, const RunCont
 
 // How an element of "files" is taken, and for each way it fails, the loader's line on standard
 // output and the reason told on standard error, in one table.
-enum class EntryResult { kOk, kNotAnObject, kMissingName, kMissingExt, kMissingSrc, kOutOfMemory };
+enum class EntryResult {
+  kOk,
+  kNotAnObject,
+  kMissingName,
+  kNameTwice,
+  kBadNameId,
+  kMissingExt,
+  kExtTwice,
+  kBadExtId,
+  kMissingSrc,
+  kPkgTwice,
+  kBadPkgId,
+  kOutOfMemory
+};
 
 struct EntryFailure {
+  // Null: none of the loader's own; the driver's "Failed to load config." says it.
   const char* line;
   const char* reason;  // after "file N of \"files\" "; null: out of memory, told as such
 };
@@ -85,9 +100,16 @@ const EntryFailure kEntryFailures[] = {
     {nullptr, nullptr},                           // kOk
     {"Missing name.\n", "is not an object"},      // kNotAnObject
     {"Missing name.\n", "has no \"name\" text"},  // kMissingName
-    {"Missing ext.\n", "has no \"ext\" text"},    // kMissingExt
-    {"Missing src.\n", "has no \"src\" text"},    // kMissingSrc
-    {"Out of memory.\n", nullptr},                // kOutOfMemory
+    {"Missing name.\n", "has both \"name\" and \"name_id\"; give one of them"},
+    {"Missing name.\n", "has a \"name_id\" that is not 16 hexadecimal digits"},
+    {"Missing ext.\n", "has no \"ext\" text"},  // kMissingExt
+    {"Missing ext.\n", "has both \"ext\" and \"ext_id\"; give one of them"},
+    {"Missing ext.\n", "has an \"ext_id\" that is not 16 hexadecimal digits"},
+    {"Missing src.\n", "has no \"src\" text"},  // kMissingSrc
+    // "pkg" is optional, and the loader has no line of its own for these.
+    {nullptr, "has both \"pkg\" and \"pkg_id\"; give one of them"},
+    {nullptr, "has a \"pkg_id\" that is not 16 hexadecimal digits"},
+    {"Out of memory.\n", nullptr},  // kOutOfMemory
 };
 
 const EntryFailure& entry_failure(EntryResult result) {
@@ -103,47 +125,121 @@ struct EntryKeys {
   JsonKey src{JsonKeys, "src"};
   JsonKey pkg{JsonKeys, "pkg"};
   JsonKey meta{JsonKeys, "meta"};
+  JsonKey nameId{JsonKeys, "name_id"};
+  JsonKey extId{JsonKeys, "ext_id"};
+  JsonKey pkgId{JsonKeys, "pkg_id"};
 };
 
-// What GetMemberString(key, nullptr) gives, for a key already interned: the text of the first
-// member with that key when it is a String, otherwise null (also when the element is not an
-// Object, or the key could not be interned and so matches no member).
-const char* member_text(const JsonValue& element, const JsonKey& key) {
+// The value of the first member with a key already interned; null when there is none (also when
+// the element is not an Object, or the key could not be interned and so matches no member).
+const JsonValue* member_value(const JsonValue& element, const JsonKey& key) {
   if (element.type != JsonType::Object || key.Get() == nullptr) return nullptr;
   for (const JsonMember* member = element.FirstMember(); member != nullptr; member = member->next) {
-    if (member->key != key.Get()) continue;
-    const JsonValue* value = member->value.Get();
-    return value != nullptr && value->type == JsonType::String ? value->Text() : nullptr;
+    if (member->key == key.Get()) return member->value.Get();
   }
   return nullptr;
+}
+
+// What GetMemberString(key, nullptr) gives, for a key already interned: the text of the first
+// member with that key when it is a String, otherwise null.
+const char* member_text(const JsonValue& element, const JsonKey& key) {
+  const JsonValue* value = member_value(element, key);
+  return value != nullptr && value->type == JsonType::String ? value->Text() : nullptr;
+}
+
+// An id as the reports print it: a String of exactly 16 hexadecimal digits, in either case.
+bool parse_id(const JsonValue* value, uint64_t* id) {
+  if (value == nullptr || value->type != JsonType::String) return false;
+  const char* text = value->Text();
+  uint64_t parsed = 0;
+  for (int i = 0; i < 16; ++i) {
+    const char c = text[i];
+    uint64_t digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint64_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<uint64_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<uint64_t>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    parsed = parsed << 4 | digit;
+  }
+  if (text[16] != '\0') return false;
+  *id = parsed;
+  return true;
+}
+
+// One of the pairs "name" and "name_id", "ext" and "ext_id", "pkg" and "pkg_id": the text of the
+// first, whose name_hash is the id, or the id the second gives as it is.
+enum class IdSource { kText, kId, kNeither, kBoth, kBadId };
+
+IdSource read_id(const JsonValue& element, const JsonKey& textKey, const JsonKey& idKey,
+                 const char** text, uint64_t* id) {
+  const JsonValue* textValue = member_value(element, textKey);
+  const JsonValue* idValue = member_value(element, idKey);
+  *text = member_text(element, textKey);
+  if (textValue != nullptr && idValue != nullptr) return IdSource::kBoth;
+  if (idValue != nullptr) return parse_id(idValue, id) ? IdSource::kId : IdSource::kBadId;
+  if (*text == nullptr) return IdSource::kNeither;
+  *id = name_hash(*text);
+  return IdSource::kText;
+}
+
+// What a pair's failures are: neither of the two given (kOk for the optional "pkg"), both given,
+// and an id that is none.
+struct PairFailures {
+  EntryResult neither;
+  EntryResult both;
+  EntryResult badId;
+};
+
+EntryResult pair_result(IdSource source, const PairFailures& failures) {
+  switch (source) {
+    case IdSource::kNeither:
+      return failures.neither;
+    case IdSource::kBoth:
+      return failures.both;
+    case IdSource::kBadId:
+      return failures.badId;
+    default:
+      return EntryResult::kOk;
+  }
 }
 
 // Fills entry from one element of "files"; the checks run in this order.
 EntryResult read_entry(const JsonValue& element, const EntryKeys& keys, const RunContext& context,
                        CStringBufferA& path, PackFileEntry& entry) {
   if (element.type != JsonType::Object) return EntryResult::kNotAnObject;
-  const char* name = member_text(element, keys.name);
-  if (name == nullptr) return EntryResult::kMissingName;
-  entry.nameId = name_hash(name);
+  const char* name = nullptr;
+  EntryResult result =
+      pair_result(read_id(element, keys.name, keys.nameId, &name, &entry.nameId),
+                  {EntryResult::kMissingName, EntryResult::kNameTwice, EntryResult::kBadNameId});
+  if (result != EntryResult::kOk) return result;
 
-  const char* ext = member_text(element, keys.ext);
-  if (ext == nullptr) return EntryResult::kMissingExt;
-  entry.extId = name_hash(ext);
+  const char* ext = nullptr;
+  result = pair_result(read_id(element, keys.ext, keys.extId, &ext, &entry.extId),
+                       {EntryResult::kMissingExt, EntryResult::kExtTwice, EntryResult::kBadExtId});
+  if (result != EntryResult::kOk) return result;
 
   const char* src = member_text(element, keys.src);
   if (src == nullptr) return EntryResult::kMissingSrc;
   if (!store_source_path(entry.sourcePath, path, context, src)) return EntryResult::kOutOfMemory;
 
-  // An empty "pkg" hashes to 0, which is the same as no restriction.
-  const char* pkg = member_text(element, keys.pkg);
-  if (pkg != nullptr) entry.packageId = name_hash(pkg);
+  // An empty "pkg" hashes to 0, which is the same as no restriction; so does a "pkg" that is no
+  // text, as before "pkg_id" was known.
+  const char* pkg = nullptr;
+  result = pair_result(read_id(element, keys.pkg, keys.pkgId, &pkg, &entry.packageId),
+                       {EntryResult::kOk, EntryResult::kPkgTwice, EntryResult::kBadPkgId});
+  if (result != EntryResult::kOk) return result;
 
   const char* meta = member_text(element, keys.meta);
   if (meta != nullptr && !store_source_path(entry.metaPath, path, context, meta)) {
     return EntryResult::kOutOfMemory;
   }
 
-  // Kept for messages only; a copy that fails leaves the text empty.
+  // Kept for messages only; a copy that fails leaves the text empty, as does an id given.
   entry.name.Assign(name);
   entry.ext.Assign(ext);
   entry.pkg.Assign(pkg);
@@ -262,16 +358,44 @@ struct EntryKey {
   }
 };
 
+// A configured file's name, ext and pkg as the warnings show them, "\"hero\" \"dds\", pkg \"ui\"":
+// each text as vintrel.json gives it, or the id it gives instead ("name_id fa3aa6289bc5b513").
+void describe_file(const PackFileEntry& entry, CStringBufferA& out) {
+  struct Part {
+    const SharedString& text;
+    uint64_t id;
+    const char* idKey;
+  };
+  const Part parts[] = {{entry.name, entry.nameId, "name_id"},
+                        {entry.ext, entry.extId, "ext_id"},
+                        {entry.pkg, entry.packageId, "pkg_id"}};
+  out.Assign("");
+  for (size_t i = 0; i < 3; ++i) {
+    const Part& part = parts[i];
+    const bool pkg = i == 2;
+    if (pkg && part.text.IsEmpty() && part.id == 0) break;
+    CStringBufferA joined;
+    const char* before = i == 0 ? "" : pkg ? ", " : " ";
+    if (!part.text.IsEmpty()) {
+      joined.Format("%s%s%s\"%s\"", out.Data(), before, pkg ? "pkg " : "", part.text.Text());
+    } else {
+      joined.Format("%s%s%s %016llx", out.Data(), before, part.idKey,
+                    static_cast<unsigned long long>(part.id));
+    }
+    out.Assign(joined.Data());
+  }
+}
+
 void warn_shadowed_entries(const PackFileEntryList& entries, const char* path,
                            WarningList& warnings) {
+  CStringBufferA described;
   for (const PackFileEntry* entry = entries.head(); entry != nullptr; entry = entry->next) {
     if (entry->shadowedBy == 0) continue;
-    CStringBufferA pkg;
-    if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());
+    describe_file(*entry, described);
     warnings.Add(
-        "\"%s\": file %u of \"files\" (\"%s\" \"%s\"%s) can never be used: file %u comes "
-        "first and takes every entry this one could replace",
-        path, entry->index, entry->name.Text(), entry->ext.Text(), pkg.Data(), entry->shadowedBy);
+        "\"%s\": file %u of \"files\" (%s) can never be used: file %u comes first and takes "
+        "every entry this one could replace",
+        path, entry->index, described.Data(), entry->shadowedBy);
   }
 }
 
@@ -392,7 +516,7 @@ bool load_config(const char* path, RunContext& context, ConfigLine say) {
         status.FailAt(StatusCode::kCorrupt, path, "file %u of \"files\" %s", count + 1,
                       failure.reason);
       }
-      say("%s", failure.line);
+      if (failure.line != nullptr) say("%s", failure.line);
       return false;
     }
     if (!context.entries.Append(entry)) {
@@ -423,10 +547,10 @@ void warn_unused_entries(RunContext& context, const UsedFiles& used) {
   for (const PackFileEntry* entry = context.entries.head(); entry != nullptr; entry = entry->next) {
     if (used.Used(*entry) || entry->shadowedBy != 0) continue;
     if (++unused > kUnusedNamed) continue;
-    CStringBufferA pkg;
-    if (!entry->pkg.IsEmpty()) pkg.Format(", pkg \"%s\"", entry->pkg.Text());
-    context.warnings.Add("file %u of \"files\" (\"%s\" \"%s\"%s) replaced no entry in any package",
-                         entry->index, entry->name.Text(), entry->ext.Text(), pkg.Data());
+    CStringBufferA described;
+    describe_file(*entry, described);
+    context.warnings.Add("file %u of \"files\" (%s) replaced no entry in any package", entry->index,
+                         described.Data());
   }
   if (unused > kUnusedNamed) {
     context.warnings.Add("%u more configured files replaced no entry in any package",

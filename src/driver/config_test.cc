@@ -152,6 +152,62 @@ TEST_F(LoadConfig, EntriesCarryIdsAndPathsInOrder) {
   EXPECT_TRUE(entries[3]->metaPath.IsEmpty());
 }
 
+// "name_id", "ext_id" and "pkg_id" give an id in place of the text whose name_hash it would be:
+// exactly one of each pair, and the id as 16 hexadecimal digits.
+TEST_F(LoadConfig, IdKeysStandForTexts) {
+  const struct {
+    const char* element;
+    const char* printed;  // "" with no line of the loader's own
+    const char* reason;   // after "file 1 of "files" "; null when it loads
+    uint64_t nameId;
+    uint64_t extId;
+    uint64_t packageId;
+  } cases[] = {
+      {R"({"name_id":"FA3AA6289BC5B513","ext":"dds","src":"a"})", "", nullptr,
+       0xfa3aa6289bc5b513ull, name_hash("dds"), 0},
+      {R"({"name":"hero","ext_id":"4ff1b0b24da38373","pkg_id":"0000000000000007","src":"a"})", "",
+       nullptr, name_hash("hero"), 0x4ff1b0b24da38373ull, 7},
+      {R"({"name":"hero","name_id":"fa3aa6289bc5b513","ext":"dds","src":"a"})", "Missing name.\n",
+       "has both \"name\" and \"name_id\"; give one of them", 0, 0, 0},
+      {R"({"name_id":"fa3aa6289bc5b51","ext":"dds","src":"a"})", "Missing name.\n",
+       "has a \"name_id\" that is not 16 hexadecimal digits", 0, 0, 0},
+      {R"({"name_id":1234,"ext":"dds","src":"a"})", "Missing name.\n",
+       "has a \"name_id\" that is not 16 hexadecimal digits", 0, 0, 0},
+      {R"({"name":"a","ext":5,"ext_id":"4ff1b0b24da38373","src":"a"})", "Missing ext.\n",
+       "has both \"ext\" and \"ext_id\"; give one of them", 0, 0, 0},
+      {R"({"name":"a","ext_id":"4ff1b0b24da3837g","src":"a"})", "Missing ext.\n",
+       "has an \"ext_id\" that is not 16 hexadecimal digits", 0, 0, 0},
+      {R"({"name":"a","ext":"b","src":"a","pkg":"ui","pkg_id":"9c5a51ed169d7093"})", "",
+       "has both \"pkg\" and \"pkg_id\"; give one of them", 0, 0, 0},
+      {R"({"name":"a","ext":"b","src":"a","pkg_id":"0x5a51ed169d7093"})", "",
+       "has a \"pkg_id\" that is not 16 hexadecimal digits", 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.element);
+    RunContext fresh;
+    fresh.srcDir.Assign(srcDir_.c_str());
+    ASSERT_TRUE(vtest::WriteTextFile(dir_ / "vintrel.json",
+                                     std::string("{\"files\":[") + c.element + "]}"));
+    testing::internal::CaptureStdout();
+    const bool ok = load_config((dir_ / "vintrel.json").string().c_str(), fresh);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    EXPECT_EQ(ok, c.reason == nullptr);
+    if (c.reason != nullptr) {
+      EXPECT_NE(
+          std::string(fresh.failure.what()).find(std::string("file 1 of \"files\" ") + c.reason),
+          std::string::npos)
+          << fresh.failure.what();
+      continue;
+    }
+    const PackFileEntry* entry = fresh.entries.head();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->nameId, c.nameId);
+    EXPECT_EQ(entry->extId, c.extId);
+    EXPECT_EQ(entry->packageId, c.packageId);
+    EXPECT_EQ(fresh.warnings.count(), 0u);  // the keys are known
+  }
+}
+
 TEST_F(LoadConfig, EntriesBeforeAFailingElementStay) {
   EXPECT_FALSE(Load(R"({"files":[{"name":"a","ext":"b","src":"c"},{"name":"d"}]})"));
   EXPECT_EQ(printed_, "Missing ext.\n");

@@ -16,9 +16,9 @@ struct PackFileEntry {
   uint64_t packageId = 0;  // 0: applies to every package
   PackFileEntry* next = nullptr;
 
-  // For messages about the entry: its "name", "ext" and "pkg" as written in vintrel.json ("pkg"
-  // empty when absent). Empty when the heap could not hold them; nothing but messages depends on
-  // them.
+  // For messages about the entry: its "name", "ext" and "pkg" as written in vintrel.json; each
+  // empty when given by its id ("name_id", "ext_id", "pkg_id"), and "pkg" when absent. Empty when
+  // the heap could not hold them; nothing but messages depends on them.
   SharedString name;
   SharedString ext;
   SharedString pkg;

@@ -52,7 +52,33 @@ void move_down(char* argv[], int from, int to) {
   argv[to] = moved;
 }
 
+// An option that may be given any number of times. Its values gather in argv after the
+// arguments, each option's after the one before it in kRepeatedOptions.
+struct RepeatedOption {
+  CommandOption bit;
+  const char* name;
+  const char* what;  // what its value is, for a usage error
+  OptionValues CommandArgs::*values;
+};
+
+const RepeatedOption kRepeatedOptions[] = {
+    {kOptionNames, "--names", "a file", &CommandArgs::names},
+};
+constexpr uint32_t kRepeatedCount = sizeof(kRepeatedOptions) / sizeof(kRepeatedOptions[0]);
+
 }  // namespace
+
+const CommandSpec& select_form(const CommandSpec& command, int argc, char* argv[], int* first) {
+  if (command.forms == nullptr || *first >= argc) return command;
+  for (const CommandSpec* const* form = command.forms; *form != nullptr; ++form) {
+    const char* word = std::strchr((*form)->name, ' ');
+    if (word != nullptr && std::strcmp(word + 1, argv[*first]) == 0) {
+      ++*first;
+      return **form;
+    }
+  }
+  return command;
+}
 
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args) {
@@ -63,14 +89,35 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     }
   }
   uint32_t count = 0;
+  uint32_t repeated[kRepeatedCount] = {};
   bool optionsEnded = false;
   for (int i = first; i < argc; ++i) {
     const char* arg = argv[i];
+    const RepeatedOption* option = nullptr;
+    for (const RepeatedOption& candidate : kRepeatedOptions) {
+      if ((command.options & candidate.bit) && is_option(arg, candidate.name)) option = &candidate;
+    }
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
       if (count == command.positionals && !command.repeats)
         return usage_error(command, "takes no further argument: ", arg);
       move_down(argv, i, first + static_cast<int>(count));
       ++count;
+    } else if (option != nullptr) {
+      const char* value = option_value(option->name, argc, argv, &i);
+      if (value == nullptr) {
+        print_error("%s needs %s after %s; see \"%s %s --help\"", command.name, option->what,
+                    option->name, kProgramName, command.name);
+        return ParseResult::kUsageError;
+      }
+      // The value takes the place of its word (of "--names=FILE", the part after '='), which
+      // then moves down to the end of its option's values.
+      argv[i] = const_cast<char*>(value);
+      int end = first + static_cast<int>(count);
+      for (const RepeatedOption* o = kRepeatedOptions; o <= option; ++o) {
+        end += static_cast<int>(repeated[o - kRepeatedOptions]);
+      }
+      move_down(argv, i, end);
+      ++repeated[option - kRepeatedOptions];
     } else if (std::strcmp(arg, "--") == 0) {
       optionsEnded = true;
     } else if ((command.options & kOptionJson) && std::strcmp(arg, "--json") == 0) {
@@ -89,6 +136,10 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
       }
     } else if ((command.options & kOptionGame) && is_option(arg, "--game")) {
       if (!take_value(command, "--game", "a game directory", argc, argv, &i, &args->game)) {
+        return ParseResult::kUsageError;
+      }
+    } else if ((command.options & kOptionUnknown) && is_option(arg, "--unknown")) {
+      if (!take_value(command, "--unknown", "a file", argc, argv, &i, &args->unknown)) {
         return ParseResult::kUsageError;
       }
     } else if ((command.options & kOptionThreads) && is_option(arg, "--threads")) {
@@ -110,6 +161,13 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
   }
   args->positional = argv + first;
   args->positionalCount = count;
+  char** values = args->positional + count;
+  for (uint32_t r = 0; r < kRepeatedCount; ++r) {
+    OptionValues& option = args->*kRepeatedOptions[r].values;
+    option.values = values;
+    option.count = repeated[r];
+    values += repeated[r];
+  }
   return ParseResult::kRun;
 }
 
@@ -127,4 +185,9 @@ uint32_t inspect_thread_count(const CommandArgs& args) {
 void print_command_help(const CommandSpec& command) {
   std::printf("Usage: %s %s %s\n\n%s", kProgramName, command.name, command.synopsis,
               command.description);
+  for (const CommandSpec* const* form = command.forms; form && *form != nullptr; ++form) {
+    std::printf("%s  %s %s %s\n      %s (see \"%s %s --help\")\n",
+                form == command.forms ? "\nOther forms:\n" : "", kProgramName, (*form)->name,
+                (*form)->synopsis, (*form)->summary, kProgramName, (*form)->name);
+  }
 }

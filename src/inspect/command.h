@@ -11,6 +11,17 @@ enum CommandOption : uint32_t {
   kOptionUpak = 8,          // --upak NAME: the user archive's name
   kOptionGame = 16,         // --game GAMEDIR: a game to look at as well
   kOptionAfterUpdate = 32,  // --after-update: the game was updated since the tool's last run
+  kOptionNames = 64,        // --names FILE, any number of times: name lists to read as well
+  kOptionUnknown = 128,     // --unknown OUT: a file for the name ids no list knows
+};
+
+// The values of an option that may be given any number of times, in the order given. They lie in
+// the command line itself: parsing moves them together after the arguments that are no options.
+struct OptionValues {
+  char** values = nullptr;
+  uint32_t count = 0;
+
+  const char* operator[](uint32_t i) const { return values[i]; }
 };
 
 // A command's arguments as its command line gave them.
@@ -25,6 +36,8 @@ struct CommandArgs {
   const char* upak = nullptr;  // null when --upak was not given
   const char* game = nullptr;  // null when --game was not given
   bool afterUpdate = false;
+  const char* unknown = nullptr;  // null when --unknown was not given
+  OptionValues names;             // every --names FILE
 };
 
 // One command of the program: how it is called, what it does, and the function that does it. The
@@ -38,17 +51,24 @@ struct CommandSpec {
   uint32_t options;         // CommandOption bits
   int (*run)(const CommandArgs& args);
   bool repeats = false;  // the last argument may be given any number of times
+  // Further forms of the command, each chosen by the word that follows the command's name and
+  // named with both words ("names harvest"); a null-terminated list, or null for none.
+  const CommandSpec* const* forms = nullptr;
 };
 
 enum class ParseResult { kRun, kHelp, kUsageError };
 
+// The form of command that argv[*first] chooses, when that word is the second word of one of its
+// forms' names; *first then moves past it. The command itself otherwise, *first unchanged.
+const CommandSpec& select_form(const CommandSpec& command, int argc, char* argv[], int* first);
+
 // Parses the arguments argv[first..argc) of the command into *args. "--help" or "-h"
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
-// --json, --after-update, --pkg PACKAGE, --threads N, --upak NAME and --game GAMEDIR (or
-// --pkg=PACKAGE and so on) are taken where the command allows them. On a usage error (an unknown or
-// repeated option, a missing or unusable value, the wrong number of arguments) it prints the error
-// as one line, naming the command's
-// --help, and returns kUsageError.
+// --json, --after-update, --pkg PACKAGE, --threads N, --upak NAME, --game GAMEDIR and
+// --unknown OUT (or --pkg=PACKAGE and so on) are taken once, and --names FILE any number of times,
+// where the command allows them. On a usage error (an unknown or repeated option, a missing or
+// unusable value, the wrong number of arguments) it prints the error as one line, naming the
+// command's --help, and returns kUsageError.
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args);
 

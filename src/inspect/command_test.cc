@@ -15,6 +15,9 @@ const CommandSpec kStack = {"stack", "OUTDIR MODDIR... [--upak NAME] [--game GAM
                             ignore,  true};
 const CommandSpec kRestore = {"restore", "GAMEDIR [--after-update] [--upak NAME]", "",    "",
                               1,         kOptionAfterUpdate | kOptionUpak,         ignore};
+const CommandSpec kEntries = {
+    "entries", "GAMEDIR PACKAGE [--names FILE]... [--json]", "", "", 2, kOptionJson | kOptionNames,
+    ignore};
 
 struct Parsed {
   ParseResult result;
@@ -56,6 +59,8 @@ TEST(ParseCommandArgs, UsageErrors) {
       {&kStack, {"out", "a", "--after-update"}},           // an option the command does not take
       {&kRestore, {"g", "h"}},                             // a further argument
       {&kRestore, {"g", "--after-update", "--after-update"}},
+      {&kEntries, {"g", "p", "--names"}},  // a repeatable option without its value
+      {&kRestore, {"g", "--names", "a"}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> words = c.words;
@@ -69,6 +74,33 @@ TEST(ParseCommandArgs, AfterTwoDashesEveryWordIsAnArgument) {
   ASSERT_EQ(parsed.result, ParseResult::kRun);
   EXPECT_TRUE(parsed.args.afterUpdate);
   EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"--upak"}));
+}
+
+TEST(ParseCommandArgs, RepeatedValuesGatherInTheirOrderAfterTheArguments) {
+  std::vector<std::string> words = {"--names", "a.txt",  "game",    "--names=b.txt",
+                                    "pkg",     "--json", "--names", "c.txt"};
+  const Parsed parsed = parse(kEntries, words);
+  ASSERT_EQ(parsed.result, ParseResult::kRun);
+  EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"game", "pkg"}));
+  std::vector<std::string> names;
+  for (uint32_t i = 0; i < parsed.args.names.count; ++i) names.push_back(parsed.args.names[i]);
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
+
+TEST(SelectForm, TheWordAfterTheNameChoosesAForm) {
+  const CommandSpec harvest = {"names harvest", "GAMEDIR", "", "", 1, 0, ignore};
+  const CommandSpec* const forms[] = {&harvest, nullptr};
+  CommandSpec names = {"names", "GAMEDIR", "", "", 1, kOptionJson, ignore};
+  names.forms = forms;
+  char* argv[] = {const_cast<char*>("inspect"), const_cast<char*>("names"),
+                  const_cast<char*>("harvest"), const_cast<char*>("game")};
+  int first = 2;
+  EXPECT_EQ(&select_form(names, 4, argv, &first), &harvest);
+  EXPECT_EQ(first, 3);
+  argv[2] = const_cast<char*>("game");
+  first = 2;
+  EXPECT_EQ(&select_form(names, 3, argv, &first), &names);
+  EXPECT_EQ(first, 2);
 }
 
 }  // namespace

@@ -4,12 +4,13 @@
 #include <cstdio>
 
 #include "inspect/game_lookup.h"
-#include "report/json_report.h"
+#include "inspect/game_names.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
-#include "report/text_table.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
+#include "report/json_report.h"
+#include "report/text_table.h"
 
 namespace {
 
@@ -19,17 +20,21 @@ constexpr uint32_t kMetaShown = 16;
 // One package read for its entries: the game's package() is the package of record.
 struct EntriesReport {
   GameReader game;
+  NameLists names;
   uint32_t record = kNoRecord;
-  Status failure;  // when the package cannot be read, unless already said
+  uint32_t named = 0;  // entries whose name id the lists know
+  Status failure;      // when the package cannot be read, unless already said
 };
 
-// Opens the game in gameDir and reads the package that the argument names. False when the
-// manifest cannot be read or no record has the id (having said why), and when the package lies in
-// no archive or cannot be read (the reason in report->failure).
-bool read_entries(const char* gameDir, const char* packageArgument, EntriesReport* report) {
+// Opens the game in GAMEDIR, loads the name lists and reads the package that PACKAGE names. False
+// when the manifest or a list cannot be read or no record has the id (having said why), and when
+// the package lies in no archive or cannot be read (the reason in report->failure).
+bool read_entries(const CommandArgs& args, EntriesReport* report) {
   GameReader& game = report->game;
-  if (!open_game(gameDir, game)) return false;
-  report->record = select_record(game, packageArgument);
+  if (!open_game(args.positional[0], game) || !load_names(args, &game, nullptr, 0, report->names)) {
+    return false;
+  }
+  report->record = select_record(game, args.positional[1]);
   if (report->record == kNoRecord) return false;
   if (game.record(report->record).archiveIndex == kNoArchive) {
     CStringBufferA name;
@@ -39,13 +44,20 @@ bool read_entries(const char* gameDir, const char* packageArgument, EntriesRepor
                          name.Data());
     return false;
   }
-  return game.ReadPackage(report->record, &report->failure);
+  if (!game.ReadPackage(report->record, &report->failure)) return false;
+  const PackageReader& package = game.package();
+  for (uint32_t e = 0; package.has_tables() && e < package.entry_count(); ++e) {
+    if (report->names.Name(package.entry(e).nameId) != nullptr) ++report->named;
+  }
+  return true;
 }
 
-void write_json_entry(JsonWriter& json, uint32_t e, const PackageEntry& entry) {
+void write_json_entry(JsonWriter& json, const NameLists& names, uint32_t e,
+                      const PackageEntry& entry) {
   json.BeginObject();
   json.Key("index");
   json.Uint(e);
+  write_name_members(json, names, entry.nameId, entry.extId);
   json.Key("name_id");
   json.String(id_text(entry.nameId).text);
   json.Key("ext_id");
@@ -81,8 +93,10 @@ bool print_entries_json(const EntriesReport& report) {
   json.Key("entries");
   json.BeginArray();
   const uint32_t count = package.has_tables() ? package.entry_count() : 0;
-  for (uint32_t e = 0; e < count; ++e) write_json_entry(json, e, package.entry(e));
+  for (uint32_t e = 0; e < count; ++e) write_json_entry(json, report.names, e, package.entry(e));
   json.EndArray();
+  json.Key("named");
+  json.Uint(report.named);
   json.EndObject();
   return print_json_document(json, out);
 }
@@ -101,19 +115,19 @@ bool print_entries_text(const EntriesReport& report) {
     return false;
   }
 
-  // index, name id, ext id, raw size, meta size, meta, decoded
-  TextTable entries(7, 1u << 0 | 1u << 3 | 1u << 4);
-  const char* const headings[] = {"entry",     "name id", "ext id", "raw size",
-                                  "meta size", "meta",    "decoded"};
+  // index, name, raw size, meta size, meta, decoded
+  TextTable entries(6, 1u << 0 | 1u << 2 | 1u << 3);
+  const char* const headings[] = {"entry", "name", "raw size", "meta size", "meta", "decoded"};
   for (const char* h : headings) entries.Cell(h);
   static const char kDigits[] = "0123456789abcdef";
   char hex[2 * kMetaShown + 4];
   CStringBufferA decoded;
+  CStringBufferA name;
   for (uint32_t e = 0; e < count; ++e) {
     const PackageEntry& entry = package.entry(e);
     entries.Number(e);
-    entries.Cell(id_text(entry.nameId).text);
-    entries.Cell(id_text(entry.extId).text);
+    if (!entry_name(report.names, entry.nameId, entry.extId, name)) return false;
+    entries.Cell(name);
     entries.Number(entry.rawSize);
     entries.Number(entry.metaSize);
     const uint32_t shown = entry.metaSize < kMetaShown ? entry.metaSize : kMetaShown;
@@ -131,17 +145,18 @@ bool print_entries_text(const EntriesReport& report) {
     entries.Cell(decoded);
   }
   if (!entries.ok()) return false;
-  std::printf("package %s: id %s, archive %u (%s) at offset %llu, %s compress, %u %s\n\n",
+  std::printf("package %s: id %s, archive %u (%s) at offset %llu, %s compress, %u %s, %u named\n\n",
               packageName.Data(), id_text(record.packageId).text, record.archiveIndex,
               archiveName.Data(), static_cast<unsigned long long>(record.offset),
-              package.split() ? "split" : "full", count, count == 1 ? "entry" : "entries");
+              package.split() ? "split" : "full", count, count == 1 ? "entry" : "entries",
+              report.named);
   entries.Print(stdout);
   return true;
 }
 
 int run_entries(const CommandArgs& args) {
   EntriesReport report;
-  if (!read_entries(args.positional[0], args.positional[1], &report)) {
+  if (!read_entries(args, &report)) {
     if (!report.failure.ok()) print_failure(report.failure);
     return kExitFailure;
   }
@@ -156,25 +171,28 @@ int run_entries(const CommandArgs& args) {
 
 const CommandSpec kEntriesCommand = {
     "entries",
-    "GAMEDIR PACKAGE [--json]",
+    "GAMEDIR PACKAGE [--names FILE]... [--json]",
     "list the entries of one package",
-    "Lists the entries of the package PACKAGE in table order: name id, extension id, raw size,\n"
+    "Lists the entries of the package PACKAGE in table order: name and extension, raw size,\n"
     "metadata size, the metadata in hexadecimal (the first 16 bytes; --json gives all), and what\n"
     "the metadata of a \"dds\" texture (format, width, height, depth, mip count, kind) or of a\n"
-    "\"loc\" file (its count of ids) says.\n"
+    "\"loc\" file (its count of ids) says. An entry shows as name.ext where the name lists know\n"
+    "its name and extension, and by its ids otherwise; the heading counts the entries whose\n"
+    "name the lists know.\n"
     "\n"
     "PACKAGE is a package name, matched as the configuration's \"pkg\" is: by its name_hash, so\n"
     "that case does not matter. 0x and 16 hexadecimal digits give a package id instead. When\n"
     "several records have the id, the first in the manifest is shown, with a warning.\n"
     "\n"
-    "  --json   print {\"package\": {\"name\", \"id\", \"archive\", \"offset\", \"split\"},\n"
-    "           \"entries\": [{\"index\", \"name_id\", \"ext_id\", \"raw_size\", \"meta_size\", "
-    "\"meta\",\n"
-    "           \"texture\", \"loc\"}]}\n"
+    "  --names FILE   read the name list FILE too (any number of times)\n"
+    "  --json         print {\"package\": {\"name\", \"id\", \"archive\", \"offset\", \"split\"},\n"
+    "                 \"entries\": [{\"index\", \"name\", \"ext\", \"name_id\", \"ext_id\",\n"
+    "                 \"raw_size\", \"meta_size\", \"meta\", \"texture\", \"loc\"}], \"named\"}\n"
+    "                 (\"name\" and \"ext\" null where unknown)\n"
     "\n"
     "Exit status: 0 when the package was read, 1 when no package has that id or it cannot be\n"
     "read, 2 for a usage error.\n",
     2,
-    kOptionJson,
+    kOptionJson | kOptionNames,
     run_entries,
 };

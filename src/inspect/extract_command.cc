@@ -2,55 +2,20 @@
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
-#include "base/file.h"
-#include "base/pending_file.h"
-#include "base/platform.h"
 #include "base/warning_list.h"
 #include "inspect/game_lookup.h"
+#include "inspect/game_names.h"
 #include "inspect/messages.h"
+#include "inspect/output_file.h"
 #include "manifest/package_directory.h"
 
 namespace {
 
-// Writes bytes to a new file at path, under the temporary name path.tmp until every byte is on the
-// disk, so that a failure leaves no partial file at path.
-bool write_file(const char* path, const ByteBuffer& bytes, Status* status) {
-  PathBuffer tempPath;
-  if (tempPath.Format("%s.tmp", path) <= 0) {
-    status->FailOutOfMemory();
-    return false;
-  }
-  PendingFile file;
-  if (!file.Create(tempPath.Data(), path, status)) return false;
-  if (bytes.length() != 0 &&
-      file_write(file.file(), bytes.data(), bytes.length()) != bytes.length()) {
-    status->FailIo("cannot write", tempPath.Data());
-    return false;
-  }
-  return file.Commit(status);
-}
-
-// Whether path is an existing file of the game: one of its archives or its manifests, by the
-// file's identity, so that another spelling of the same file counts too.
-bool is_game_file(const GameReader& game, const char* gameDir, const char* path) {
-  if (!sys_file_exists(path)) return false;
-  PathBuffer gameFile;
-  for (const char* manifest : {"manifest.bin", "origmanifest.bin"}) {
-    if (gameFile.Format("%s\\%s", gameDir, manifest) > 0 && sys_same_file(gameFile.Data(), path)) {
-      return true;
-    }
-  }
-  for (uint32_t i = 0; i < game.archive_count(); ++i) {
-    if (game.ArchivePath(i, gameFile) && sys_same_file(gameFile.Data(), path)) return true;
-  }
-  return false;
-}
-
 // What extract was asked for: the entry, the package it is to come from (null for the first that
 // holds it), and the file to write.
 struct ExtractRequest {
+  const CommandArgs* args = nullptr;  // for the name lists to read
   const char* gameDir = nullptr;
   const char* name = nullptr;
   const char* ext = nullptr;
@@ -60,6 +25,9 @@ struct ExtractRequest {
 
 // What extract wrote, and what it said on the way.
 struct ExtractResult {
+  NameLists names;
+  const char* name = nullptr;  // the entry's name and ext as the messages show them
+  const char* ext = nullptr;
   PathBuffer metaPath;     // OUT.meta
   CStringBufferA package;  // the package the entry came from
   uint32_t dataBytes = 0;  // written to OUT
@@ -100,7 +68,15 @@ bool check_package(const GameReader& game, const char* pkg, uint64_t packageId, 
 bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
   Status* status = &result->failure;
   GameReader game;
-  if (!open_game(request.gameDir, game)) return false;
+  if (!open_game(request.gameDir, game) ||
+      !load_names(*request.args, &game, nullptr, 0, result->names)) {
+    return false;
+  }
+  // An id given for a name the lists know is told by that name.
+  result->name = argument_name(request.name, result->names.names());
+  result->ext = argument_name(request.ext, result->names.exts());
+  if (result->name == nullptr) result->name = request.name;
+  if (result->ext == nullptr) result->ext = request.ext;
   const uint64_t packageId = request.pkg != nullptr ? argument_id(request.pkg) : 0;
   if (packageId != 0 && !check_package(game, request.pkg, packageId, status)) return false;
 
@@ -134,10 +110,10 @@ bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
   if (chosen == kNoRecord) {
     if (request.pkg != nullptr) {
       status->Fail(StatusCode::kNotFound, "package \"%s\" holds no entry \"%s\" \"%s\"",
-                   request.pkg, request.name, request.ext);
+                   request.pkg, result->name, result->ext);
     } else {
-      status->Fail(StatusCode::kNotFound, "no package holds an entry \"%s\" \"%s\"", request.name,
-                   request.ext);
+      status->Fail(StatusCode::kNotFound, "no package holds an entry \"%s\" \"%s\"", result->name,
+                   result->ext);
     }
     return false;
   }
@@ -146,7 +122,7 @@ bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
     result->warnings.Add(
         "\"%s\" \"%s\" is also in %s; extracting it from \"%s\", the first in the "
         "manifest (choose with --pkg)",
-        request.name, request.ext, others.Data(), result->package.Data());
+        result->name, result->ext, others.Data(), result->package.Data());
   }
 
   if (result->metaPath.Format("%s.meta", request.out) <= 0) return status->FailOutOfMemory();
@@ -158,8 +134,8 @@ bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
       return false;
     }
   }
-  if (!write_file(request.out, data, status) ||
-      !write_file(result->metaPath.Data(), meta, status)) {
+  if (!write_output_file(request.out, data, status) ||
+      !write_output_file(result->metaPath.Data(), meta, status)) {
     return false;
   }
   result->dataBytes = data.length();
@@ -169,12 +145,13 @@ bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
 
 void print_extract(const ExtractRequest& request, const ExtractResult& result) {
   std::printf("%s: %u bytes of \"%s\" \"%s\" from package \"%s\"\n%s: %u bytes of metadata\n",
-              request.out, result.dataBytes, request.name, request.ext, result.package.Data(),
+              request.out, result.dataBytes, result.name, result.ext, result.package.Data(),
               result.metaPath.Data(), result.metaBytes);
 }
 
 int run_extract(const CommandArgs& args) {
   ExtractRequest request;
+  request.args = &args;
   request.gameDir = args.positional[0];
   request.name = args.positional[1];
   request.ext = args.positional[2];
@@ -197,16 +174,18 @@ int run_extract(const CommandArgs& args) {
 
 const CommandSpec kExtractCommand = {
     "extract",
-    "GAMEDIR NAME EXT OUT [--pkg PACKAGE]",
+    "GAMEDIR NAME EXT OUT [--pkg PACKAGE] [--names FILE]...",
     "take an entry's data and metadata out of the game",
     "Writes the inflated data of the entry named NAME with the extension EXT to the file OUT, and\n"
     "its metadata to OUT.meta; both are replaced if they exist. NAME, EXT and PACKAGE are matched\n"
     "as the configuration's \"name\", \"ext\" and \"pkg\" are: by their name_hash, so that case "
     "does\n"
-    "not matter; 0x and 16 hexadecimal digits give an id instead.\n"
+    "not matter; 0x and 16 hexadecimal digits give an id instead, told by its name where the\n"
+    "name lists know it.\n"
     "\n"
     "  --pkg PACKAGE   take the entry from that package. Without it, the first package in the\n"
     "                  manifest that holds the entry is taken, and a warning names the others.\n"
+    "  --names FILE    read the name list FILE too (any number of times)\n"
     "\n"
     "Nothing is written unless the entry was read whole; each file is written under a temporary\n"
     "name (OUT.tmp, OUT.meta.tmp) and renamed when complete. Nothing in GAMEDIR is written.\n"
@@ -214,6 +193,6 @@ const CommandSpec kExtractCommand = {
     "Exit status: 0 when both files were written, 1 when no package holds the entry or it cannot\n"
     "be read or written, 2 for a usage error.\n",
     4,
-    kOptionPkg,
+    kOptionPkg | kOptionNames,
     run_extract,
 };

@@ -7,11 +7,12 @@
 #include "base/warning_list.h"
 #include "driver/name_hash.h"
 #include "inspect/game_lookup.h"
-#include "report/json_report.h"
+#include "inspect/game_names.h"
 #include "inspect/messages.h"
-#include "report/text_table.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
+#include "report/json_report.h"
+#include "report/text_table.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ struct FindMatch {
 // the way.
 struct FindResult {
   GameReader game;
-  const char* name = nullptr;
+  NameLists names;
+  const char* name = nullptr;  // the arguments as given
   const char* ext = nullptr;
   uint64_t nameId = 0;
   uint64_t extId = 0;
@@ -37,22 +39,28 @@ struct FindResult {
 };
 
 // "pkg" names a package by the name_hash of its text; a package whose id is not that of its own
-// name cannot be named so, and the modder must hear it before writing the name in.
+// name cannot be named so, and the modder must hear it before writing the name in, and what to
+// write instead.
 void warn_if_unnamable(const GameReader& game, uint32_t k, WarningList& warnings) {
   CStringBufferA name;
-  if (!record_name(game, k, name) || name_hash(name.Data()) == game.record(k).packageId) return;
+  const uint64_t id = game.record(k).packageId;
+  if (!record_name(game, k, name) || name_hash(name.Data()) == id) return;
   warnings.Add(
       "the id of package \"%s\" is not that of its name: \"pkg\": \"%s\" would not "
-      "name it",
-      name.Data(), name.Data());
+      "name it; \"pkg_id\": \"%s\" does",
+      name.Data(), name.Data(), id_text(id).text);
 }
 
-// Opens the game in gameDir and searches every package in an archive for the entry name.ext. False
-// when the manifest cannot be read (having said why) and when out of memory (*outOfMemory).
-bool find_entry(const char* gameDir, const char* name, const char* ext, FindResult* result,
-                bool* outOfMemory) {
+// Opens the game in GAMEDIR, loads the name lists and searches every package in an archive for
+// the entry NAME.EXT. False when the manifest or a list cannot be read (having said why) and when
+// out of memory (*outOfMemory).
+bool find_entry(const CommandArgs& args, FindResult* result, bool* outOfMemory) {
   GameReader& game = result->game;
-  if (!open_game(gameDir, game)) return false;
+  if (!open_game(args.positional[0], game) || !load_names(args, &game, nullptr, 0, result->names)) {
+    return false;
+  }
+  const char* name = args.positional[1];
+  const char* ext = args.positional[2];
   result->name = name;
   result->ext = ext;
   result->nameId = argument_id(name);
@@ -82,10 +90,17 @@ bool print_find_json(const FindResult& result) {
   ByteBuffer out;
   JsonWriter json(out);
   json.BeginObject();
-  json.Key("name");
-  json.String(result.name);
-  json.Key("ext");
-  json.String(result.ext);
+  const char* const texts[] = {argument_name(result.name, result.names.names()),
+                               argument_name(result.ext, result.names.exts())};
+  const char* const keys[] = {"name", "ext"};
+  for (int i = 0; i < 2; ++i) {
+    json.Key(keys[i]);
+    if (texts[i] != nullptr) {
+      json.String(texts[i]);
+    } else {
+      json.Null();
+    }
+  }
   json.Key("name_id");
   json.String(id_text(result.nameId).text);
   json.Key("ext_id");
@@ -125,9 +140,13 @@ bool print_find_text(const FindResult& result) {
   }
   if (!table.ok()) return false;
   if (result.matches.count() != 0) {
-    std::printf("\"%s\" \"%s\" (name id %s, ext id %s) is in %u package%s:\n\n", result.name,
-                result.ext, id_text(result.nameId).text, id_text(result.extId).text,
-                result.matches.count(), result.matches.count() == 1 ? "" : "s");
+    // An id given for a name the lists know shows as that name.
+    const char* name = argument_name(result.name, result.names.names());
+    const char* ext = argument_name(result.ext, result.names.exts());
+    std::printf("\"%s\" \"%s\" (name id %s, ext id %s) is in %u package%s:\n\n",
+                name != nullptr ? name : result.name, ext != nullptr ? ext : result.ext,
+                id_text(result.nameId).text, id_text(result.extId).text, result.matches.count(),
+                result.matches.count() == 1 ? "" : "s");
     table.Print(stdout);
   }
   return true;
@@ -136,8 +155,7 @@ bool print_find_text(const FindResult& result) {
 int run_find(const CommandArgs& args) {
   FindResult result;
   bool outOfMemory = false;
-  const bool found =
-      find_entry(args.positional[0], args.positional[1], args.positional[2], &result, &outOfMemory);
+  const bool found = find_entry(args, &result, &outOfMemory);
   for (uint32_t i = 0; i < result.warnings.count(); ++i) {
     print_warning("%s", result.warnings.line(i));
   }
@@ -162,23 +180,24 @@ int run_find(const CommandArgs& args) {
 
 const CommandSpec kFindCommand = {
     "find",
-    "GAMEDIR NAME EXT [--json]",
+    "GAMEDIR NAME EXT [--names FILE]... [--json]",
     "find the packages that hold an entry",
     "Lists every package that holds an entry named NAME with the extension EXT (without the\n"
     "dot), in manifest order: the package's name (what to write in the configuration's \"pkg\"\n"
     "to replace the entry there alone) and id, its archive and offset, and the entry's index,\n"
     "raw size and metadata size. NAME and EXT are matched as the configuration's \"name\" and\n"
     "\"ext\" are: by their name_hash, so that case does not matter; 0x and 16 hexadecimal digits\n"
-    "give an id instead. Packages in no archive are passed over; a package that cannot be read\n"
-    "is named in a warning.\n"
+    "give an id instead, shown by its name where the name lists know it. Packages in no archive\n"
+    "are passed over; a package that cannot be read is named in a warning.\n"
     "\n"
-    "  --json   print {\"name\", \"ext\", \"name_id\", \"ext_id\", \"matches\": [{\"package\", "
-    "\"id\",\n"
-    "           \"archive\", \"offset\", \"entry\", \"raw_size\", \"meta_size\"}]}\n"
+    "  --names FILE   read the name list FILE too (any number of times)\n"
+    "  --json         print {\"name\", \"ext\", \"name_id\", \"ext_id\", \"matches\":\n"
+    "                 [{\"package\", \"id\", \"archive\", \"offset\", \"entry\", \"raw_size\",\n"
+    "                 \"meta_size\"}]} (\"name\" and \"ext\" null for an id no list knows)\n"
     "\n"
     "Exit status: 0 when some package holds the entry, 1 when none does or the manifest cannot be\n"
     "read, 2 for a usage error.\n",
     3,
-    kOptionJson,
+    kOptionJson | kOptionNames,
     run_find,
 };

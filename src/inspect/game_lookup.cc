@@ -22,18 +22,19 @@ bool open_game(const char* dir, GameReader& game) {
   return false;
 }
 
-uint64_t argument_id(const char* text) {
-  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    uint64_t id = 0;
-    int digits = 0;
-    for (const char* p = text + 2; *p != '\0' && digits <= 16; ++p, ++digits) {
-      const int value = hex_value(*p);
-      if (value < 0) break;
-      id = id << 4 | static_cast<uint64_t>(value);
-    }
-    if (digits == 16 && text[18] == '\0') return id;
+bool is_id_argument(const char* text) {
+  if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;
+  for (int i = 2; i < 18; ++i) {
+    if (hex_value(text[i]) < 0) return false;
   }
-  return name_hash(text);
+  return text[18] == '\0';
+}
+
+uint64_t argument_id(const char* text) {
+  if (!is_id_argument(text)) return name_hash(text);
+  uint64_t id = 0;
+  for (int i = 2; i < 18; ++i) id = id << 4 | static_cast<uint64_t>(hex_value(text[i]));
+  return id;
 }
 
 bool record_name(const GameReader& game, uint32_t k, CStringBufferA& name) {

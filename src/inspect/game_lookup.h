@@ -22,6 +22,8 @@ bool open_game(const char* dir, GameReader& game);
 // followed by exactly 16 hexadecimal digits stands for that id itself, for entries known only by
 // the ids the reports print.
 uint64_t argument_id(const char* text);
+// Whether the argument is "0x" followed by exactly 16 hexadecimal digits, an id itself.
+bool is_id_argument(const char* text);
 
 // The record's name as text (bytes after a NUL in it are cut off). False when out of memory.
 bool record_name(const GameReader& game, uint32_t k, CStringBufferA& name);

@@ -8,6 +8,7 @@
 #include "inspect/extract_command.h"
 #include "inspect/find_command.h"
 #include "inspect/messages.h"
+#include "inspect/names_command.h"
 #include "inspect/packages_command.h"
 #include "inspect/plan_command.h"
 #include "inspect/restore_command.h"
@@ -23,7 +24,7 @@ namespace {
 // The commands in the order the usage text lists them: a modder's way through a game, from
 // looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand,   &kExtractCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,   &kNamesCommand,   &kExtractCommand,
     &kPlanCommand,     &kStackCommand,   &kVerifyCommand, &kRestoreCommand,
 };
 
@@ -38,6 +39,9 @@ void print_usage(std::FILE* out) {
                kProgramName);
   for (const CommandSpec* command : kCommands) {
     std::fprintf(out, "  %s %s\n      %s\n", command->name, command->synopsis, command->summary);
+    for (const CommandSpec* const* form = command->forms; form && *form != nullptr; ++form) {
+      std::fprintf(out, "  %s %s\n      %s\n", (*form)->name, (*form)->synopsis, (*form)->summary);
+    }
   }
   std::fprintf(out,
                "\n"
@@ -67,22 +71,24 @@ int run(int argc, char* argv[]) {
     std::printf("%s %s\n", kProgramName, VINTREL_VERSION);
     return kExitSuccess;
   }
-  const CommandSpec* command = find_command(name);
-  if (command == nullptr) {
+  const CommandSpec* named = find_command(name);
+  if (named == nullptr) {
     print_error("no command \"%s\"; see \"%s --help\"", name, kProgramName);
     return kExitUsage;
   }
+  int first = 2;
+  const CommandSpec& command = select_form(*named, argc, argv, &first);
   CommandArgs args;
-  switch (parse_command_args(*command, argc, argv, 2, &args)) {
+  switch (parse_command_args(command, argc, argv, first, &args)) {
     case ParseResult::kHelp:
-      print_command_help(*command);
+      print_command_help(command);
       return kExitSuccess;
     case ParseResult::kUsageError:
       return kExitUsage;
     case ParseResult::kRun:
       break;
   }
-  return command->run(args);
+  return command.run(args);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "driver/config.h"
 #include "driver/name_hash.h"
 #include "driver/untouched_manifest.h"
+#include "inspect/game_names.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
 #include "manifest/package_directory.h"
@@ -129,9 +130,12 @@ bool warn_texture_differences(Plan& plan) {
     const PackageRecord& record = plan.game.record(replaced.record);
     CStringBufferA package;
     CStringBufferA line;
+    IdText nameHex;
+    IdText extHex;
     if (!append_escaped(record.name, record.nameLength, package) ||
         !describe_texture_difference(file_name(file.sourcePath.Text()), decoded.textureMeta,
-                                     file.name.Text(), file.ext.Text(), package.Data(),
+                                     file_name_text(plan.names, file, &nameHex),
+                                     file_ext_text(plan.names, file, &extHex), package.Data(),
                                      replaced.meta, line)) {
       return false;
     }
@@ -173,7 +177,8 @@ bool check_files(Plan& plan) {
 
 }  // namespace
 
-bool make_plan(const char* modDir, const char* gameDir, uint32_t threads, Plan* plan) {
+bool make_plan(const char* modDir, const char* gameDir, uint32_t threads,
+               const OptionValues& nameFiles, Plan* plan) {
   RunContext& context = plan->context;
   PathBuffer configPath;
   if (!set_directories(context, modDir, gameDir) ||
@@ -185,6 +190,11 @@ bool make_plan(const char* modDir, const char* gameDir, uint32_t threads, Plan* 
   if (!load_config(configPath.Data(), context, say_nothing) ||
       !read_untouched_manifest(context, &found) ||
       !plan->game.Open(gameDir, context.manifestSections, &context.failure)) {
+    return false;
+  }
+  const PackFileEntryList* const configs[] = {&context.entries};
+  if (!gather_names(nameFiles, &plan->game, configs, 1, plan->names, context.warnings,
+                    &context.failure)) {
     return false;
   }
   context.threads = threads;

@@ -13,8 +13,10 @@
 #include "base/warning_list.h"
 #include "driver/pack_file_entry.h"
 #include "driver/run_context.h"
+#include "inspect/command.h"
 #include "manifest/game_reader.h"
 #include "manifest/manifest_update.h"
+#include "names/name_list.h"
 #include "package/entry_meta.h"
 #include "package/texture_conversion.h"
 
@@ -85,6 +87,7 @@ struct FileCheck {
 struct Plan {
   RunContext context;  // the mod's configuration, the untouched manifest, the warnings
   GameReader game;
+  NameLists names;  // what the reports show the ids by
   MatchList matches;
   TCountedArray<FileCheck> checks;  // one per configured file, in the order of "files"
   bool passed = false;              // whether the dry run's pass got through
@@ -94,10 +97,12 @@ struct Plan {
   bool succeeds = false;            // whether a run would succeed
 };
 
-// Plans the mod in modDir on the game in gameDir, on threads threads. False when the plan cannot
-// be made (the configuration or the untouched manifest cannot be read, the game cannot be opened,
-// or memory runs out), with the reason in plan->context.failure; true otherwise, whether or not a
-// run would succeed.
-bool make_plan(const char* modDir, const char* gameDir, uint32_t threads, Plan* plan);
+// Plans the mod in modDir on the game in gameDir, on threads threads, with the name lists of
+// nameFiles besides the usual sources (gather_names), whose warnings join the plan's. False when
+// the plan cannot be made (the configuration, the untouched manifest or a name list cannot be
+// read, the game cannot be opened, or memory runs out), with the reason in plan->context.failure;
+// true otherwise, whether or not a run would succeed.
+bool make_plan(const char* modDir, const char* gameDir, uint32_t threads,
+               const OptionValues& nameFiles, Plan* plan);
 
 #endif  // VINTREL_INSPECT_PLAN_H_

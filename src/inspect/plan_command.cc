@@ -8,7 +8,8 @@ namespace {
 
 int run_plan(const CommandArgs& args) {
   Plan plan;
-  if (!make_plan(args.positional[0], args.positional[1], inspect_thread_count(args), &plan)) {
+  if (!make_plan(args.positional[0], args.positional[1], inspect_thread_count(args), args.names,
+                 &plan)) {
     print_failure(plan.context.failure);
     return kExitFailure;
   }
@@ -27,7 +28,7 @@ int run_plan(const CommandArgs& args) {
 
 const CommandSpec kPlanCommand = {
     "plan",
-    "MODDIR GAMEDIR [--json] [--threads N]",
+    "MODDIR GAMEDIR [--names FILE]... [--json] [--threads N]",
     "try a mod: what a run of the tool would do, writing nothing",
     "Does everything a run of the tool (vintrel MODDIR GAMEDIR) does but write: reads\n"
     "MODDIR's vintrel.json and the game's untouched manifest (origmanifest.bin once a run has\n"
@@ -35,29 +36,30 @@ const CommandSpec kPlanCommand = {
     "file, and rebuilds in memory every package a run would rewrite. Nothing is written, in\n"
     "GAMEDIR or anywhere else.\n"
     "\n"
-    "The report has a row for every configured file: the packages in which it would replace an\n"
-    "entry (\"none\" comes with a warning), and the metadata its entries would get, decoded for\n"
-    "a texture or a loc file. Then a row for every package a run would rewrite, with its place\n"
-    "and size in the user archive, and a last line that says whether a run would succeed.\n"
+    "The report has a row for every configured file: its name, ext and pkg (as vintrel.json\n"
+    "gives them; given by id, as the name lists know them, or else the id), the packages in\n"
+    "which it would replace an entry (\"none\" comes with a warning), and the metadata its\n"
+    "entries would get, decoded for a texture or a loc file. Then a row for every package a\n"
+    "run would rewrite, with its place and size in the user archive, and a last line that says\n"
+    "whether a run would succeed.\n"
     "Every configured file is checked, so that every texture the tool would refuse is named at\n"
     "once, in an error line of its own; the tool's configuration warnings follow the report.\n"
     "\n"
     "A run in progress is not detected, and what only writing can show (a full disk, a game\n"
     "directory that cannot be written, no temporary directory) is not tried.\n"
     "\n"
+    "  --names FILE  read the name list FILE too (any number of times)\n"
     "  --json        print {\"upak\", \"fullcopy\", \"files\": [{\"file\", \"name\", \"ext\",\n"
-    "                \"pkg\", \"src\", \"packages\", \"meta_from\", \"meta\", \"texture\", "
-    "\"loc\",\n"
-    "                \"problem\"}], \"rewrites\": [{\"package\", \"id\", \"archive\", \"offset\",\n"
-    "                \"new_offset\", \"bytes\"}], \"user_archive_bytes\", \"warnings\", "
-    "\"errors\",\n"
-    "                \"ok\"}\n"
+    "                \"name_id\", \"ext_id\", \"pkg\", \"pkg_id\", \"src\", \"packages\",\n"
+    "                \"meta_from\", \"meta\", \"texture\", \"loc\", \"problem\"}], \"rewrites\":\n"
+    "                [{\"package\", \"id\", \"archive\", \"offset\", \"new_offset\", \"bytes\"}],\n"
+    "                \"user_archive_bytes\", \"warnings\", \"errors\", \"ok\"}\n"
     "  --threads N   rewrite packages on N threads (default: VINTREL_THREADS, else one per\n"
     "                processor); the report is the same for any N\n"
     "\n"
     "Exit status: 0 when a run would succeed, 1 when it would fail (each reason in an error\n"
     "line), 2 for a usage error.\n",
     2,
-    kOptionJson | kOptionThreads,
+    kOptionJson | kOptionThreads | kOptionNames,
     run_plan,
 };

@@ -5,12 +5,13 @@
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "inspect/game_lookup.h"
-#include "report/json_report.h"
+#include "inspect/game_names.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
-#include "report/text_table.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
+#include "report/json_report.h"
+#include "report/text_table.h"
 
 namespace {
 
@@ -64,9 +65,11 @@ bool write_files_table(const Plan& plan) {
        file = file->next) {
     const FileCheck& check = plan.checks[i++];
     files.Number(file->index);
-    files.Cell(file->name.Text());
-    files.Cell(file->ext.Text());
-    files.Cell(file->pkg.Text());
+    IdText hex;
+    files.Cell(file_name_text(plan.names, *file, &hex));
+    files.Cell(file_ext_text(plan.names, *file, &hex));
+    const char* pkg = file_pkg_text(plan.names, *file, &hex);
+    files.Cell(pkg != nullptr ? pkg : "");
     CStringBufferA packages;
     CStringBufferA meta;
     if (!name_packages(*file, plan, packages) ||
@@ -112,16 +115,8 @@ bool write_file_json(const PackFileEntry& file, const FileCheck& check, const Pl
   json.BeginObject();
   json.Key("file");
   json.Uint(file.index);
-  json.Key("name");
-  json.String(file.name.Text());
-  json.Key("ext");
-  json.String(file.ext.Text());
-  json.Key("pkg");
-  if (file.pkg.IsEmpty()) {
-    json.Null();
-  } else {
-    json.String(file.pkg.Text());
-  }
+  write_file_name_members(json, plan.names, file);
+  write_file_pkg_members(json, plan.names, file);
   sys_native_path(file.sourcePath.Text(), text);
   json.Key("src");
   json.String(text.Data());

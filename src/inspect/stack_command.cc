@@ -9,7 +9,7 @@ namespace {
 int run_stack(const CommandArgs& args) {
   StackResult result;
   const bool written = make_stack(args.positional[0], args.positional + 1, args.positionalCount - 1,
-                                  args.upak, args.game, result);
+                                  args.upak, args.game, result, args.names);
   if (written && !(args.json ? print_stack_json(result) : print_stack_text(result))) {
     print_error("out of memory");
     return kExitFailure;
@@ -25,15 +25,16 @@ int run_stack(const CommandArgs& args) {
 
 const CommandSpec kStackCommand = {
     "stack",
-    "OUTDIR MODDIR... [--upak NAME] [--game GAMEDIR] [--json]",
+    "OUTDIR MODDIR... [--upak NAME] [--game GAMEDIR] [--names FILE]... [--json]",
     "apply several mods in load order: writes one mod that the tool runs",
     "Writes OUTDIR/vintrel.json, a mod that applies the MODDIRs in load order: wherever two\n"
     "mods would replace the same entry, the one named later wins. Its \"files\" lists every\n"
     "configured file of every mod, the later mods' first, each mod's own in their own order,\n"
     "so that the tool's rule (the first matching file wins) gives the load order. A file that\n"
     "a later mod's file shadows entirely is left out. \"src\" and \"meta\" lead into the mods'\n"
-    "own directories by relative paths; nothing is copied. \"upak\" is --upak, else the last\n"
-    "mod's; \"fullcopy\" is true when any mod sets it.\n"
+    "own directories by relative paths; nothing is copied. A file given by \"name_id\",\n"
+    "\"ext_id\" or \"pkg_id\" keeps that key. \"upak\" is --upak, else the last mod's;\n"
+    "\"fullcopy\" is true when any mod sets it.\n"
     "\n"
     "OUTDIR is made when missing. When it exists it may hold only a vintrel.json, which is\n"
     "replaced; anything else there makes stack refuse and write nothing. Stacking the same mods\n"
@@ -48,21 +49,26 @@ const CommandSpec kStackCommand = {
     "                  replace, with the winner and the losers, and every kept file that\n"
     "                  loses some entries but wins others, or replaces nothing; a warning for\n"
     "                  every replacing texture whose layout differs from the game's\n"
+    "  --names FILE    read the name list FILE too (any number of times)\n"
     "  --json          print {\"config\", \"upak\", \"fullcopy\", \"mods\", \"files\": [{\"mod\",\n"
-    "                  \"name\", \"ext\", \"pkg\", \"left_out\"}], \"conflicts\": [{\"name\", "
-    "\"ext\",\n"
-    "                  \"winner\", \"winner_pkg\", \"loser\", \"loser_pkg\", \"left_out\",\n"
-    "                  \"identical\"}], \"entries\": [{\"package\", \"id\", \"archive\", "
-    "\"offset\",\n"
-    "                  \"name\", \"ext\", \"winner\", \"losers\"}], \"game_files\": [{\"mod\",\n"
-    "                  \"name\", \"ext\", \"pkg\", \"in_the_game\"}], \"written\", \"warnings\"}\n"
-    "                  (\"entries\" and \"game_files\" null without --game)\n"
+    "                  \"name\", \"ext\", \"name_id\", \"ext_id\", \"pkg\", \"pkg_id\",\n"
+    "                  \"left_out\"}], \"conflicts\": [{\"name\", \"ext\", \"name_id\", "
+    "\"ext_id\",\n"
+    "                  \"winner\", \"winner_pkg\", \"winner_pkg_id\", \"loser\", \"loser_pkg\",\n"
+    "                  \"loser_pkg_id\", \"left_out\", \"identical\"}], \"entries\": "
+    "[{\"package\",\n"
+    "                  \"id\", \"archive\", \"offset\", \"name\", \"ext\", \"name_id\", "
+    "\"ext_id\",\n"
+    "                  \"winner\", \"losers\"}], \"game_files\": [{\"mod\", \"name\", \"ext\",\n"
+    "                  \"name_id\", \"ext_id\", \"pkg\", \"pkg_id\", \"in_the_game\"}],\n"
+    "                  \"written\", \"warnings\"} (\"entries\" and \"game_files\" null without\n"
+    "                  --game)\n"
     "\n"
     "Exit status: 0 when the stack was written, whatever its conflicts; 1 when it was not (each\n"
     "reason in an error line: a mod's missing directory or vintrel.json, bad JSON, OUTDIR\n"
     "holding other files); 2 for a usage error.\n",
     2,
-    kOptionJson | kOptionUpak | kOptionGame,
+    kOptionJson | kOptionUpak | kOptionGame | kOptionNames,
     run_stack,
     true,
 };

@@ -4,6 +4,7 @@
 #include "base/string_buffer.h"
 #include "driver/name_hash.h"
 #include "driver/untouched_manifest.h"
+#include "inspect/game_names.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
 #include "package/package_update.h"
@@ -25,13 +26,7 @@ constexpr uint8_t kNoTexture = 2;
 
 }  // namespace
 
-bool StackEntries::Find(const Stack& stack, const StackMod* mods, uint32_t count,
-                        const char* gameDir, Status* status) {
-  const uint32_t files = stack.files().count();
-  if (files != 0 &&
-      (!flags_.allocate(files) || !textureState_.allocate(files) || !textures_.allocate(files))) {
-    return status->FailOutOfMemory();
-  }
+bool StackEntries::Open(const char* gameDir, Status* status) {
   PathBuffer dir;
   if (dir.Format("%s\\", gameDir) <= 0) return status->FailOutOfMemory();
   context_.destDir.Assign(dir);
@@ -42,14 +37,24 @@ bool StackEntries::Find(const Stack& stack, const StackMod* mods, uint32_t count
     status->Assign(context_.failure);
     return false;
   }
+  return true;
+}
+
+bool StackEntries::Find(const Stack& stack, const StackMod* mods, uint32_t count,
+                        const NameLists& names, Status* status) {
+  const uint32_t files = stack.files().count();
+  if (files != 0 &&
+      (!flags_.allocate(files) || !textureState_.allocate(files) || !textures_.allocate(files))) {
+    return status->FailOutOfMemory();
+  }
   for (uint32_t k = 0; k < game_.package_count(); ++k) {
-    if (!WalkPackage(stack, mods, count, k)) return status->FailOutOfMemory();
+    if (!WalkPackage(stack, mods, count, k, names)) return status->FailOutOfMemory();
   }
   return true;
 }
 
-bool StackEntries::WalkPackage(const Stack& stack, const StackMod* mods, uint32_t count,
-                               uint32_t k) {
+bool StackEntries::WalkPackage(const Stack& stack, const StackMod* mods, uint32_t count, uint32_t k,
+                               const NameLists& names) {
   const PackageRecord& record = game_.record(k);
   if (record.archiveIndex == kNoArchive) return true;
   Status unread;
@@ -82,13 +87,13 @@ bool StackEntries::WalkPackage(const Stack& stack, const StackMod* mods, uint32_
       ++loserCount;
     }
     if (loserCount != 0 && !conflicts_.Append({k, winner, loserCount, firstLoser})) return false;
-    if (!CheckTexture(stack, winner, k, entry)) return false;
+    if (!CheckTexture(stack, winner, k, entry, names)) return false;
   }
   return true;
 }
 
 bool StackEntries::CheckTexture(const Stack& stack, uint32_t place, uint32_t k,
-                                const PackageEntry& entry) {
+                                const PackageEntry& entry, const NameLists& names) {
   static const uint64_t ddsId = name_hash("dds");
   TextureMeta game;
   if (entry.extId != ddsId || !decode_texture_meta(entry.meta, entry.metaSize, &game)) return true;
@@ -118,9 +123,13 @@ bool StackEntries::CheckTexture(const Stack& stack, uint32_t place, uint32_t k,
   const PackageRecord& record = game_.record(k);
   CStringBufferA package;
   CStringBufferA line;
+  IdText nameHex;
+  IdText extHex;
   if (!append_escaped(record.name, record.nameLength, package) ||
       !describe_texture_difference(file_name(file.sourcePath.Text()), textures_[place - 1],
-                                   file.name.Text(), file.ext.Text(), package.Data(), game, line)) {
+                                   file_name_text(names, file, &nameHex),
+                                   file_ext_text(names, file, &extHex), package.Data(), game,
+                                   line)) {
     return false;
   }
   warnings_.Add("%s", line.Data());

@@ -16,6 +16,7 @@
 #include "driver/run_context.h"
 #include "inspect/stack.h"
 #include "manifest/game_reader.h"
+#include "names/name_list.h"
 #include "package/entry_meta.h"
 #include "package/package_format.h"
 
@@ -29,10 +30,13 @@ struct EntryConflict {
 
 class StackEntries {
  public:
-  // Reads the game in gameDir and finds what the stack of mods (count, in load order) does to it.
-  // A package that cannot be read is passed over with a warning. False, with the reason in
-  // *status, when the untouched manifest cannot be read, or memory runs out.
-  bool Find(const Stack& stack, const StackMod* mods, uint32_t count, const char* gameDir,
+  // Opens the game in gameDir through its untouched manifest. False, with the reason in *status,
+  // when it cannot be read.
+  bool Open(const char* gameDir, Status* status);
+  // Finds what the stack of mods (count, in load order) does to the game opened; the warnings
+  // show the files by names. A package that cannot be read is passed over with a warning. False,
+  // with the reason in *status, when memory runs out.
+  bool Find(const Stack& stack, const StackMod* mods, uint32_t count, const NameLists& names,
             Status* status);
 
   const GameReader& game() const { return game_; }
@@ -55,8 +59,10 @@ class StackEntries {
   static constexpr uint8_t kMatches = 2;
   static constexpr uint8_t kLoses = 4;
 
-  bool WalkPackage(const Stack& stack, const StackMod* mods, uint32_t count, uint32_t k);
-  bool CheckTexture(const Stack& stack, uint32_t place, uint32_t k, const PackageEntry& entry);
+  bool WalkPackage(const Stack& stack, const StackMod* mods, uint32_t count, uint32_t k,
+                   const NameLists& names);
+  bool CheckTexture(const Stack& stack, uint32_t place, uint32_t k, const PackageEntry& entry,
+                    const NameLists& names);
 
   RunContext context_;  // the game's untouched manifest
   GameReader game_;

@@ -5,16 +5,33 @@
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "inspect/game_lookup.h"
-#include "report/json_report.h"
+#include "inspect/game_names.h"
 #include "inspect/messages.h"
-#include "report/text_table.h"
 #include "json/json_writer.h"
+#include "report/json_report.h"
+#include "report/text_table.h"
 
 namespace {
 
 // A mod as the reports show it: its directory as given.
 void mod_name(const StackResult& result, uint32_t place, CStringBufferA& name) {
   sys_native_path(result.mods[result.stack.place(place).mod].dir, name);
+}
+
+void pkg_cell(const StackResult& result, const PackFileEntry& file, TextTable& table) {
+  IdText hex;
+  const char* pkg = file_pkg_text(result.names, file, &hex);
+  table.Cell(pkg != nullptr ? pkg : "");
+}
+
+// A file's name, ext and pkg as the tables show them: the configuration's texts, else the lists',
+// else the ids; an empty pkg when it has none.
+void file_cells(const StackResult& result, const PackFileEntry& file, bool withPkg,
+                TextTable& table) {
+  IdText hex;
+  table.Cell(file_name_text(result.names, file, &hex));
+  table.Cell(file_ext_text(result.names, file, &hex));
+  if (withPkg) pkg_cell(result, file, table);
 }
 
 // The conflict's outcome for the loser.
@@ -46,14 +63,13 @@ bool print_conflicts_text(const StackResult& result) {
     const StackConflict& conflict = stack.conflict(i);
     const PackFileEntry& winner = *stack.place(conflict.winner).file;
     const PackFileEntry& loser = *stack.place(conflict.loser).file;
-    table.Cell(loser.name.Text());
-    table.Cell(loser.ext.Text());
+    file_cells(result, loser, false, table);
     mod_name(result, conflict.winner, name);
     table.Cell(name);
-    table.Cell(winner.pkg.Text());
+    pkg_cell(result, winner, table);
     mod_name(result, conflict.loser, name);
     table.Cell(name);
-    table.Cell(loser.pkg.Text());
+    pkg_cell(result, loser, table);
     table.Cell(outcome(conflict));
   }
   if (!table.ok()) return false;
@@ -74,8 +90,7 @@ bool print_entries_text(const StackResult& result) {
     const PackageRecord& record = entries.game().record(conflict.record);
     const PackFileEntry& winner = *result.stack.place(conflict.winner).file;
     table.Cell(record.name, record.nameLength);
-    table.Cell(winner.name.Text());
-    table.Cell(winner.ext.Text());
+    file_cells(result, winner, false, table);
     mod_name(result, conflict.winner, name);
     table.Cell(name);
     CStringBufferA losers;
@@ -103,9 +118,7 @@ bool print_files_text(const StackResult& result) {
     if (what == nullptr) continue;
     mod_name(result, file->index, name);
     table.Cell(name);
-    table.Cell(file->name.Text());
-    table.Cell(file->ext.Text());
-    table.Cell(file->pkg.Text());
+    file_cells(result, *file, true, table);
     table.Cell(what);
     ++rows;
   }
@@ -117,26 +130,14 @@ bool print_files_text(const StackResult& result) {
   return true;
 }
 
-void write_pkg(const PackFileEntry& file, JsonWriter& json) {
-  if (file.pkg.IsEmpty()) {
-    json.Null();
-  } else {
-    json.String(file.pkg.Text());
-  }
-}
-
 void write_file_json(const StackResult& result, const PackFileEntry& file, JsonWriter& json,
                      CStringBufferA& name) {
   json.BeginObject();
   json.Key("mod");
   mod_name(result, file.index, name);
   json.String(name.Data());
-  json.Key("name");
-  json.String(file.name.Text());
-  json.Key("ext");
-  json.String(file.ext.Text());
-  json.Key("pkg");
-  write_pkg(file, json);
+  write_file_name_members(json, result.names, file);
+  write_file_pkg_members(json, result.names, file);
 }
 
 }  // namespace
@@ -188,20 +189,15 @@ bool print_stack_json(const StackResult& result) {
     const StackConflict& conflict = stack.conflict(i);
     const PackFileEntry& loser = *stack.place(conflict.loser).file;
     json.BeginObject();
-    json.Key("name");
-    json.String(loser.name.Text());
-    json.Key("ext");
-    json.String(loser.ext.Text());
+    write_file_name_members(json, result.names, loser);
     json.Key("winner");
     mod_name(result, conflict.winner, name);
     json.String(name.Data());
-    json.Key("winner_pkg");
-    write_pkg(*stack.place(conflict.winner).file, json);
+    write_file_pkg_members(json, result.names, *stack.place(conflict.winner).file, "winner_");
     json.Key("loser");
     mod_name(result, conflict.loser, name);
     json.String(name.Data());
-    json.Key("loser_pkg");
-    write_pkg(loser, json);
+    write_file_pkg_members(json, result.names, loser, "loser_");
     json.Key("left_out");
     json.Bool(conflict.shadowed);
     json.Key("identical");
@@ -220,10 +216,7 @@ bool print_stack_json(const StackResult& result) {
       const PackFileEntry& winner = *stack.place(conflict.winner).file;
       json.BeginObject();
       write_record_members(json, entries.game().record(conflict.record), "package");
-      json.Key("name");
-      json.String(winner.name.Text());
-      json.Key("ext");
-      json.String(winner.ext.Text());
+      write_file_name_members(json, result.names, winner);
       json.Key("winner");
       mod_name(result, conflict.winner, name);
       json.String(name.Data());

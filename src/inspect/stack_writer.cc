@@ -9,6 +9,8 @@
 #include "base/platform.h"
 #include "base/string_buffer.h"
 #include "driver/config.h"
+#include "inspect/game_names.h"
+#include "inspect/messages.h"
 #include "json/json_writer.h"
 
 namespace {
@@ -201,6 +203,19 @@ bool stacked_path(const StackResult& result, uint32_t mod, const SharedString& p
   return out.Format("%s/%s", relative.Data(), own) > 0;
 }
 
+// A configured file's name, ext or pkg as its mod's vintrel.json gives it: the text under key, or
+// else the id under idKey; a pkg with neither (an id of 0) is left out.
+void write_identity(JsonWriter& json, const char* key, const SharedString& text, const char* idKey,
+                    uint64_t id, bool optional) {
+  if (!text.IsEmpty()) {
+    json.Key(key);
+    json.String(text.Text());
+  } else if (id != 0 || !optional) {
+    json.Key(idKey);
+    json.String(id_text(id).text);
+  }
+}
+
 // The vintrel.json of the stack, into result.config: every file not shadowed, in the stack's
 // order. False when out of memory.
 bool make_config(StackResult& result) {
@@ -219,17 +234,12 @@ bool make_config(StackResult& result) {
     const StackPlace& place = stack.place(file->index);
     const PackFileEntry& own = *place.file;
     json.BeginObject();
-    json.Key("name");
-    json.String(own.name.Text());
-    json.Key("ext");
-    json.String(own.ext.Text());
+    write_identity(json, "name", own.name, "name_id", own.nameId, false);
+    write_identity(json, "ext", own.ext, "ext_id", own.extId, false);
     if (!stacked_path(result, place.mod, own.sourcePath, path)) return false;
     json.Key("src");
     json.String(path.Data());
-    if (!own.pkg.IsEmpty()) {
-      json.Key("pkg");
-      json.String(own.pkg.Text());
-    }
+    write_identity(json, "pkg", own.pkg, "pkg_id", own.packageId, true);
     if (!own.metaPath.IsEmpty()) {
       if (!stacked_path(result, place.mod, own.metaPath, path)) return false;
       json.Key("meta");
@@ -287,7 +297,7 @@ bool write_config(const char* outDir, bool exists, StackResult& result) {
 }  // namespace
 
 bool make_stack(const char* outDir, char* const* modDirs, uint32_t count, const char* upak,
-                const char* gameDir, StackResult& result) {
+                const char* gameDir, StackResult& result, const OptionValues& nameFiles) {
   bool exists = false;
   const bool loaded = load_mods(modDirs, count, result);
   if (!check_out_dir(outDir, &exists, result.errors) || !loaded) return false;
@@ -315,10 +325,27 @@ bool make_stack(const char* outDir, char* const* modDirs, uint32_t count, const 
         "\"%s\" sets \"fullcopy\", and so the stack does: a run rewrites every package",
         shown.Data());
   }
+  Status status;
   if (gameDir != nullptr) {
     result.withGame = true;
-    Status status;
-    if (!result.entries.Find(result.stack, &result.mods[0], result.count, gameDir, &status)) {
+    if (!result.entries.Open(gameDir, &status)) {
+      add_failure(status, result.errors);
+      return false;
+    }
+  }
+  TCountedArray<const PackFileEntryList*> configs;
+  if (!configs.allocate(result.count)) {
+    result.errors.Add("out of memory");
+    return false;
+  }
+  for (uint32_t m = 0; m < result.count; ++m) configs[m] = &result.mods[m].context.entries;
+  if (!gather_names(nameFiles, result.withGame ? &result.entries.game() : nullptr, &configs[0],
+                    result.count, result.names, result.warnings, &status)) {
+    add_failure(status, result.errors);
+    return false;
+  }
+  if (result.withGame) {
+    if (!result.entries.Find(result.stack, &result.mods[0], result.count, result.names, &status)) {
       add_failure(status, result.errors);
       return false;
     }

@@ -9,10 +9,12 @@
 
 #include "base/byte_buffer.h"
 #include "base/string_buffer.h"
-#include "driver/pack_file_entry.h"
 #include "base/warning_list.h"
+#include "driver/pack_file_entry.h"
+#include "inspect/command.h"
 #include "inspect/stack.h"
 #include "inspect/stack_entries.h"
+#include "names/name_list.h"
 
 constexpr char kConfigName[] = "vintrel.json";
 
@@ -24,6 +26,7 @@ struct StackResult {
   Stack stack;
   bool withGame = false;
   StackEntries entries;  // with --game
+  NameLists names;       // what the reports show the ids by
   PathBuffer configPath;
   const char* upak = nullptr;
   bool fullCopy = false;
@@ -34,11 +37,14 @@ struct StackResult {
 };
 
 // Stacks the count mods in modDirs (in load order) into outDir, with the user archive upak (null:
-// the last mod's), and reads the game in gameDir when it is not null. False, with the reasons in
-// result.errors and nothing written, when a mod's configuration cannot be read, OUTDIR holds
-// other files or is a mod's, a mod cannot be reached from it by a relative path, the game cannot
-// be read, or the file cannot be written; the mods' warnings are in result.warnings either way.
+// the last mod's), and reads the game in gameDir when it is not null; the name lists are those of
+// gather_names, with nameFiles. A file given by "name_id", "ext_id" or "pkg_id" keeps that key in
+// the stack. False, with the reasons in result.errors and nothing written, when a mod's
+// configuration cannot be read, OUTDIR holds other files or is a mod's, a mod cannot be reached
+// from it by a relative path, the game or a name list cannot be read, or the file cannot be
+// written; the mods' warnings are in result.warnings either way.
 bool make_stack(const char* outDir, char* const* modDirs, uint32_t count, const char* upak,
-                const char* gameDir, StackResult& result);
+                const char* gameDir, StackResult& result,
+                const OptionValues& nameFiles = OptionValues());
 
 #endif  // VINTREL_INSPECT_STACK_WRITER_H_

@@ -9,14 +9,15 @@
 #include "base/ordered_work.h"
 #include "base/warning_list.h"
 #include "inspect/game_lookup.h"
-#include "report/json_report.h"
+#include "inspect/game_names.h"
 #include "inspect/messages.h"
-#include "report/progress_bar.h"
-#include "report/text_table.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
 #include "package/entry_compression.h"
 #include "package/package_reader.h"
+#include "report/json_report.h"
+#include "report/progress_bar.h"
+#include "report/text_table.h"
 
 namespace {
 
@@ -87,6 +88,7 @@ struct VerifyProblem {
 // What verify found: the counts of what was checked and every problem, in manifest order.
 struct VerifyResult {
   GameReader game;
+  NameLists names;
   uint32_t packages = 0;
   uint64_t entries = 0;
   uint32_t noArchive = 0;
@@ -119,6 +121,14 @@ bool print_verify_json(const VerifyResult& result) {
     } else {
       json.Null();
     }
+    if (ofEntry) {
+      write_name_members(json, result.names, problem.nameId, problem.extId);
+    } else {
+      json.Key("name");
+      json.Null();
+      json.Key("ext");
+      json.Null();
+    }
     json.Key("name_id");
     if (ofEntry) {
       json.String(id_text(problem.nameId).text);
@@ -147,18 +157,18 @@ bool print_verify_json(const VerifyResult& result) {
 }
 
 bool print_verify_text(const VerifyResult& result) {
-  TextTable table(5, 1u << 1);
-  const char* const headings[] = {"package", "entry", "name id", "ext id", "problem"};
+  TextTable table(4, 1u << 1);
+  const char* const headings[] = {"package", "entry", "name", "problem"};
   for (const char* heading : headings) table.Cell(heading);
+  CStringBufferA name;
   for (const VerifyProblem& problem : result.problems) {
     const PackageRecord& record = result.game.record(problem.record);
     table.Cell(record.name, record.nameLength);
     if (problem.entry != kNoEntry) {
       table.Number(problem.entry);
-      table.Cell(id_text(problem.nameId).text);
-      table.Cell(id_text(problem.extId).text);
+      if (!entry_name(result.names, problem.nameId, problem.extId, name)) return false;
+      table.Cell(name);
     } else {
-      table.Cell("-");
       table.Cell("-");
       table.Cell("-");
     }
@@ -368,7 +378,10 @@ bool verify_game(uint32_t threads, VerifyResult* result) {
 
 int run_verify(const CommandArgs& args) {
   VerifyResult result;
-  if (!open_game(args.positional[0], result.game)) return kExitFailure;
+  if (!open_game(args.positional[0], result.game) ||
+      !load_names(args, &result.game, nullptr, 0, result.names)) {
+    return kExitFailure;
+  }
   if (!verify_game(inspect_thread_count(args), &result)) {
     print_error("out of memory");
     return kExitFailure;
@@ -384,26 +397,28 @@ int run_verify(const CommandArgs& args) {
 
 const CommandSpec kVerifyCommand = {
     "verify",
-    "GAMEDIR [--json] [--threads N]",
+    "GAMEDIR [--names FILE]... [--json] [--threads N]",
     "check that every package of a game reads and inflates",
     "Reads every package that GAMEDIR's manifest.bin lists, with its tables, and inflates every\n"
     "compressed block: each entry's own block in a split package, the one data block of a full\n"
-    "package. Each problem is listed with its package, its entry (for a split package) and what\n"
-    "is wrong; a split entry whose block inflates to another size than its entry table says is a\n"
-    "problem too. Packages in no archive are passed over. Nothing is written.\n"
+    "package. Each problem is listed with its package, its entry (for a split package: its index,\n"
+    "and name.ext where the name lists know them, its ids otherwise) and what is wrong; a split\n"
+    "entry whose block inflates to another size than its entry table says is a problem too.\n"
+    "Packages in no archive are passed over. Nothing is written.\n"
     "\n"
     "On a terminal, a progress bar on standard error shows how far the work has got once it has\n"
     "taken more than a second.\n"
     "\n"
+    "  --names FILE  read the name list FILE too (any number of times)\n"
     "  --json        print {\"problems\": [{\"package\", \"id\", \"archive\", \"offset\",\n"
-    "                \"entry\", \"name_id\", \"ext_id\", \"error\"}], \"packages\", \"entries\",\n"
-    "                \"no_archive\"}\n"
+    "                \"entry\", \"name\", \"ext\", \"name_id\", \"ext_id\", \"error\"}],\n"
+    "                \"packages\", \"entries\", \"no_archive\"}\n"
     "  --threads N   inflate on N threads (default: VINTREL_THREADS, else one per\n"
     "                processor); the report is the same for any N\n"
     "\n"
     "Exit status: 0 when every package is intact, 1 when any is not or the manifest cannot be\n"
     "read, 2 for a usage error.\n",
     1,
-    kOptionJson | kOptionThreads,
+    kOptionJson | kOptionThreads | kOptionNames,
     run_verify,
 };

@@ -2,11 +2,13 @@
 // main failure, and the command line's usage errors and help texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <functional>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -162,13 +164,17 @@ TEST_F(InspectTest, PackagesFailsWithoutAManifest) {
 
 TEST_F(InspectTest, EntriesDecodesTextureAndLocMetadata) {
   WriteGame(ExampleGame());
+  // A list names one entry; the others show their name ids, with the built-in extensions.
+  ASSERT_TRUE(WriteTextFile(dir_ / "names.txt", "# the game's texts\r\nStrings.loc\r\n"));
   // The name is matched by its id, whatever its case.
-  const ProcessResult result = Inspect({"entries", game_dir(), "WORLD_FULL"});
+  const ProcessResult result =
+      Inspect({"entries", game_dir(), "WORLD_FULL", "--names", out("names.txt")});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   const std::string lines[] = {"package world_full: id " + Id("world_full") + ", archive 2 (data0)",
-                               "full compress, 3 entries",
-                               "  " + Id("strings") + "  " + Id("loc"),
+                               "full compress, 3 entries, 1 named",
+                               "  Strings.loc  ",
+                               "  " + Id("hero") + ".dds  ",
                                "loc, 2 ids",
                                "  0f040108000800  ",
                                "  DXT1 8x8, 4 mips\n",
@@ -176,6 +182,15 @@ TEST_F(InspectTest, EntriesDecodesTextureAndLocMetadata) {
   for (const std::string& expected : lines) {
     EXPECT_NE(result.out.find(expected), std::string::npos) << expected << "\n" << result.out;
   }
+  const ProcessResult json =
+      Inspect({"entries", game_dir(), "world_full", "--json", "--names=" + out("names.txt")});
+  EXPECT_NE(json.out.find("{\"index\": 0, \"name\": \"Strings\", \"ext\": \"loc\", \"name_id\""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("{\"index\": 2, \"name\": null, \"ext\": \"bin\", \"name_id\""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("  ],\n  \"named\": 1\n}\n"), std::string::npos) << json.out;
 }
 
 TEST_F(InspectTest, EntriesFailsForAPackageTheGameDoesNotHave) {
@@ -214,6 +229,45 @@ TEST_F(InspectTest, FindFailsWhenNoPackageHoldsTheEntry) {
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(OneErrorLine(result.err)) << result.err;
+}
+
+TEST_F(InspectTest, NamesCountsWhatTheListsNameAndWritesTheRest) {
+  WriteGame(ExampleGame());
+  ASSERT_TRUE(WriteTextFile(dir_ / "names.txt", "hero.dds\nSTRINGS\n"));
+  const ProcessResult result = Inspect({"names", game_dir(), "--names", out("names.txt"), "--json",
+                                        "--unknown", out("unknown.txt")});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  std::string packages;
+  for (const auto& [name, entries, named] :
+       std::vector<std::tuple<std::string, int, int>>{{"ui_common", 4, 1},
+                                                      {"world_full", 3, 2},
+                                                      {"sound_bank", 1, 0},
+                                                      {"patch_full", 2, 1},
+                                                      {"ui_extra", 1, 0}}) {
+    packages += std::string(packages.empty() ? "" : ",\n") + "    {\"name\": \"" + name +
+                "\", \"id\": \"" + Id(name) + "\", \"entries\": " + std::to_string(entries) +
+                ", \"named\": " + std::to_string(named) + "}";
+  }
+  EXPECT_EQ(result.out, "{\n  \"packages\": [\n" + packages +
+                            "\n  ],\n  \"entries\": 11,\n  \"named\": 4,\n  \"ids\": 9,\n"
+                            "  \"ids_named\": 2\n}\n");
+  // Every other name id, in the order of the ids, with the packages that hold it.
+  std::vector<std::string> lines;
+  for (const auto& [name, packages] :
+       std::vector<std::pair<std::string, std::string>>{{"menu", "ui_common"},
+                                                        {"cursor", "ui_common"},
+                                                        {"layout", "ui_common"},
+                                                        {"terrain", "world_full"},
+                                                        {"theme", "sound_bank"},
+                                                        {"notes", "patch_full"},
+                                                        {"icons", "ui_extra"}}) {
+    lines.push_back(Id(name) + "\t" + packages + "\n");
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string unknown;
+  for (const std::string& line : lines) unknown += line;
+  EXPECT_EQ(ReadTextFile(dir_ / "unknown.txt"), unknown);
 }
 
 TEST_F(InspectTest, ExtractWritesTheEntryOfTheFirstOrTheChosenPackage) {
@@ -284,8 +338,8 @@ TEST_F(InspectTest, VerifyNamesTheEntryWhoseBlockIsCorrupt) {
   const std::string problem =
       "{\"package\": \"ui_common\", \"id\": \"" + Id("ui_common") +
       "\", \"archive\": 0, \"offset\": " + std::to_string(Package("ui_common").offset) +
-      ", \"entry\": 0, \"name_id\": \"" + Id("hero") + "\", \"ext_id\": \"" + Id("dds") +
-      "\", \"error\": ";
+      ", \"entry\": 0, \"name\": null, \"ext\": \"dds\", \"name_id\": \"" + Id("hero") +
+      "\", \"ext_id\": \"" + Id("dds") + "\", \"error\": ";
   EXPECT_NE(result.out.find(problem), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("\"packages\": 5,\n  \"entries\": 11"), std::string::npos)
       << result.out;
@@ -575,8 +629,8 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
 
 TEST_F(InspectTest, EveryCommandHasHelp) {
   for (const std::string command :
-       {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "extract GAMEDIR ",
-        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR "}) {
+       {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "names GAMEDIR ",
+        "extract GAMEDIR ", "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR "}) {
     const ProcessResult result = Inspect({command.substr(0, command.find(' ')), "--help"});
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;

@@ -3,6 +3,8 @@
 // it. Then the failures, which write nothing, and the two reports.
 #include <gtest/gtest.h>
 
+#include <cinttypes>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -232,6 +234,12 @@ TEST_F(StackTest, FailuresWriteNothing) {
   }
 }
 
+std::string Id(const std::string& name) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016" PRIx64, NameHash(name));
+  return text;
+}
+
 // A path as a JSON string holds it: Windows' backslashes escaped.
 std::string JsonPath(const std::filesystem::path& path) {
   std::string escaped;
@@ -248,14 +256,15 @@ TEST_F(StackTest, JsonReportsTheConflictsAndTheFiles) {
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const std::string a = JsonPath(dir_ / "a");
   const std::string b = JsonPath(dir_ / "b");
+  const std::string ids = "\"name_id\": \"" + Id("hero") + "\", \"ext_id\": \"" + Id("bin") + "\"";
   for (const std::string& part :
        {std::string("  \"upak\": \"mine\",\n  \"fullcopy\": false,\n"),
-        "    {\"mod\": \"" + b +
-            "\", \"name\": \"hero\", \"ext\": \"bin\", \"pkg\": null, "
-            "\"left_out\": false},\n",
-        "    {\"name\": \"hero\", \"ext\": \"bin\", \"winner\": \"" + b +
-            "\", \"winner_pkg\": null, \"loser\": \"" + a +
-            "\", \"loser_pkg\": null, \"left_out\": true, \"identical\": true}\n",
+        "    {\"mod\": \"" + b + "\", \"name\": \"hero\", \"ext\": \"bin\", " + ids +
+            ", \"pkg\": null, \"pkg_id\": null, \"left_out\": false},\n",
+        "    {\"name\": \"hero\", \"ext\": \"bin\", " + ids + ", \"winner\": \"" + b +
+            "\", \"winner_pkg\": null, \"winner_pkg_id\": null, \"loser\": \"" + a +
+            "\", \"loser_pkg\": null, \"loser_pkg_id\": null, \"left_out\": true, "
+            "\"identical\": true}\n",
         std::string("  \"entries\": null,\n  \"game_files\": null,\n  \"written\": 1,\n")}) {
     EXPECT_NE(result.out.find(part), std::string::npos) << part << "\n" << result.out;
   }
@@ -278,6 +287,30 @@ TEST_F(StackTest, GameReportsEntriesAndFiles) {
                                  a + "  ghost  bin       replaces nothing\n"}) {
     EXPECT_NE(result.out.find(row), std::string::npos) << row << "\n" << result.out;
   }
+}
+
+// A mod may give an entry by its ids: the stack keeps the ids, its report shows the names the
+// other mods and the game's package names give them, and the tool applies it.
+TEST_F(StackTest, FilesGivenByIdKeepTheirIds) {
+  WriteMods({{"a", {{"hero", "bin", {}, "a hero", {}}}}});
+  ASSERT_TRUE(WriteTextFile(dir_ / "c" / "hero.bin", "c hero"));
+  const std::string ids = "\"name_id\": \"" + Id("hero") + "\", \"ext_id\": \"" + Id("bin") + "\"";
+  ASSERT_TRUE(WriteTextFile(
+      dir_ / "c" / "vintrel.json",
+      "{\"files\": [{" + ids + ", \"pkg_id\": \"" + Id("ui") + "\", \"src\": \"hero.bin\"}]}"));
+  const ProcessResult result = Stack({"a", "c"}, {"--game", game_.string()});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  const std::string a = (dir_ / "a").string();
+  const std::string c = (dir_ / "c").string();
+  EXPECT_NE(result.out.find("ui       hero  bin  " + c + "  \"" + a + "\"\n"), std::string::npos)
+      << result.out;
+  EXPECT_EQ(
+      ReadTextFile(dir_ / "stack" / "vintrel.json"),
+      "{\n  \"upak\": \"user\",\n  \"fullcopy\": false,\n  \"files\": [\n    {" + ids +
+          ", \"src\": \"../c/hero.bin\", \"pkg_id\": \"" + Id("ui") +
+          "\"},\n    {\"name\": \"hero\", \"ext\": \"bin\", \"src\": \"../a/hero.bin\"}\n  ]\n}\n");
+  ASSERT_EQ(RunTool().exit_code, 0);
+  ExpectHolds({{"ui", "hero", "bin", "c hero", {}}, {"world", "hero", "bin", "a hero", {}}}, "ids");
 }
 
 }  // namespace
