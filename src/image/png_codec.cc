@@ -17,6 +17,9 @@ const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr uint32_t kChunkOverhead = 12;  // length, type, CRC
 constexpr uint32_t kHeaderLength = 13;   // IHDR's data
 constexpr uint32_t kLargestChunk = 0x7FFFFFFF;
+// Deflate makes at most 258 bytes of 2 bits: no stream inflates to more than 1032 times its
+// size.
+constexpr uint64_t kLargestInflation = 1032;
 
 // PNG stores its numbers big-endian.
 uint32_t read_be32(const uint8_t* p) {
@@ -35,14 +38,26 @@ void type_text(const uint8_t* type, char (&out)[5]) {
   out[4] = '\0';
 }
 
-// Walks the chunks from the signature to IEND without reading their data.
+// The bytes of the image's rows as the compressed data holds them, a filter byte in front of
+// each; interlaced images have more. 0 for a colour type PNG does not have.
+uint64_t row_bytes(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colourType) {
+  const uint32_t channels[7] = {1, 0, 3, 1, 2, 0, 4};
+  if (colourType > 6 || channels[colourType] == 0) return 0;
+  const uint64_t bits = static_cast<uint64_t>(width) * channels[colourType] * bitDepth;
+  return static_cast<uint64_t>(height) * (1 + (bits + 7) / 8);
+}
+
+// Walks the chunks from the signature to IEND without reading their data, and checks that the
+// image data could inflate to the rows that IHDR declares, so that stb_image, which takes room
+// for them first, is never asked to take more than the file can fill.
 bool check_png(const uint8_t* data, uint32_t size, Status* status) {
   if (size < sizeof(kSignature) || std::memcmp(data, kSignature, sizeof(kSignature)) != 0) {
     return image_fail(status, StatusCode::kUnsupported,
                       "not a PNG image: the file does not begin with the PNG signature");
   }
   uint32_t position = sizeof(kSignature);
-  bool first = true;
+  uint64_t rows = 0;
+  uint64_t compressed = 0;
   bool imageData = false;
   for (;;) {
     if (size - position < kChunkOverhead) {
@@ -63,22 +78,32 @@ bool check_png(const uint8_t* data, uint32_t size, Status* status) {
                         "the PNG is truncated: its \"%s\" chunk declares %u bytes, %u remain", name,
                         length, size - position - kChunkOverhead);
     }
-    if (first) {
+    if (position == sizeof(kSignature)) {
       if (!is_type(type, "IHDR") || length != kHeaderLength) {
         return image_fail(status, StatusCode::kCorrupt,
                           "the PNG does not begin with its 13-byte IHDR chunk");
       }
-      const uint32_t width = read_be32(data + position + 8);
-      const uint32_t height = read_be32(data + position + 12);
+      const uint8_t* header = data + position + 8;
+      const uint32_t width = read_be32(header);
+      const uint32_t height = read_be32(header + 4);
       if (!check_image_size("the PNG", width, height, status)) return false;
-      first = false;
+      rows = row_bytes(width, height, header[8], header[9]);
     }
-    imageData = imageData || is_type(type, "IDAT");
+    if (is_type(type, "IDAT")) {
+      imageData = true;
+      compressed += length;
+    }
     if (is_type(type, "IEND")) break;
     position += kChunkOverhead + length;
   }
   if (!imageData) {
     return image_fail(status, StatusCode::kCorrupt, "the PNG has no image data (IDAT chunk)");
+  }
+  if (rows / kLargestInflation > compressed) {
+    return image_fail(status, StatusCode::kCorrupt,
+                      "the PNG's %llu bytes of image data cannot hold its %llu bytes of rows",
+                      static_cast<unsigned long long>(compressed),
+                      static_cast<unsigned long long>(rows));
   }
   return true;
 }

@@ -102,6 +102,7 @@ TEST(DecodePng, RefusesBeforeAllocating) {
       {"height 70000, beyond 16 bits", sized(1, 70000), "at most 16384 pixels a side"},
       {"width 0", sized(0, 1), "no pixels"},
       {"16384 x 16384", sized(16384, 16384), "at most 67108864 pixels in all"},
+      {"8192 x 8192 in a few bytes", sized(8192, 8192), "cannot hold its 67117056 bytes"},
       {"no IDAT", noData, "no image data"},
       {"a chunk of 2 GiB", hugeChunk, "declares 2147483649 bytes"},
   };
