@@ -34,7 +34,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   export LSAN_OPTIONS="abort_on_error=1"
 fi
 
-scripts/deps.sh build-essential cmake zlib1g-dev libgtest-dev
+scripts/deps.sh build-essential cmake zlib1g-dev libgtest-dev libstb-dev
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build_dir" "${cmake_args[@]}"
