@@ -54,7 +54,9 @@ vtest::DdsSpec Blocks(uint32_t fourCC, uint32_t width, uint32_t height, Bytes pa
 // A 4 x 4 block's pixels from one row's four, repeated.
 Pixels Rows(const Pixels& row, uint32_t count = 4) {
   Pixels out;
-  for (uint32_t y = 0; y < count; ++y) out.insert(out.end(), row.begin(), row.end());
+  for (uint32_t y = 0; y < count; ++y) {
+    for (const uint32_t pixel : row) out.push_back(pixel);
+  }
   return out;
 }
 

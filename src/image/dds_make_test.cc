@@ -168,6 +168,14 @@ TEST(MakeDds, LikeATextureKeepsItsHeader) {
   EXPECT_EQ(made.length(), game.size());
 }
 
+// Every level of image, in A8R8G8B8, which keeps each level as it was made.
+void MakeChain(const RgbaImage& image, ByteBuffer* dds) {
+  DdsHeader target;
+  ASSERT_TRUE(dds_target_for_format(TextureFormat::kA8R8G8B8, image.width(), image.height(),
+                                    kFullMipChain, &target, nullptr));
+  ASSERT_TRUE(make_dds(image, target, false, dds, nullptr));
+}
+
 TEST(MakeDds, LevelsAverageInLinearLight) {
   // Black and white pixels in a checkerboard average to half the light, which sRGB writes as
   // 188, not 128.
@@ -179,12 +187,9 @@ TEST(MakeDds, LevelsAverageInLinearLight) {
     p[0] = p[1] = p[2] = v;
     p[3] = 255;
   }
-  DdsHeader target;
   ByteBuffer dds;
   RgbaImage level;
-  ASSERT_TRUE(
-      dds_target_for_format(TextureFormat::kA8R8G8B8, 8, 8, kFullMipChain, &target, nullptr));
-  ASSERT_TRUE(make_dds(image, target, false, &dds, nullptr));
+  MakeChain(image, &dds);
   for (uint32_t mip = 1; mip < 4; ++mip) {
     ASSERT_TRUE(decode_dds(dds.data(), dds.length(), mip, &level, nullptr));
     for (uint32_t i = 0; i < level.width() * level.height() * 4; i += 4) {
@@ -206,12 +211,9 @@ TEST(MakeDds, LevelsKeepAlphaCoverage) {
     p[3] = (seed >> 16) % 100 < 30 ? 255 : 0;
   }
   const double coverage = alpha_coverage(image);
-  DdsHeader target;
   ByteBuffer dds;
   RgbaImage level;
-  ASSERT_TRUE(
-      dds_target_for_format(TextureFormat::kA8R8G8B8, 64, 64, kFullMipChain, &target, nullptr));
-  ASSERT_TRUE(make_dds(image, target, false, &dds, nullptr));
+  MakeChain(image, &dds);
   for (uint32_t mip = 1; mip <= 4; ++mip) {
     ASSERT_TRUE(decode_dds(dds.data(), dds.length(), mip, &level, nullptr));
     EXPECT_NEAR(alpha_coverage(level), coverage, 0.06) << "level " << mip;
