@@ -33,29 +33,43 @@ bool has_alpha_below_opaque(const RgbaImage& image) {
   return false;
 }
 
-// The channel's bits for an 8-bit value: value * (2^bits - 1) / 255, rounded, in place.
-uint32_t place(uint8_t value, const DdsChannel& channel) {
-  if (channel.bits == 0) return 0;
-  const uint64_t top = (uint64_t{1} << channel.bits) - 1;
-  const uint64_t v = (value * top + 127) / 255;
-  return static_cast<uint32_t>(v << channel.shift);
-}
+// A channel's bits, in place, for each 8-bit value: value * (2^bits - 1) / 255, rounded.
+class ChannelPlacer {
+ public:
+  explicit ChannelPlacer(const DdsChannel& channel) {
+    if (channel.bits == 0) return;
+    const uint64_t top = (uint64_t{1} << channel.bits) - 1;
+    for (uint32_t value = 0; value < 256; ++value) {
+      bits_[value] = static_cast<uint32_t>((value * top + 127) / 255 << channel.shift);
+    }
+  }
+
+  uint32_t operator()(uint8_t value) const { return bits_[value]; }
+
+ private:
+  uint32_t bits_[256] = {};
+};
 
 void encode_masked(const DdsPixelLayout& layout, const RgbaImage& level, uint8_t* out) {
+  const ChannelPlacer red(layout.red);
+  const ChannelPlacer green(layout.green);
+  const ChannelPlacer blue(layout.blue);
+  const ChannelPlacer alpha(layout.alpha);
   const uint64_t pixels = static_cast<uint64_t>(level.width()) * level.height();
   const uint8_t* p = level.pixels();
   for (uint64_t i = 0; i < pixels; ++i, p += 4) {
-    uint32_t pixel = place(p[3], layout.alpha);
+    uint32_t pixel = alpha(p[3]);
     if (layout.luminance) {
       // Luminance from the sRGB values with the weights of Rec. 709, which sum to 65536: grey
       // stays as it is.
       const uint32_t grey = (13933u * p[0] + 46871u * p[1] + 4732u * p[2] + 32768u) >> 16;
-      pixel |= place(static_cast<uint8_t>(grey), layout.red);
+      pixel |= red(static_cast<uint8_t>(grey));
     } else {
-      pixel |= place(p[0], layout.red) | place(p[1], layout.green) | place(p[2], layout.blue);
+      pixel |= red(p[0]) | green(p[1]) | blue(p[2]);
     }
-    for (uint32_t k = 0; k < layout.pixelBytes; ++k)
+    for (uint32_t k = 0; k < layout.pixelBytes; ++k) {
       *out++ = static_cast<uint8_t>(pixel >> (8 * k));
+    }
   }
 }
 

@@ -40,24 +40,46 @@ uint8_t channel_value(uint32_t pixel, const DdsChannel& channel) {
   return static_cast<uint8_t>((v * 255 + top / 2) / top);
 }
 
+// A channel's 8-bit values by its bits, worked out once per surface for channels of up to 8
+// bits, so that a pixel costs no division; wider channels are worked out pixel by pixel.
+class ChannelTable {
+ public:
+  explicit ChannelTable(const DdsChannel& channel) : channel_(channel) {
+    if (channel.bits == 0 || channel.bits > 8) return;
+    for (uint32_t v = 0; v < (1u << channel.bits); ++v) {
+      values_[v] = channel_value(v << channel.shift, channel);
+    }
+  }
+
+  // absent: what a pixel has where the format lacks the channel.
+  uint8_t operator()(uint32_t pixel, uint8_t absent) const {
+    if (channel_.bits == 0) return absent;
+    if (channel_.bits > 8) return channel_value(pixel, channel_);
+    return values_[(pixel & channel_.mask) >> channel_.shift];
+  }
+
+ private:
+  DdsChannel channel_;
+  uint8_t values_[256] = {};
+};
+
 void decode_masked(const DdsPixelLayout& layout, const uint8_t* bytes, uint32_t width,
                    uint32_t height, RgbaImage* image, uint32_t x0) {
   const uint32_t size = layout.pixelBytes;
+  const ChannelTable red(layout.red);
+  const ChannelTable green(layout.green);
+  const ChannelTable blue(layout.blue);
+  const ChannelTable alpha(layout.alpha);
   for (uint32_t y = 0; y < height; ++y) {
     uint8_t* out = image->row(y) + 4 * x0;
     const uint8_t* in = bytes + static_cast<uint64_t>(y) * width * size;
     for (uint32_t x = 0; x < width; ++x, in += size, out += 4) {
       uint32_t pixel = 0;
       for (uint32_t k = 0; k < size; ++k) pixel |= static_cast<uint32_t>(in[k]) << (8 * k);
-      const uint8_t red = layout.red.bits != 0 ? channel_value(pixel, layout.red) : 0;
-      out[0] = red;
-      out[1] = layout.luminance         ? red
-               : layout.green.bits != 0 ? channel_value(pixel, layout.green)
-                                        : 0;
-      out[2] = layout.luminance        ? red
-               : layout.blue.bits != 0 ? channel_value(pixel, layout.blue)
-                                       : 0;
-      out[3] = layout.alpha.bits != 0 ? channel_value(pixel, layout.alpha) : 255;
+      out[0] = red(pixel, 0);
+      out[1] = layout.luminance ? out[0] : green(pixel, 0);
+      out[2] = layout.luminance ? out[0] : blue(pixel, 0);
+      out[3] = alpha(pixel, 255);
     }
   }
 }
