@@ -13,6 +13,7 @@ class Status;
 // and back to sRGB; alpha filtered as it is. Mitchell's filter when shrinking, Catmull-Rom's
 // when enlarging; the edges repeat the outermost pixels. False, with the reason in *status and
 // *out empty, when the size is beyond the floor's limits or the heap cannot give what it needs.
+// out must not be &source.
 bool resample_image(const RgbaImage& source, uint32_t width, uint32_t height, RgbaImage* out,
                     Status* status);
 
