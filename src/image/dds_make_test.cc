@@ -240,6 +240,10 @@ TEST(MakeDds, Refusals) {
       {"a volume", header(0x200000, 4, vtest::FourCC('D', 'X', 'T', '1')), "only flat textures"},
       {"DXT2", header(0, 0, vtest::FourCC('D', 'X', 'T', '2')), "FourCC \"DXT2\""},
   };
+  DdsHeader flat;
+  EXPECT_TRUE(
+      dds_target_like(header(0x200000, 1, vtest::FourCC('D', 'X', 'T', '1')), &flat, nullptr))
+      << "a volume of one slice is a flat texture";
   for (const Case& c : likes) {
     DdsHeader target;
     Status status;

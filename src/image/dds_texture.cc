@@ -123,10 +123,12 @@ bool plan_dds_texture(const DdsHeader& header, DdsTexture* texture, Status* stat
     return image_fail(status, StatusCode::kUnsupported,
                       "a texture cannot be a cube map and a volume at once");
   }
-  texture->kind = cube ? DdsKind::kCube : volume ? DdsKind::kVolume : DdsKind::kFlat;
+  // A volume of one slice is a flat texture, as the metadata conversion has it.
+  const bool slices = volume && header.depth > 1;
+  texture->kind = cube ? DdsKind::kCube : slices ? DdsKind::kVolume : DdsKind::kFlat;
   texture->width = header.width;
   texture->height = header.height;
-  texture->depth = volume && header.depth > 1 ? header.depth : 1;
+  texture->depth = slices ? header.depth : 1;
   if (cube) {
     texture->faces = (header.caps2 & kDdsCaps2AllFaces) / kDdsCaps2FirstFace;
     if (texture->faces == 0) texture->faces = (1u << kCubeFaceCount) - 1;

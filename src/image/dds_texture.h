@@ -47,7 +47,7 @@ uint32_t full_mip_count(uint32_t width, uint32_t height, uint32_t depth = 1);
 // side (or a volume's depth) is 0 or beyond kImageMaxSide, its level 0 decoded (six faces of a
 // cube map, every slice of a volume) holds more than kImageMaxPixels, or it declares more levels
 // than its full mip chain. A cube map that names none of its faces is taken to hold all six; a
-// volume of depth 0 has one slice.
+// volume of depth 0 or 1 is a flat texture.
 bool plan_dds_texture(const DdsHeader& header, DdsTexture* texture, Status* status);
 
 // Reads the header of a DDS file of size bytes and plans it (read_dds_header, plan_dds_texture),
