@@ -6,6 +6,7 @@
 #include "image/dds_texture.h"
 #include "image/dxt_block.h"
 #include "image/image_status.h"
+#include "image/png_codec.h"
 #include "image/resample.h"
 #include "image/rgba_image.h"
 
@@ -187,4 +188,17 @@ bool make_dds(const RgbaImage& image, const DdsHeader& target, bool resize, Byte
     }
   }
   return true;
+}
+
+bool make_dds_from_png(const uint8_t* png, uint32_t size, const DdsRecipe& recipe, ByteBuffer* dds,
+                       Status* status) {
+  dds->resize(0);
+  RgbaImage image;
+  DdsHeader target;
+  if (!decode_png(png, size, &image, status)) return false;
+  const bool planned = recipe.like != nullptr
+                           ? dds_target_like(*recipe.like, &target, status)
+                           : dds_target_for_format(recipe.format, image.width(), image.height(),
+                                                   recipe.mipCount, &target, status);
+  return planned && make_dds(image, target, recipe.resize, dds, status);
 }

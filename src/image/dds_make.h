@@ -47,4 +47,19 @@ bool dds_target_for_format(TextureFormat format, uint32_t width, uint32_t height
 bool make_dds(const RgbaImage& image, const DdsHeader& target, bool resize, ByteBuffer* dds,
               Status* status);
 
+// What a texture is made like: a DDS header (dds_target_like), or else a format with a mip count
+// at the image's own size (dds_target_for_format); `resize` as make_dds takes it.
+struct DdsRecipe {
+  const DdsHeader* like = nullptr;
+  TextureFormat format = TextureFormat::kDxt1;
+  uint32_t mipCount = kFullMipChain;
+  bool resize = false;
+};
+
+// The texture commands' one call: decodes a PNG file's bytes (decode_png), works out the target
+// from the recipe and makes the DDS into *dds (make_dds). False, with the first function's
+// reason in *status and *dds empty, when any of them fails.
+bool make_dds_from_png(const uint8_t* png, uint32_t size, const DdsRecipe& recipe, ByteBuffer* dds,
+                       Status* status);
+
 #endif  // VINTREL_IMAGE_DDS_MAKE_H_

@@ -9,6 +9,7 @@
 #include "base/byte_buffer.h"
 #include "base/status.h"
 #include "image/dds_texture.h"
+#include "image/png_codec.h"
 #include "image/resample.h"
 #include "image/rgba_image.h"
 #include "tests/support/replace_files.h"
@@ -162,9 +163,15 @@ TEST(MakeDds, LikeATextureKeepsItsHeader) {
   ASSERT_EQ(made.length(), game.size());
   EXPECT_EQ(Bytes(made.data(), made.data() + kDdsFileHeaderSize),
             Bytes(game.begin(), game.begin() + kDdsFileHeaderSize));
-  // Resampled when asked: 16 x 4 pixels to 8 x 8.
+  // From a PNG of 16 x 4 pixels, resampled when asked.
   Paint(16, 4, Alpha::kOpaque, &image);
-  ASSERT_TRUE(make_dds(image, target, true, &made, &status)) << status.what();
+  ByteBuffer png;
+  ASSERT_TRUE(encode_png(image, &png, nullptr));
+  DdsRecipe recipe;
+  recipe.like = &like;
+  EXPECT_FALSE(make_dds_from_png(png.data(), png.length(), recipe, &made, &status));
+  recipe.resize = true;
+  ASSERT_TRUE(make_dds_from_png(png.data(), png.length(), recipe, &made, &status)) << status.what();
   EXPECT_EQ(made.length(), game.size());
 }
 
