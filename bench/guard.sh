@@ -34,7 +34,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build-guard"
 
 # --- Tools and build ---------------------------------------------------------------------------
-"$repo/scripts/deps.sh" build-essential cmake zlib1g-dev libgtest-dev libbenchmark-dev strace time
+"$repo/scripts/deps.sh" build-essential cmake zlib1g-dev libgtest-dev libbenchmark-dev strace time libstb-dev
 mkdir -p "$build"
 if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON \
   -DVINTREL_BUILD_BENCH=ON &&

@@ -31,7 +31,7 @@ done
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build-bench"
-"$repo/scripts/deps.sh" time cmake build-essential zlib1g-dev libgtest-dev
+"$repo/scripts/deps.sh" time cmake build-essential zlib1g-dev libgtest-dev libstb-dev
 mkdir -p "$build"
 if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON &&
   cmake --build "$build" --target vintrel_tool make_game -j2; } >"$build/limits_build.log" 2>&1; then

@@ -48,7 +48,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build-bench"
 
 # --- Tools and build ---------------------------------------------------------------------------
-"$repo/scripts/deps.sh" time cmake build-essential zlib1g-dev libgtest-dev libbenchmark-dev
+"$repo/scripts/deps.sh" time cmake build-essential zlib1g-dev libgtest-dev libbenchmark-dev libstb-dev
 mkdir -p "$build"
 if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON \
   -DVINTREL_BUILD_BENCH=ON &&

@@ -1,8 +1,9 @@
-// Writes the seed corpora of the run fuzz targets:
+// Writes the seed corpora of the run fuzz targets and the image floor's:
 //   make_fuzz_seeds <corpus dir>
 // fills <corpus dir>/manifest_update (a flag byte, then section 0 of a manifest that refers to
-// the packages of fuzz_game.h's game by their offsets) and <corpus dir>/package_update (a flag
-// byte, then one package). Every seed is deterministic, so the checked-in files can be made again.
+// the packages of fuzz_game.h's game by their offsets), <corpus dir>/package_update (a flag
+// byte, then one package), <corpus dir>/dds_decode (DDS files) and <corpus dir>/png_decode (PNG
+// files). Every seed is deterministic, so the checked-in files can be made again.
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "tests/support/bytes.h"
 #include "tests/support/game_format.h"
 #include "tests/support/game_writer.h"
+#include "tests/support/png_file.h"
 #include "tests/support/replace_files.h"
 #include "tests/support/scratch_dir.h"
 
@@ -198,6 +200,85 @@ bool WritePackageSeeds(const fs::path& dir) {
   return ok;
 }
 
+vtest::DdsSpec Texture(uint32_t fourCC, uint32_t flags, uint32_t bits, uint32_t width,
+                       uint32_t height, size_t bytes) {
+  vtest::DdsSpec plan;
+  plan.width = width;
+  plan.height = height;
+  plan.mip_count = 1;
+  plan.fourcc = fourCC;
+  plan.pf_flags = flags;
+  plan.rgb_bit_count = bits;
+  plan.payload = vtest::MakeData(bytes, width * 31 + height);
+  return plan;
+}
+
+vtest::DdsSpec Masked(uint32_t flags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b,
+                      uint32_t a) {
+  vtest::DdsSpec plan = Texture(0, flags, bits, 4, 4, 16 * bits / 8);
+  plan.r_mask = r;
+  plan.g_mask = g;
+  plan.b_mask = b;
+  plan.a_mask = a;
+  return plan;
+}
+
+bool WriteImageSeeds(const fs::path& ddsDir, const fs::path& pngDir) {
+  vtest::DdsSpec cube = vtest::Argb32Texture(2, 2, 4);
+  cube.mip_count = 2;
+  cube.caps2 = 0xFE00;
+  cube.payload = vtest::MakeData(6 * 5 * 4, 4);
+  vtest::DdsSpec volume = vtest::Argb32Texture(2, 2, 5);
+  volume.mip_count = 2;
+  volume.depth = 2;
+  volume.caps2 = 0x200000;
+  volume.payload = vtest::MakeData((8 + 1) * 4, 5);
+  Bytes hero;
+  for (const auto& file : vtest::ExampleMod()) {
+    if (file.first == "hero.dds") hero = file.second;
+  }
+  const std::pair<const char*, Bytes> dds[] = {
+      {"hero.dds", hero},
+      {"dxt1_chain.dds", vtest::MakeDds(vtest::Dxt1Texture(8, 8, 7))},
+      {"dxt3.dds", vtest::MakeDds(Texture(vtest::FourCC('D', 'X', 'T', '3'), 4, 0, 8, 4, 32))},
+      {"dxt5.dds", vtest::MakeDds(Texture(vtest::FourCC('D', 'X', 'T', '5'), 4, 0, 5, 3, 32))},
+      {"a8r8g8b8.dds", vtest::MakeDds(vtest::Argb32Texture(7, 5, 3))},
+      {"a1r5g5b5.dds", vtest::MakeDds(Masked(0x41, 16, 0x7C00, 0x3E0, 0x1F, 0x8000))},
+      {"r5g6b5.dds", vtest::MakeDds(Masked(0x40, 16, 0xF800, 0x7E0, 0x1F, 0))},
+      {"a8l8.dds", vtest::MakeDds(Masked(0x20001, 16, 0xFF, 0, 0, 0xFF00))},
+      {"l8.dds", vtest::MakeDds(Masked(0x20000, 8, 0xFF, 0, 0, 0))},
+      {"a8.dds", vtest::MakeDds(Masked(0x2, 8, 0, 0, 0, 0xFF))},
+      {"r8g8b8.dds", vtest::MakeDds(Masked(0x40, 24, 0xFF0000, 0xFF00, 0xFF, 0))},
+      {"cube.dds", vtest::MakeDds(cube)},
+      {"volume.dds", vtest::MakeDds(volume)},
+  };
+  bool ok = true;
+  for (const auto& seed : dds) ok = ok && vtest::WriteFile(ddsDir / seed.first, seed.second);
+
+  vtest::PngSpec rgba;
+  rgba.width = 3;
+  rgba.height = 2;
+  rgba.rows = vtest::MakeData(24, 7);
+  vtest::PngSpec grey16 = rgba;
+  grey16.bit_depth = 16;
+  grey16.colour_type = 0;
+  grey16.rows = vtest::MakeData(12, 8);
+  vtest::PngSpec palette = rgba;
+  palette.colour_type = 3;
+  palette.rows = {0, 1, 2, 2, 1, 0};
+  palette.palette = {255, 0, 0, 0, 255, 0, 0, 0, 255};
+  palette.transparency = {0x80};
+  vtest::PngSpec bits = rgba;
+  bits.bit_depth = 1;
+  bits.colour_type = 0;
+  bits.rows = {0xA0, 0x40};
+  const std::pair<const char*, vtest::PngSpec> png[] = {
+      {"rgba8.png", rgba}, {"grey16.png", grey16}, {"palette.png", palette}, {"grey1.png", bits}};
+  for (const auto& seed : png)
+    ok = ok && vtest::WriteFile(pngDir / seed.first, vtest::MakePng(seed.second));
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,7 +290,10 @@ int main(int argc, char** argv) {
   std::error_code ec;
   fs::create_directories(corpus / "manifest_update", ec);
   fs::create_directories(corpus / "package_update", ec);
+  fs::create_directories(corpus / "dds_decode", ec);
+  fs::create_directories(corpus / "png_decode", ec);
   const bool ok = WriteManifestSeeds(corpus / "manifest_update") &&
-                  WritePackageSeeds(corpus / "package_update");
+                  WritePackageSeeds(corpus / "package_update") &&
+                  WriteImageSeeds(corpus / "dds_decode", corpus / "png_decode");
   return ok ? 0 : 1;
 }

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh build-essential cmake zlib1g-dev libgtest-dev
+scripts/deps.sh build-essential cmake zlib1g-dev libgtest-dev libstb-dev
 if [ ! -f build/CMakeCache.txt ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi

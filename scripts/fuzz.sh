@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
-scripts/deps.sh clang libclang-rt-14-dev cmake zlib1g-dev
+scripts/deps.sh clang libclang-rt-14-dev cmake zlib1g-dev libstb-dev
 
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

@@ -42,7 +42,7 @@ EOF
   exit 1
 }
 
-scripts/deps.sh cmake googletest libz-mingw-w64-dev \
+scripts/deps.sh cmake googletest libz-mingw-w64-dev libstb-dev \
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 || fail "the cross toolchains could not be installed"
 # wine's 32-bit loader is an i386 package.

@@ -36,7 +36,7 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 # The browser test renders an HTML page in headless Chromium, driven by a Python script.
-scripts/deps.sh build-essential cmake zlib1g-dev libgtest-dev chromium chromium-driver python3
+scripts/deps.sh build-essential cmake zlib1g-dev libgtest-dev libstb-dev chromium chromium-driver python3
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build_dir" "${cmake_args[@]}"

@@ -9,39 +9,18 @@
 
 namespace {
 
-constexpr uint32_t kDdsMagic = 0x20534444;  // "DDS "
-constexpr uint32_t kDdsHeaderSize = 124;
-constexpr uint32_t kDdsFileMinimum = 4 + kDdsHeaderSize;
-// Offsets in the file, the magic included.
-constexpr uint32_t kDdsHeightOffset = 12;
-constexpr uint32_t kDdsPixelFormatOffset = 76;
-constexpr uint32_t kDdsCaps2Offset = 112;
-
-constexpr uint32_t kCaps2CubeMap = 0x200;
-constexpr uint32_t kCaps2Volume = 0x200000;
-
 constexpr uint32_t kLocMagic = 0x02434F4C;  // "LOC" 0x02
 constexpr uint32_t kLocIdsOffset = 8;
 
-constexpr uint32_t kFlagsRgbAlpha = 0x41;
-constexpr uint32_t kFlagsRgb = 0x40;
-constexpr uint32_t kFlagsLuminance = 0x20000;
-
-constexpr uint32_t fourcc(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
-}
+// Flag words compared whole by the classification.
+constexpr uint32_t kFlagsRgbAlpha = kDdpfRgb | kDdpfAlphaPixels;
+constexpr uint32_t kFlagsRgb = kDdpfRgb;
+constexpr uint32_t kFlagsLuminance = kDdpfLuminance;
 
 bool is_signed_bump_map(const DdsPixelFormat& f) {
   return f.size == 32 && f.flags == 0x80000 && f.fourCC == 0 && f.rgbBitCount == 32 &&
          f.rMask == 0xFFFF && f.gMask == 0xFFFF0000 && f.bMask == 0 && f.aMask == 0;
 }
-
-constexpr uint32_t kDx10FourCC = fourcc('D', 'X', '1', '0');
-// A file whose FourCC is "DX10" names its format in a second header, as a DXGI format number.
-constexpr uint32_t kDx10FormatOffset = 128;
 
 bool printable(uint32_t code) {
   for (int i = 0; i < 4; ++i) {
@@ -57,12 +36,12 @@ MetaConversion unconvertible(Status* status, const char* what) {
 }
 
 // Says which pixel format a texture has that the game cannot take.
-MetaConversion unsupported_format(Status* status, const ByteBuffer& content,
-                                  const DdsPixelFormat& f) {
+MetaConversion unsupported_format(Status* status, const DdsHeader& header) {
   if (status == nullptr) return kMetaFailed;
-  if (f.fourCC == kDx10FourCC && content.length() >= kDx10FormatOffset + 4) {
+  const DdsPixelFormat& f = header.format;
+  if (header.hasDxgiFormat) {
     status->Fail(StatusCode::kUnsupported, "unsupported texture format (DXGI format %u)",
-                 decode_u32(content.data() + kDx10FormatOffset));
+                 header.dxgiFormat);
   } else if (f.fourCC != 0 && printable(f.fourCC)) {
     const char name[5] = {static_cast<char>(f.fourCC), static_cast<char>(f.fourCC >> 8),
                           static_cast<char>(f.fourCC >> 16), static_cast<char>(f.fourCC >> 24),
@@ -82,13 +61,13 @@ MetaConversion unsupported_format(Status* status, const ByteBuffer& content,
 
 DdsFormatClass classify_dds_format(const DdsPixelFormat& f) {
   // The order of the rows decides between FourCC rows and RGB rows.
-  if (f.fourCC == fourcc('D', 'X', 'T', '1')) return DdsFormatClass::kDxt1;
-  if (f.fourCC == fourcc('D', 'X', 'T', '2')) return DdsFormatClass::kDxt2;
-  if (f.fourCC == fourcc('D', 'X', 'T', '3')) return DdsFormatClass::kDxt3;
-  if (f.fourCC == fourcc('D', 'X', 'T', '4')) return DdsFormatClass::kDxt4;
-  if (f.fourCC == fourcc('D', 'X', 'T', '5')) return DdsFormatClass::kDxt5;
-  if (f.fourCC == fourcc('A', 'T', 'I', '2')) return DdsFormatClass::kAti2;
-  if (f.fourCC == fourcc('C', 'T', 'X', '1')) return DdsFormatClass::kCtx1;
+  if (f.fourCC == dds_fourcc('D', 'X', 'T', '1')) return DdsFormatClass::kDxt1;
+  if (f.fourCC == dds_fourcc('D', 'X', 'T', '2')) return DdsFormatClass::kDxt2;
+  if (f.fourCC == dds_fourcc('D', 'X', 'T', '3')) return DdsFormatClass::kDxt3;
+  if (f.fourCC == dds_fourcc('D', 'X', 'T', '4')) return DdsFormatClass::kDxt4;
+  if (f.fourCC == dds_fourcc('D', 'X', 'T', '5')) return DdsFormatClass::kDxt5;
+  if (f.fourCC == dds_fourcc('A', 'T', 'I', '2')) return DdsFormatClass::kAti2;
+  if (f.fourCC == dds_fourcc('C', 'T', 'X', '1')) return DdsFormatClass::kCtx1;
   if (f.fourCC == 114) return DdsFormatClass::kFloatR32;
   if (is_signed_bump_map(f)) return DdsFormatClass::kSignedV16U16;
   if (f.fourCC == 112) return DdsFormatClass::kFloatG16R16;
@@ -134,69 +113,38 @@ MetaConversion convert_meta(const ByteBuffer& content, ByteBuffer& meta, uint64_
 
 MetaConversion convert_dds_header(const ByteBuffer& content, ByteBuffer& meta, Status* status) {
   if (!meta.resize(kVolumeTextureMetaSize)) return unconvertible(status, "out of memory");
-  ByteReader reader(content);
-  uint32_t magic = 0;
-  if (!reader.read_u32(&magic) || magic != kDdsMagic) {
-    return unconvertible(status, "not a DDS texture: the file does not begin with \"DDS \"");
-  }
-  if (content.length() < kDdsFileMinimum) {
-    return unconvertible(status, "the DDS file is shorter than its 128-byte header");
-  }
+  DdsHeader header;
+  if (!read_dds_header(content.data(), content.length(), &header, status)) return kMetaFailed;
 
-  uint32_t headerSize = 0;
-  uint32_t height = 0;
-  uint32_t width = 0;
-  uint32_t depth = 0;
-  uint32_t mipCount = 0;
-  uint32_t caps2 = 0;
-  DdsPixelFormat format;
-  // Every field lies inside the 128 bytes checked above, so none of these reads can fail.
-  reader.read_u32(&headerSize);
-  if (headerSize != kDdsHeaderSize) {
-    return unconvertible(status, "the DDS header does not give its size as 124 bytes");
-  }
-  reader.set_position(kDdsHeightOffset);
-  reader.read_u32(&height);
-  reader.read_u32(&width);
-  reader.skip(4);  // pitch or linear size
-  reader.read_u32(&depth);
-  reader.read_u32(&mipCount);
-  reader.set_position(kDdsPixelFormatOffset);
-  uint32_t* fields[] = {&format.size,  &format.flags, &format.fourCC, &format.rgbBitCount,
-                        &format.rMask, &format.gMask, &format.bMask,  &format.aMask};
-  for (uint32_t* field : fields) reader.read_u32(field);
-  reader.set_position(kDdsCaps2Offset);
-  reader.read_u32(&caps2);
-
-  const uint8_t textureFormat = texture_format_of(classify_dds_format(format));
-  if (textureFormat == 0) return unsupported_format(status, content, format);
+  const uint8_t textureFormat = texture_format_of(classify_dds_format(header.format));
+  if (textureFormat == 0) return unsupported_format(status, header);
   uint8_t* out = meta.data();
   out[0] = textureFormat;
-  encode_u16(out + 3, static_cast<uint16_t>(width));
-  encode_u16(out + 5, static_cast<uint16_t>(height));
+  encode_u16(out + 3, static_cast<uint16_t>(header.width));
+  encode_u16(out + 5, static_cast<uint16_t>(header.height));
 
-  switch (caps2 & (kCaps2CubeMap | kCaps2Volume)) {
+  switch (header.caps2 & (kDdsCaps2CubeMap | kDdsCaps2Volume)) {
     case 0:
       out[2] = kTextureFlat;
       meta.resize(kTextureMetaSize);
       break;
-    case kCaps2CubeMap:
+    case kDdsCaps2CubeMap:
       out[2] = kTextureCube;
       meta.resize(kTextureMetaSize);
       break;
-    case kCaps2Volume:
-      if (depth == 1) {
+    case kDdsCaps2Volume:
+      if (header.depth == 1) {
         out[2] = kTextureFlat;
         meta.resize(kTextureMetaSize);
       } else {
         out[2] = kTextureVolume;
-        encode_u16(out + 7, static_cast<uint16_t>(depth));
+        encode_u16(out + 7, static_cast<uint16_t>(header.depth));
       }
       break;
     default:
       return unconvertible(status, "a texture cannot be a cube map and a volume at once");
   }
-  out[1] = mipCount > 1 ? static_cast<uint8_t>(mipCount) : 1;
+  out[1] = header.mipCount > 1 ? static_cast<uint8_t>(header.mipCount) : 1;
   return kMetaConverted;
 }
 

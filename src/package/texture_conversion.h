@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "base/status.h"
+#include "image/dds_header.h"
 
 class ByteBuffer;
 
@@ -38,18 +39,6 @@ enum class DdsFormatClass : uint8_t {
   kXrgb32 = 16,             // flags 0x40, 32 bits
   kEightBit = 18,           // any other 8-bit format (alpha-only, 8-bit RGB, ...)
   kLuminance8 = 19,         // flags 0x20000, 8 bits
-};
-
-// The 32-byte pixel format of a DDS header (at file offset 76).
-struct DdsPixelFormat {
-  uint32_t size = 0;
-  uint32_t flags = 0;
-  uint32_t fourCC = 0;
-  uint32_t rgbBitCount = 0;
-  uint32_t rMask = 0;
-  uint32_t gMask = 0;
-  uint32_t bMask = 0;
-  uint32_t aMask = 0;
 };
 
 // The class of the first row of the classification table that the pixel format matches. Flag

@@ -1,0 +1,24 @@
+#ifndef VINTREL_IMAGE_IMAGE_FILES_H_
+#define VINTREL_IMAGE_IMAGE_FILES_H_
+
+// Images and textures as files: what the texture commands read and write.
+
+#include <cstdint>
+
+class ByteBuffer;
+class RgbaImage;
+class Status;
+
+// Reads a PNG file and decodes it (decode_png). False, with the reason in *status naming the
+// file, when it cannot be read or decode_png refuses it; image empty.
+bool read_png_file(const char* path, RgbaImage* image, Status* status);
+
+// Encodes image as a PNG (encode_png) and writes it to path through the temporary name
+// path.tmp, which is renamed over path once every byte is on the disk: a failure leaves path as
+// it was. False, with the reason in *status, otherwise.
+bool write_png_file(const char* path, const RgbaImage& image, Status* status);
+
+// Writes bytes (a DDS made by make_dds, say) to path the same way.
+bool write_image_file(const char* path, const ByteBuffer& bytes, Status* status);
+
+#endif  // VINTREL_IMAGE_IMAGE_FILES_H_

@@ -1,0 +1,32 @@
+#ifndef VINTREL_IMAGE_PNG_CODEC_H_
+#define VINTREL_IMAGE_PNG_CODEC_H_
+
+// PNG images to and from RGBA, through stb_image and stb_image_write.
+
+#include <cstdint>
+
+class ByteBuffer;
+class RgbaImage;
+class Status;
+
+// Decodes a PNG of any kind (grey, grey with alpha, RGB, RGBA or palette; 1 to 16 bits a
+// channel; interlaced or not; a tRNS chunk gives alpha) into 8-bit RGBA; 16-bit channels keep
+// their high byte. Before anything is allocated it checks the signature, that the file holds
+// every chunk it declares up to IEND and at least one IDAT, the size in IHDR against the floor's
+// limits (check_image_size), and that the compressed data could inflate to the rows IHDR
+// declares (deflate inflates at most 1032 times), so that no more is allocated than the file
+// can fill. False, with the reason in *status and image empty, on any
+// of those, when the compressed data cannot be decoded (stb_image's reason in parentheses), or
+// when the heap cannot give the image. Chunk CRCs are not checked.
+bool decode_png(const uint8_t* data, uint32_t size, RgbaImage* image, Status* status);
+
+// Encodes image as an 8-bit RGBA PNG into *png (replacing what it held). False, with the reason,
+// when the heap cannot give what the encoder needs.
+bool encode_png(const RgbaImage& image, ByteBuffer* png, Status* status);
+
+// A thumbnail of image (make_thumbnail: at most maxSide pixels a side) encoded as a PNG, for a
+// report's page.
+bool encode_thumbnail_png(const RgbaImage& image, uint32_t maxSide, ByteBuffer* png,
+                          Status* status);
+
+#endif  // VINTREL_IMAGE_PNG_CODEC_H_
