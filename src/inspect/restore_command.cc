@@ -18,13 +18,19 @@ void print_done(const char* before, const PathBuffer& path, const char* after) {
   std::printf("%s\"%s\"%s\n", before, shown.Data(), after);
 }
 
-// The changes made on standard output, one line each, and the failure, if any, on standard error.
-void print_restore(const RestoreResult& result) {
+// The changes made on standard output, one line each, and the failure, if any, on standard error,
+// after what finishing an interrupted change did.
+void print_restore(const char* gameDir, const RestoreResult& result) {
+  print_recovery(gameDir, result.recovery);
   print_done("restored ", result.restoredManifest, " from the back-up");
   print_done("deleted the user archive ", result.deletedArchive, "");
   print_done("deleted the back-up ", result.deletedBackup, "");
-  if (result.failure.ok()) return;
   CStringBufferA reason;
+  if (!result.kept.ok() && result.kept.Describe(reason)) {
+    print_warning("%s; the restore is done, and the next start of either program makes sure of it",
+                  reason.Data());
+  }
+  if (result.failure.ok()) return;
   if (!result.failure.Describe(reason)) reason.Assign("out of memory");
   print_error("%s%s", reason.Data(), result.remark);
 }
@@ -38,7 +44,7 @@ int run_restore(const CommandArgs& args) {
   RestoreResult result;
   const bool done = args.afterUpdate ? restore_after_update(args.positional[0], args.upak, &result)
                                      : restore_game(args.positional[0], &result);
-  print_restore(result);
+  print_restore(args.positional[0], result);
   return done ? kExitSuccess : kExitFailure;
 }
 

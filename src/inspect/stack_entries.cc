@@ -42,6 +42,10 @@ bool StackEntries::Find(const Stack& stack, const StackMod* mods, uint32_t count
     status->Assign(context_.failure);
     return false;
   }
+  // What reading the game found to warn of: a change of it that was interrupted.
+  for (uint32_t i = 0; i < context_.warnings.count(); ++i) {
+    if (!warnings_.Add("%s", context_.warnings.line(i))) return status->FailOutOfMemory();
+  }
   for (uint32_t k = 0; k < game_.package_count(); ++k) {
     if (!WalkPackage(stack, mods, count, k)) return status->FailOutOfMemory();
   }
