@@ -44,19 +44,10 @@ case "$bytes$seed$runs" in *[!0-9]*) usage ;; esac
 repo=$(cd "$(dirname "$0")/.." && pwd)
 after_build="$repo/build-bench"
 before_root="$repo/build-before"
+. "$repo/bench/lib.sh"
 
 # --- Tools and builds --------------------------------------------------------------------------
 "$repo/scripts/deps.sh" time cmake build-essential zlib1g-dev libgtest-dev
-build_tool() {
-  local source="$1" build="$2" targets=("${@:3}")
-  mkdir -p "$build"
-  if ! { cmake -S "$source" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON &&
-    cmake --build "$build" --target "${targets[@]}" -j2; } >"$build/commit_cost_build.log" 2>&1; then
-    tail -20 "$build/commit_cost_build.log" >&2
-    echo "commit_cost: the build in $build failed; see $build/commit_cost_build.log" >&2
-    exit 1
-  fi
-}
 [ -n "$before_rev" ] || before_rev=$(git -C "$repo" merge-base HEAD main)
 before_commit=$(git -C "$repo" rev-parse --verify "$before_rev^{commit}")
 if [ "$(cat "$before_root/commit" 2>/dev/null)" != "$before_commit" ]; then
@@ -65,33 +56,19 @@ if [ "$(cat "$before_root/commit" 2>/dev/null)" != "$before_commit" ]; then
   git -C "$repo" archive "$before_commit" | tar -x -C "$before_root/src"
   echo "$before_commit" >"$before_root/commit"
 fi
-build_tool "$repo" "$after_build" vintrel_tool make_game
-build_tool "$before_root/src" "$before_root/build" vintrel_tool
+bench_build commit_cost "$repo" "$after_build" "" vintrel_tool make_game
+bench_build commit_cost "$before_root/src" "$before_root/build" "" vintrel_tool
 after_tool="$after_build/vintrel"
 before_tool="$before_root/build/vintrel"
 make_game="$after_build/tests/make_game"
 
 # --- The game, on the repository's disk --------------------------------------------------------
-if [ -n "$keep" ]; then
-  mkdir -p "$keep"
-  root=$(cd "$keep" && pwd)
-else
-  root=$(mktemp -d "$after_build/vintrel-commit-cost.XXXXXX")
-  trap 'rm -rf "$root"' EXIT
-fi
+bench_root commit-cost "$keep" "$after_build"
 if [ "$(stat -f -c %T "$root")" = "tmpfs" ]; then
   echo "commit_cost: $root is on a tmpfs; choose a directory on a disk" >&2
   exit 1
 fi
-game="$root/game-$bytes-s$seed"
-pristine="$root/game-$bytes-s$seed.manifest"
-if [ ! -f "$pristine" ]; then
-  rm -rf "$game"
-  echo "Writing a synthetic game of $bytes bytes (seed $seed) to $game ..."
-  "$make_game" bench "$game" --bytes "$bytes" --seed "$seed"
-  cp "$game/manifest.bin" "$pristine.part"
-  mv "$pristine.part" "$pristine"
-fi
+bench_game "$make_game" "$bytes" "$seed"
 mod="$root/mod"
 temp="$root/temp"
 mkdir -p "$mod" "$temp"
@@ -131,27 +108,22 @@ for ((i = 1; i <= runs; i++)); do
 done
 reset_game
 
-awk -v before_log="$before_log" -v after_log="$after_log" -v runs="$runs" \
-  -v before="$(git -C "$repo" rev-parse --short "$before_commit")" \
-  -v after="$(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)" '
-  function best(file, field,   line, f, v, b) {
-    b = -1
-    while ((getline line < file) > 0) {
-      split(line, f, " "); v = f[field] + 0
-      if (b < 0 || v < b) b = v
-    }
-    close(file)
-    return b
-  }
-  BEGIN {
-    bw = best(before_log, 1); bc = best(before_log, 2)
-    aw = best(after_log, 1); ac = best(after_log, 2)
-    printf "\nOne-thread full copy, a first run, best of %d\n", runs
-    printf "  before (%s): %7.2f s wall, %7.2f s CPU\n", before, bw, bc
-    printf "  after  (%s): %7.2f s wall, %7.2f s CPU\n", after, aw, ac
-    printf "  after / before: %.3f wall, %.3f CPU (target: at most 1.05) %s\n", aw / bw, ac / bc,
-      (aw / bw <= 1.05 ? "MET" : "MISSED")
-  }'
+# best LOG FIELD: the least value of that field (1 wall, 2 CPU) in LOG.
+best() { cut -d' ' -f"$2" "$1" | sort -g | head -n1; }
+bw=$(best "$before_log" 1)
+bc=$(best "$before_log" 2)
+aw=$(best "$after_log" 1)
+ac=$(best "$after_log" 2)
+echo
+echo "One-thread full copy, a first run, best of $runs"
+printf '  before (%s): %7.2f s wall, %7.2f s CPU\n' \
+  "$(git -C "$repo" rev-parse --short "$before_commit")" "$bw" "$bc"
+printf '  after  (%s): %7.2f s wall, %7.2f s CPU\n' \
+  "$(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)" "$aw" "$ac"
+awk -v bw="$bw" -v bc="$bc" -v aw="$aw" -v ac="$ac" 'BEGIN {
+  printf "  after / before: %.3f wall, %.3f CPU (target: at most 1.05) %s\n", aw / bw, ac / bc,
+    (aw / bw <= 1.05 ? "MET" : "MISSED")
+}'
 echo
 echo "Raw measurements (wall s, CPU s), one per run:"
 sed 's/^/  before  /' "$before_log"

@@ -65,8 +65,10 @@ typedef void (*SysRecordHook)(const SysChangeEvent& event);
 extern SysRecordHook g_sysRecordHook;
 
 inline bool sys_recording() { return g_sysRecordHook != nullptr; }
-inline void sys_record(const SysChangeEvent& event) {
-  if (g_sysRecordHook != nullptr) g_sysRecordHook(event);
-}
+// Tells the installed hook, if any, what a call changed; the fields that the change does not use
+// are left out.
+void sys_record(SysChange change, FileHandle file, const char* path = nullptr,
+                const char* target = nullptr, uint64_t offset = 0, const void* bytes = nullptr,
+                uint32_t count = 0, bool truncated = false);
 
 #endif  // VINTREL_BASE_PLATFORM_FAULTS_H_

@@ -184,19 +184,6 @@ FileHandle fail_open(int error = errno) {
 // A failure injected by a test's fault hook reads as a failing disk.
 bool injected_fault(SysCall call) { return sys_fault(call) && !fail(EIO); }
 
-// Tells a test's recording hook what a call changed.
-void record(SysChange change, FileHandle file, const char* path = nullptr, uint64_t offset = 0,
-            const void* bytes = nullptr, uint32_t count = 0) {
-  SysChangeEvent event;
-  event.change = change;
-  event.file = file;
-  event.path = path;
-  event.offset = offset;
-  event.bytes = bytes;
-  event.count = count;
-  sys_record(event);
-}
-
 }  // namespace
 
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
@@ -224,12 +211,8 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
   }
   succeed();
   if (sys_recording() && access != FileAccess::kRead) {
-    SysChangeEvent event;
-    event.change = SysChange::kOpen;
-    event.file = fd.get();
-    event.path = path;
-    event.truncated = disposition == FileDisposition::kCreateAlways;
-    sys_record(event);
+    sys_record(SysChange::kOpen, fd.get(), path, nullptr, 0, nullptr, 0,
+               disposition == FileDisposition::kCreateAlways);
   }
   return fd.release();
 }
@@ -283,7 +266,8 @@ bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_
     }
     *done += static_cast<uint32_t>(put);
   }
-  if (*done > 0) record(SysChange::kWrite, file, nullptr, static_cast<uint64_t>(at), data, *done);
+  if (*done > 0)
+    sys_record(SysChange::kWrite, file, nullptr, nullptr, static_cast<uint64_t>(at), data, *done);
   return error == 0 ? succeed() : fail(error);
 }
 
@@ -312,7 +296,7 @@ bool sys_set_end_of_file(FileHandle file) {
     result = ftruncate(fd, position);
   } while (result != 0 && errno == EINTR);
   if (result != 0) return fail();
-  record(SysChange::kSetEnd, file, nullptr, static_cast<uint64_t>(position));
+  sys_record(SysChange::kSetEnd, file, nullptr, nullptr, static_cast<uint64_t>(position));
   return succeed();
 }
 
@@ -332,7 +316,7 @@ bool sys_flush_file(FileHandle file) {
   const int fd = to_fd(file);
   if (fd < 0) return fail(EBADF);
   if (fsync(fd) != 0) return fail();
-  record(SysChange::kFlush, file);
+  sys_record(SysChange::kFlush, file);
   return succeed();
 }
 
@@ -342,7 +326,7 @@ bool sys_flush_directory(const char* path) {
   if (!local.ok()) return fail(ENOMEM);
   ScopedFd directory(open_retrying(local.c_str(), O_RDONLY | O_DIRECTORY));
   if (directory.get() < 0 || fsync(directory.get()) != 0) return fail();
-  record(SysChange::kFlushDirectory, kNoFile, path);
+  sys_record(SysChange::kFlushDirectory, kNoFile, path);
   return succeed();
 }
 
@@ -360,7 +344,7 @@ void sys_start_flush(FileHandle file) {
 bool sys_close_handle(FileHandle file) {
   const int fd = to_fd(file);
   if (fd < 0) return fail(EBADF);
-  record(SysChange::kClose, file);
+  sys_record(SysChange::kClose, file);
   // Linux releases the descriptor even when close is interrupted, so it is never retried.
   return close(fd) == 0 ? succeed() : fail();
 }
@@ -377,7 +361,7 @@ bool sys_delete_file(const char* path) {
   PosixPath local(path);
   if (!local.ok()) return fail(ENOMEM);
   if (unlink(local.c_str()) != 0) return fail();
-  record(SysChange::kDelete, kNoFile, path);
+  sys_record(SysChange::kDelete, kNoFile, path);
   return succeed();
 }
 
@@ -481,11 +465,7 @@ bool sys_move_file(const char* existing, const char* target) {
   PosixPath to(target);
   if (!from.ok() || !to.ok()) return fail(ENOMEM);
   if (rename(from.c_str(), to.c_str()) != 0) return fail();
-  SysChangeEvent event;
-  event.change = SysChange::kRename;
-  event.path = existing;
-  event.target = target;
-  sys_record(event);
+  sys_record(SysChange::kRename, kNoFile, existing, target);
   return succeed();
 }
 

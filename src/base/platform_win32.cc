@@ -159,19 +159,6 @@ FileHandle not_opened(DWORD error) {
 // A failure injected by a test's fault hook reads as a failing disk.
 bool injected_fault(SysCall call) { return sys_fault(call) && !fail(ERROR_IO_DEVICE); }
 
-// Tells a test's recording hook what a call changed.
-void record(SysChange change, FileHandle file, const char* path = nullptr, uint64_t offset = 0,
-            const void* bytes = nullptr, uint32_t count = 0) {
-  SysChangeEvent event;
-  event.change = change;
-  event.file = file;
-  event.path = path;
-  event.offset = offset;
-  event.bytes = bytes;
-  event.count = count;
-  sys_record(event);
-}
-
 // The file's present position, for a recording hook.
 uint64_t position_of(FileHandle file) {
   LARGE_INTEGER none;
@@ -199,12 +186,8 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
   const FileHandle file = opened(
       CreateFileW(wide.get(), desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file != kNoFile && sys_recording() && access != FileAccess::kRead) {
-    SysChangeEvent event;
-    event.change = SysChange::kOpen;
-    event.file = file;
-    event.path = path;
-    event.truncated = disposition == FileDisposition::kCreateAlways;
-    sys_record(event);
+    sys_record(SysChange::kOpen, file, path, nullptr, 0, nullptr, 0,
+               disposition == FileDisposition::kCreateAlways);
   }
   return file;
 }
@@ -246,7 +229,8 @@ bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_
   DWORD transferred = 0;
   const BOOL ok = WriteFile(to_handle(file), buffer, count, &transferred, nullptr);
   if (ok && transferred > 0) {
-    record(SysChange::kWrite, file, nullptr, at, buffer, static_cast<uint32_t>(transferred));
+    sys_record(SysChange::kWrite, file, nullptr, nullptr, at, buffer,
+               static_cast<uint32_t>(transferred));
   }
   *done = ok ? static_cast<uint32_t>(transferred) : 0;
   return outcome(ok);
@@ -270,7 +254,7 @@ bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
 bool sys_set_end_of_file(FileHandle file) {
   if (injected_fault(SysCall::kSetEndOfFile)) return false;
   if (!SetEndOfFile(to_handle(file))) return fail();
-  if (sys_recording()) record(SysChange::kSetEnd, file, nullptr, position_of(file));
+  if (sys_recording()) sys_record(SysChange::kSetEnd, file, nullptr, nullptr, position_of(file));
   return succeed();
 }
 
@@ -286,7 +270,7 @@ bool sys_get_file_size(FileHandle file, uint64_t* size) {
 bool sys_flush_file(FileHandle file) {
   if (injected_fault(SysCall::kFlushFile)) return false;
   if (!FlushFileBuffers(to_handle(file))) return fail();
-  record(SysChange::kFlush, file);
+  sys_record(SysChange::kFlush, file);
   return succeed();
 }
 
@@ -295,7 +279,7 @@ bool sys_flush_file(FileHandle file) {
 // make them.
 bool sys_flush_directory(const char* path) {
   if (injected_fault(SysCall::kFlushDirectory)) return false;
-  record(SysChange::kFlushDirectory, kNoFile, path);
+  sys_record(SysChange::kFlushDirectory, kNoFile, path);
   return succeed();
 }
 
@@ -306,7 +290,7 @@ void sys_start_flush(FileHandle) {}
 
 bool sys_close_handle(FileHandle file) {
   if (file == kNoFile) return fail(ERROR_INVALID_HANDLE);
-  record(SysChange::kClose, file);
+  sys_record(SysChange::kClose, file);
   return outcome(CloseHandle(to_handle(file)));
 }
 
@@ -321,7 +305,7 @@ bool sys_delete_file(const char* path) {
   const WidePath wide(path);
   if (wide.get() == nullptr) return fail(wide.error());
   if (!DeleteFileW(wide.get())) return fail();
-  record(SysChange::kDelete, kNoFile, path);
+  sys_record(SysChange::kDelete, kNoFile, path);
   return succeed();
 }
 
@@ -462,11 +446,7 @@ bool sys_move_file(const char* existing, const char* target) {
   const DWORD start = GetTickCount();
   for (;;) {
     if (MoveFileExW(wideExisting.get(), wideTarget.get(), flags)) {
-      SysChangeEvent event;
-      event.change = SysChange::kRename;
-      event.path = existing;
-      event.target = target;
-      sys_record(event);
+      sys_record(SysChange::kRename, kNoFile, existing, target);
       return succeed();
     }
     const DWORD error = GetLastError();

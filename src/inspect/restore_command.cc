@@ -55,10 +55,12 @@ const CommandSpec kRestoreCommand = {
     "GAMEDIR [--after-update [--upak NAME]]",
     "undo the tool: the game's manifest back as before the first run",
     "Puts the back-up origmanifest.bin, which the first run of the tool made, back as\n"
-    "manifest.bin (written as manifest.bin.tmp, put on the disk, then renamed), deletes the\n"
-    "user archive that the present manifest.bin names and the back-up does not, and deletes\n"
-    "origmanifest.bin last. The game is then byte for byte as it was before the first run.\n"
-    "It holds the tool's lock (vintrel.lock) while it works, so that it never races a run.\n"
+    "manifest.bin (written as manifest.bin.tmp and put on the disk), deletes the user archive\n"
+    "that the present manifest.bin names and the back-up does not, and deletes\n"
+    "origmanifest.bin, as one change that happens whole or not at all, even across a crash\n"
+    "(see \"vintrel-inspect recover --help\"). The game is then byte for byte as it was before\n"
+    "the first run. It holds the tool's lock (vintrel.lock) while it works, so that it never\n"
+    "races a run, and first finishes a run or restore that a crash interrupted.\n"
     "\n"
     "It refuses, changing nothing, when there is no back-up, when the back-up cannot be read,\n"
     "and when manifest.bin is not what a run of the tool writes from that back-up: after a game\n"
