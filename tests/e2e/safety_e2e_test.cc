@@ -130,7 +130,9 @@ TEST_F(Safety, DamagedBackUpIsMadeAgainOnlyFromAnUntouchedManifest) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(vtest::WriteFile(run_.game_path() / "manifest.bin", untouched));
     std::filesystem::remove(run_.game_path() / "origmanifest.bin");
-    if (c.runFirst) ASSERT_EQ(run_.Run().exit_code, 0);
+    if (c.runFirst) {
+      ASSERT_EQ(run_.Run().exit_code, 0);
+    }
     ASSERT_TRUE(vtest::WriteFile(run_.game_path() / "origmanifest.bin", c.backup));
     Snapshot();
     const ProcessResult result = run_.Run();
