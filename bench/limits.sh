@@ -31,23 +31,12 @@ done
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build-bench"
+. "$repo/bench/lib.sh"
 "$repo/scripts/deps.sh" time cmake build-essential zlib1g-dev libgtest-dev libstb-dev
-mkdir -p "$build"
-if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON &&
-  cmake --build "$build" --target vintrel_tool make_game -j2; } >"$build/limits_build.log" 2>&1; then
-  tail -20 "$build/limits_build.log" >&2
-  echo "limits: the build failed; see $build/limits_build.log" >&2
-  exit 1
-fi
+bench_build limits "$repo" "$build" "" vintrel_tool make_game
 tool="$build/vintrel"
 
-if [ -n "$keep" ]; then
-  mkdir -p "$keep"
-  root=$(cd "$keep" && pwd)
-else
-  root=$(mktemp -d "$build/vintrel-limits.XXXXXX")
-  trap 'rm -rf "$root"' EXIT
-fi
+bench_root limits "$keep" "$build"
 
 "$build/tests/make_game" example "$root/pristine" >/dev/null
 mod="$root/mod"

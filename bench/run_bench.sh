@@ -46,52 +46,30 @@ case "$bytes$seed$runs" in *[!0-9]*) usage ;; esac
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build-bench"
+. "$repo/bench/lib.sh"
 
 # --- Tools and build ---------------------------------------------------------------------------
 "$repo/scripts/deps.sh" time cmake build-essential zlib1g-dev libgtest-dev libbenchmark-dev libstb-dev
-mkdir -p "$build"
-if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=ON \
-  -DVINTREL_BUILD_BENCH=ON &&
-  cmake --build "$build" --target vintrel_tool vintrel_inspect_tool make_game bench_baseline -j2; } \
-  >"$build/run_bench_build.log" 2>&1; then
-  tail -20 "$build/run_bench_build.log" >&2
-  echo "run_bench: the build failed; see $build/run_bench_build.log" >&2
-  exit 1
-fi
+bench_build run_bench "$repo" "$build" -DVINTREL_BUILD_BENCH=ON \
+  vintrel_tool vintrel_inspect_tool make_game bench_baseline
 tool="$build/vintrel"
 inspect="$build/vintrel-inspect"
 make_game="$build/tests/make_game"
 baseline="$build/bench/bench_baseline"
 
 # --- Scratch space: on the disk that holds the repository, never on a tmpfs --------------------
-if [ -n "$keep" ]; then
-  mkdir -p "$keep"
-  root=$(cd "$keep" && pwd)
-else
-  parent="${TMPDIR:-/tmp}"
-  if [ "$(stat -f -c %T "$parent")" = "tmpfs" ] ||
-    [ "$(stat -c %d "$parent")" != "$(stat -c %d "$repo")" ]; then
-    parent="$build"
-  fi
-  root=$(mktemp -d "$parent/vintrel-bench.XXXXXX")
-  trap 'rm -rf "$root"' EXIT
+parent="${TMPDIR:-/tmp}"
+if [ "$(stat -f -c %T "$parent")" = "tmpfs" ] ||
+  [ "$(stat -c %d "$parent")" != "$(stat -c %d "$repo")" ]; then
+  parent="$build"
 fi
+bench_root bench "$keep" "$parent"
 if [ "$(stat -f -c %T "$root")" = "tmpfs" ]; then
   echo "run_bench: $root is on a tmpfs; choose a directory on a disk" >&2
   exit 1
 fi
 
-game="$root/game-$bytes-s$seed"
-pristine="$root/game-$bytes-s$seed.manifest"
-if [ ! -f "$pristine" ]; then
-  rm -rf "$game"
-  echo "Writing a synthetic game of $bytes bytes (seed $seed) to $game ..."
-  "$make_game" bench "$game" --bytes "$bytes" --seed "$seed"
-  cp "$game/manifest.bin" "$pristine.part"
-  mv "$pristine.part" "$pristine"
-else
-  echo "Reusing the game in $game"
-fi
+bench_game "$make_game" "$bytes" "$seed"
 
 mod="$root/mod"
 temp="$root/temp"

@@ -7,7 +7,8 @@
 #                                in build-asan/; any sanitizer report fails a test
 #   scripts/test.sh --threads    ThreadSanitizer, in build-tsan/, over the test programs that
 #                                start threads (base, manifest, end to end) but for the one-thread
-#                                fault sweeps (which it makes slow); any report fails a test
+#                                fault sweeps and crash-state replays (which it makes slow); any
+#                                report fails a test
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,8 +23,8 @@ if [ "${1:-}" = "--threads" ]; then
   export TSAN_OPTIONS="halt_on_error=1:exitcode=66"
   build_args=(--target vintrel_tool vintrel_inspect_tool base_tests manifest_tests e2e_tests)
   # The programs not built register as NAME_NOT_BUILT; the sample HTML page and its browser test
-  # start no thread of their own.
-  ctest_args=(-E "NOT_BUILT|FaultInjection\.(Later|First|Full)|^html_")
+  # start no thread of their own; the crash states are replayed on one thread.
+  ctest_args=(-E "NOT_BUILT|FaultInjection\.(Later|First|Full)|^html_|CrashStates\.")
 fi
 if [ "${1:-}" = "--sanitize" ]; then
   build_dir=build-asan

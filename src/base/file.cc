@@ -5,6 +5,7 @@
 #include "base/byte_buffer.h"
 #include "base/coding.h"
 #include "base/status.h"
+#include "base/string_buffer.h"
 
 FileHandle open_file(const char* path, const char* mode) {
   if (mode == nullptr) return kNoFile;
@@ -105,6 +106,19 @@ bool file_set_end(FileHandle file) { return sys_set_end_of_file(file); }
 bool file_flush(FileHandle file) { return sys_flush_file(file); }
 
 void file_start_flush(FileHandle file) { sys_start_flush(file); }
+
+bool flush_directory_of(const char* path) {
+  const char* end = nullptr;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/') end = p;
+  }
+  if (end == nullptr) return sys_flush_directory(".");
+  CStringBufferA directory;
+  // The root keeps its separator: "/" is a directory, "" is not.
+  const int32_t length = static_cast<int32_t>(end - path) + (end == path ? 1 : 0);
+  if (directory.Format("%.*s", length, path) <= 0) return false;
+  return sys_flush_directory(directory.Data());
+}
 
 bool read_whole_file(const char* path, ByteBuffer& buffer, Status* status) {
   Status ignored;

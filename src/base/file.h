@@ -46,6 +46,9 @@ uint64_t file_size(FileHandle file);
 bool file_set_end(FileHandle file);
 // Asks the system to put everything written so far on the disk.
 bool file_flush(FileHandle file);
+// Flushes the directory that holds path (the part before its last '\\' or '/', or the working
+// directory when it has none), so that a name just created, renamed or removed there is durable.
+bool flush_directory_of(const char* path);
 // Asks the system to start putting what was written on the disk, without waiting: a later
 // file_flush then waits for less. A hint; where the system has no such request it does nothing.
 void file_start_flush(FileHandle file);

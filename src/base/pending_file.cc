@@ -42,12 +42,19 @@ bool PendingFile::Commit(Status* status) {
     return false;
   }
   tempPath_.Release();
-  return true;
+  if (flush_directory_of(finalPath_.Text())) return true;
+  status->FailIo("cannot flush the directory of", finalPath_.Text());
+  return false;
 }
 
 void PendingFile::Discard() {
   file_.reset();
   if (tempPath_.IsEmpty()) return;
   sys_delete_file(tempPath_.Text());
+  tempPath_.Release();
+}
+
+void PendingFile::HandOver() {
+  file_.reset();
   tempPath_.Release();
 }

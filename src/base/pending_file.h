@@ -22,11 +22,15 @@ class PendingFile {
   bool Create(const char* tempPath, const char* finalPath, Status* status);
   // Puts everything written on the disk and closes the file; it stays armed.
   bool Finish(Status* status);
-  // Finishes the file if still open, then renames it over the final name and disarms. False, still
-  // armed, when that fails.
+  // Finishes the file if still open, renames it over the final name, disarms, and flushes the
+  // directory so that the new name is durable. False when that fails: still armed when the rename
+  // failed, disarmed with the file in place when only the directory's flush did.
   bool Commit(Status* status);
   // Closes and deletes the temporary file now, if armed.
   void Discard();
+  // Disarms without deleting anything: another owner has taken the temporary file, which must be
+  // finished (closed) already.
+  void HandOver();
 
   bool armed() const { return !tempPath_.IsEmpty(); }
   FileHandle file() const { return file_.get(); }

@@ -55,6 +55,13 @@ bool sys_set_end_of_file(FileHandle file);
 bool sys_get_file_size(FileHandle file, uint64_t* size);
 // FlushFileBuffers / fsync.
 bool sys_flush_file(FileHandle file);
+// fsync of the directory path (a trailing separator is allowed): makes the names created, renamed
+// and deleted in it so far durable. Windows has no such call: the Win32 backend only checks the
+// fault hook and succeeds, since NTFS's journal keeps the order of those changes and every rename
+// there is written through (sys_move_file).
+bool sys_flush_directory(const char* path);
+// Whether sys_flush_directory does anything on this system (POSIX) or succeeds without (Win32).
+bool sys_directory_flush_exists();
 // sync_file_range(SYNC_FILE_RANGE_WRITE) on Linux: starts writing the file's changed data to the
 // disk without waiting for it, so that a later sys_flush_file has less left to wait for. Where
 // the system has no such request (Win32, other POSIX systems) it does nothing. Only a hint: its
@@ -91,7 +98,7 @@ bool sys_copy_file(const char* existing, const char* target, bool failIfExists);
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH / rename: replaces
 // target. Both names must lie on one volume. On Windows a rename refused with a sharing violation
 // or access denied is tried again for about two seconds: virus scanners and indexers open files
-// that were just closed.
+// that were just closed. On POSIX the new name is durable only after sys_flush_directory.
 bool sys_move_file(const char* existing, const char* target);
 // Whether both paths lead to one existing file, by the file's identity (volume serial number and
 // file index on Windows, device and inode on POSIX) rather than by spelling: case, 8.3 aliases

@@ -159,24 +159,6 @@ bool copy_contents(int source, int target) {
   }
 }
 
-// Makes a finished rename durable by syncing the directory that holds the new name.
-void sync_parent_directory(const char* path) {
-  const char* slash = strrchr(path, '/');
-  if (slash == nullptr) {
-    ScopedFd directory(open_retrying(".", O_RDONLY | O_DIRECTORY));
-    if (directory.get() >= 0) fsync(directory.get());
-    return;
-  }
-  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
-  HookBlock name(static_cast<uint32_t>(length) + 1);
-  if (name.get() == nullptr) return;
-  memcpy(name.get(), path, length);
-  name.get()[length] = '\0';
-  ScopedFd directory(
-      open_retrying(reinterpret_cast<const char*>(name.get()), O_RDONLY | O_DIRECTORY));
-  if (directory.get() >= 0) fsync(directory.get());
-}
-
 int to_fd(FileHandle file) { return file < 0 || file > INT32_MAX ? -1 : static_cast<int>(file); }
 
 // The error code of this thread's most recent call of the seam; 0 after one that succeeded.
@@ -228,6 +210,10 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
     return fail_open();
   }
   succeed();
+  if (sys_recording() && access != FileAccess::kRead) {
+    sys_record(SysChange::kOpen, fd.get(), path, nullptr, 0, nullptr, 0,
+               disposition == FileDisposition::kCreateAlways);
+  }
   return fd.release();
 }
 
@@ -269,14 +255,20 @@ bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_
   // As WriteFile on a file, the call writes everything or fails: a partial write is resumed, so
   // that a full disk reports itself instead of showing only as a short count.
   const uint8_t* data = static_cast<const uint8_t*>(buffer);
-  while (*done < count) {
+  const off_t at = sys_recording() ? lseek(fd, 0, SEEK_CUR) : 0;
+  int error = 0;
+  while (*done < count && error == 0) {
     const ssize_t put = write(fd, data + *done, count - *done);
     if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return fail();
-    if (put == 0) return fail(ENOSPC);
+    if (put <= 0) {
+      error = put < 0 ? errno : ENOSPC;
+      break;
+    }
     *done += static_cast<uint32_t>(put);
   }
-  return succeed();
+  if (*done > 0)
+    sys_record(SysChange::kWrite, file, nullptr, nullptr, static_cast<uint64_t>(at), data, *done);
+  return error == 0 ? succeed() : fail(error);
 }
 
 bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
@@ -303,7 +295,9 @@ bool sys_set_end_of_file(FileHandle file) {
   do {
     result = ftruncate(fd, position);
   } while (result != 0 && errno == EINTR);
-  return result == 0 ? succeed() : fail();
+  if (result != 0) return fail();
+  sys_record(SysChange::kSetEnd, file, nullptr, nullptr, static_cast<uint64_t>(position));
+  return succeed();
 }
 
 bool sys_get_file_size(FileHandle file, uint64_t* size) {
@@ -321,8 +315,22 @@ bool sys_flush_file(FileHandle file) {
   if (injected_fault(SysCall::kFlushFile)) return false;
   const int fd = to_fd(file);
   if (fd < 0) return fail(EBADF);
-  return fsync(fd) == 0 ? succeed() : fail();
+  if (fsync(fd) != 0) return fail();
+  sys_record(SysChange::kFlush, file);
+  return succeed();
 }
+
+bool sys_flush_directory(const char* path) {
+  if (injected_fault(SysCall::kFlushDirectory)) return false;
+  PosixPath local(path);
+  if (!local.ok()) return fail(ENOMEM);
+  ScopedFd directory(open_retrying(local.c_str(), O_RDONLY | O_DIRECTORY));
+  if (directory.get() < 0 || fsync(directory.get()) != 0) return fail();
+  sys_record(SysChange::kFlushDirectory, kNoFile, path);
+  return succeed();
+}
+
+bool sys_directory_flush_exists() { return true; }
 
 void sys_start_flush(FileHandle file) {
 #ifdef SYNC_FILE_RANGE_WRITE
@@ -336,6 +344,7 @@ void sys_start_flush(FileHandle file) {
 bool sys_close_handle(FileHandle file) {
   const int fd = to_fd(file);
   if (fd < 0) return fail(EBADF);
+  sys_record(SysChange::kClose, file);
   // Linux releases the descriptor even when close is interrupted, so it is never retried.
   return close(fd) == 0 ? succeed() : fail();
 }
@@ -351,7 +360,9 @@ bool sys_delete_file(const char* path) {
   if (injected_fault(SysCall::kDeleteFile)) return false;
   PosixPath local(path);
   if (!local.ok()) return fail(ENOMEM);
-  return unlink(local.c_str()) == 0 ? succeed() : fail();
+  if (unlink(local.c_str()) != 0) return fail();
+  sys_record(SysChange::kDelete, kNoFile, path);
+  return succeed();
 }
 
 bool sys_is_directory(const char* path) {
@@ -454,7 +465,7 @@ bool sys_move_file(const char* existing, const char* target) {
   PosixPath to(target);
   if (!from.ok() || !to.ok()) return fail(ENOMEM);
   if (rename(from.c_str(), to.c_str()) != 0) return fail();
-  sync_parent_directory(to.c_str());
+  sys_record(SysChange::kRename, kNoFile, existing, target);
   return succeed();
 }
 

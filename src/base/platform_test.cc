@@ -29,6 +29,15 @@ using SysCopyFile = PlatformTest;
 using SysMoveFile = PlatformTest;
 using SysDeleteFile = PlatformTest;
 
+// A directory's path as the program forms it, with its final separator, is flushed; so is a
+// file's directory (flush_directory_of). Windows has no directory flush and succeeds without one.
+TEST_F(PlatformTest, FlushDirectoryTakesTheProgramsDirectoryPaths) {
+  EXPECT_TRUE(sys_flush_directory((dir_.path().string() + "\\").c_str()));
+  EXPECT_TRUE(flush_directory_of((dir_.path().string() + "\\file").c_str()));
+  EXPECT_EQ(sys_directory_flush_exists(),
+            !sys_flush_directory((dir_.path().string() + "\\absent").c_str()));
+}
+
 // The program builds its paths with backslashes; they must reach the right files everywhere.
 TEST_F(SysCreateFile, BackslashPathsReachSubdirectories) {
   ASSERT_TRUE(std::filesystem::create_directory(dir_.path() / "dir"));

@@ -159,6 +159,16 @@ FileHandle not_opened(DWORD error) {
 // A failure injected by a test's fault hook reads as a failing disk.
 bool injected_fault(SysCall call) { return sys_fault(call) && !fail(ERROR_IO_DEVICE); }
 
+// The file's present position, for a recording hook.
+uint64_t position_of(FileHandle file) {
+  LARGE_INTEGER none;
+  none.QuadPart = 0;
+  LARGE_INTEGER at;
+  at.QuadPart = 0;
+  SetFilePointerEx(to_handle(file), none, &at, FILE_CURRENT);
+  return static_cast<uint64_t>(at.QuadPart);
+}
+
 }  // namespace
 
 FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
@@ -173,8 +183,13 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                                                                          : OPEN_ALWAYS;
   const WidePath wide(path);
   if (wide.get() == nullptr) return not_opened(wide.error());
-  return opened(
+  const FileHandle file = opened(
       CreateFileW(wide.get(), desired, sharing, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file != kNoFile && sys_recording() && access != FileAccess::kRead) {
+    sys_record(SysChange::kOpen, file, path, nullptr, 0, nullptr, 0,
+               disposition == FileDisposition::kCreateAlways);
+  }
+  return file;
 }
 
 bool sys_read_file(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
@@ -210,8 +225,13 @@ bool sys_read_file_at(FileHandle file, uint64_t offset, void* buffer, uint32_t c
 bool sys_write_file(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   if (injected_fault(SysCall::kWriteFile)) return false;
+  const uint64_t at = sys_recording() ? position_of(file) : 0;
   DWORD transferred = 0;
   const BOOL ok = WriteFile(to_handle(file), buffer, count, &transferred, nullptr);
+  if (ok && transferred > 0) {
+    sys_record(SysChange::kWrite, file, nullptr, nullptr, at, buffer,
+               static_cast<uint32_t>(transferred));
+  }
   *done = ok ? static_cast<uint32_t>(transferred) : 0;
   return outcome(ok);
 }
@@ -233,7 +253,9 @@ bool sys_set_file_pointer(FileHandle file, int64_t distance, SeekOrigin origin,
 
 bool sys_set_end_of_file(FileHandle file) {
   if (injected_fault(SysCall::kSetEndOfFile)) return false;
-  return outcome(SetEndOfFile(to_handle(file)));
+  if (!SetEndOfFile(to_handle(file))) return fail();
+  if (sys_recording()) sys_record(SysChange::kSetEnd, file, nullptr, nullptr, position_of(file));
+  return succeed();
 }
 
 bool sys_get_file_size(FileHandle file, uint64_t* size) {
@@ -247,14 +269,28 @@ bool sys_get_file_size(FileHandle file, uint64_t* size) {
 
 bool sys_flush_file(FileHandle file) {
   if (injected_fault(SysCall::kFlushFile)) return false;
-  return outcome(FlushFileBuffers(to_handle(file)));
+  if (!FlushFileBuffers(to_handle(file))) return fail();
+  sys_record(SysChange::kFlush, file);
+  return succeed();
 }
+
+// Windows has no directory flush. NTFS's journal writes the changes of names in the order they
+// were made, and every rename is written through, so the names are as durable as a flush would
+// make them.
+bool sys_flush_directory(const char* path) {
+  if (injected_fault(SysCall::kFlushDirectory)) return false;
+  sys_record(SysChange::kFlushDirectory, kNoFile, path);
+  return succeed();
+}
+
+bool sys_directory_flush_exists() { return false; }
 
 // The system's lazy writer already writes changed data in the background.
 void sys_start_flush(FileHandle) {}
 
 bool sys_close_handle(FileHandle file) {
   if (file == kNoFile) return fail(ERROR_INVALID_HANDLE);
+  sys_record(SysChange::kClose, file);
   return outcome(CloseHandle(to_handle(file)));
 }
 
@@ -268,7 +304,9 @@ bool sys_delete_file(const char* path) {
   if (injected_fault(SysCall::kDeleteFile)) return false;
   const WidePath wide(path);
   if (wide.get() == nullptr) return fail(wide.error());
-  return outcome(DeleteFileW(wide.get()));
+  if (!DeleteFileW(wide.get())) return fail();
+  sys_record(SysChange::kDelete, kNoFile, path);
+  return succeed();
 }
 
 bool sys_is_directory(const char* path) {
@@ -407,7 +445,10 @@ bool sys_move_file(const char* existing, const char* target) {
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   const DWORD start = GetTickCount();
   for (;;) {
-    if (MoveFileExW(wideExisting.get(), wideTarget.get(), flags)) return succeed();
+    if (MoveFileExW(wideExisting.get(), wideTarget.get(), flags)) {
+      sys_record(SysChange::kRename, kNoFile, existing, target);
+      return succeed();
+    }
     const DWORD error = GetLastError();
     if (!is_transient(error) || GetTickCount() - start >= kRenameRetryMilliseconds) {
       return fail(error);

@@ -10,6 +10,7 @@
 #include "driver/run_context.h"
 #include "driver/thread_count.h"
 #include "driver/untouched_manifest.h"
+#include "manifest/game_commit.h"
 #include "manifest/manifest_update.h"
 #include "manifest/run_commit.h"
 
@@ -44,6 +45,27 @@ bool get_temp_directory(PathBuffer& dir) {
 
 bool out_of_memory(RunContext& context) { return context.failure.FailOutOfMemory(); }
 
+// Takes the game's lock and finishes a change that a crash interrupted there, saying so in one
+// line on standard error.
+bool take_game(RunContext& context) {
+  ChangeRecovery recovery;
+  const bool taken =
+      lock_and_recover(context.destDir.Text(), context.gameLock, &recovery, &context.failure);
+  CStringBufferA gameDir;
+  CStringBufferA line;
+  sys_native_path(context.destDir.Text(), gameDir);
+  // The directory as it was given, without the separator that destDir ends in.
+  if (gameDir.Length() > 1) {
+    gameDir.Data()[gameDir.Length() - 1] = '\0';
+    gameDir.SetLength(gameDir.Length() - 1);
+  }
+  if (recovery.outcome != RecoveryOutcome::kNothing &&
+      describe_recovery(recovery, gameDir.Data(), line)) {
+    report_line("vintrel", "warning", line.Data());
+  }
+  return taken;
+}
+
 // The untouched manifest, backed up when it is the game's own manifest.bin. The back-up's two
 // failures have the tool's line on standard output.
 bool load_untouched_manifest(RunContext& context) {
@@ -52,7 +74,7 @@ bool load_untouched_manifest(RunContext& context) {
     if (found.backupUnreadable) report_error("Failed to back up pc.mnfst.\n");
     return false;
   }
-  if (found.fromBackup || back_up_manifest(context)) return true;
+  if (found.fromBackup || back_up_manifest(context, found)) return true;
   report_error("Failed to back up pc.mnfst.\n");
   return false;
 }
@@ -102,8 +124,8 @@ int run(RunContext& context, int argc, char* argv[], PassResult* result) {
                          kThreadsVariable, ignoredThreads, context.threads);
   }
   UserArchiveTarget userArchive;
-  if (!lock_game_directory(context.destDir.Text(), context.gameLock, &context.failure) ||
-      !load_untouched_manifest(context) || !update_manifest(context, userArchive, result)) {
+  if (!take_game(context) || !load_untouched_manifest(context) ||
+      !update_manifest(context, userArchive, result)) {
     return 1;
   }
   // The new manifest and user archive replace the previous ones only now, by rename.

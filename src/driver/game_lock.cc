@@ -22,3 +22,9 @@ bool lock_game_directory(const char* destDir, FileLock& lock, Status* status) {
   }
   return false;
 }
+
+bool lock_and_recover(const char* destDir, FileLock& lock, ChangeRecovery* recovery,
+                      Status* status) {
+  return lock_game_directory(destDir, lock, status) &&
+         finish_interrupted_change(destDir, recovery, status);
+}

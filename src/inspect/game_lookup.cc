@@ -17,9 +17,13 @@ int hex_value(char c) {
 
 bool open_game(const char* dir, GameReader& game) {
   Status status;
-  if (game.Open(dir, "manifest.bin", &status)) return true;
-  print_failure(status);
-  return false;
+  if (!game.Open(dir, "manifest.bin", &status)) {
+    print_failure(status);
+    return false;
+  }
+  CStringBufferA warning;
+  if (game.interrupted() && PendingView::Warning(dir, warning)) print_warning("%s", warning.Data());
+  return true;
 }
 
 bool is_id_argument(const char* text) {

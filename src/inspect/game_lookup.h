@@ -14,7 +14,8 @@
 constexpr uint32_t kNoRecord = UINT32_MAX;
 
 // Opens the game in directory dir through its manifest.bin. False, having printed why, when the
-// manifest cannot be read.
+// manifest cannot be read. When a change of the game was interrupted after it committed, warns so
+// and reads the game as that change leaves it.
 bool open_game(const char* dir, GameReader& game);
 
 // The id that a NAME, EXT or PACKAGE argument stands for, as the tool turns the configuration's

@@ -64,6 +64,13 @@ void print_failure_warning(const Status& status, const char* remark) {
   print_warning("%s%s", description.Data(), remark);
 }
 
+void print_recovery(const char* gameDir, const ChangeRecovery& recovery) {
+  CStringBufferA line;
+  if (recovery.outcome != RecoveryOutcome::kNothing && describe_recovery(recovery, gameDir, line)) {
+    print_warning("%s", line.Data());
+  }
+}
+
 bool describe_reason(const Status& status, CStringBufferA& out) {
   if (!status.has_package()) return status.Describe(out);
   char system[256] = {};

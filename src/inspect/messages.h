@@ -8,6 +8,7 @@
 
 #include "base/status.h"
 #include "base/string_buffer.h"
+#include "manifest/game_commit.h"
 #include "report/line_text.h"
 
 constexpr int kExitSuccess = 0;
@@ -25,6 +26,10 @@ void print_warning(const char* format, ...) VINTREL_PRINTF_FORMAT(1, 2);
 void print_failure(const Status& status);
 // print_warning with the failure's one-line description followed by remark ("; passed over").
 void print_failure_warning(const Status& status, const char* remark);
+
+// print_warning with what finishing an interrupted change of the game in gameDir did, when it
+// did anything (manifest/game_commit.h).
+void print_recovery(const char* gameDir, const ChangeRecovery& recovery);
 
 // The reason of a failure without the package it concerns, which the caller shows beside it; the
 // whole description when the failure names no package. False when out of memory.

@@ -48,7 +48,8 @@ struct GamePaths {
   PathBuffer manifest;
   PathBuffer manifestTemp;
   PathBuffer backup;
-  PathBuffer userArchive;  // empty when there is no user archive to remove
+  PathBuffer userArchive;      // empty when there is no user archive to remove
+  PathBuffer userArchiveName;  // its file name, "<name>.upak"
 };
 
 bool make_paths(const char* gameDir, GamePaths& paths, Status* status) {
@@ -114,7 +115,8 @@ bool find_user_archive(const ManifestSections& current, const ManifestSections& 
                   "writes",
                   name.Data());
   }
-  if (!archive_path(paths.dir.Data(), name.Data(), paths.userArchive)) {
+  if (!archive_path(paths.dir.Data(), name.Data(), paths.userArchive) ||
+      paths.userArchiveName.Format("%s.upak", name.Data()) <= 0) {
     return status->FailOutOfMemory();
   }
   // Spelling cannot show every name of a file (8.3 aliases, links): its identity can.
@@ -141,7 +143,10 @@ bool find_old_user_archive(const ManifestSections& current, const char* upak, Ga
   const size_t length = std::strlen(upak);
   if (length > UINT32_MAX) return refuse(status, "\"upak\" \"%s\" is too long", upak);
   if (!user_archive_name_is_usable(upak, static_cast<uint32_t>(length), status)) return false;
-  if (!archive_path(paths.dir.Data(), upak, paths.userArchive)) return status->FailOutOfMemory();
+  if (!archive_path(paths.dir.Data(), upak, paths.userArchive) ||
+      paths.userArchiveName.Format("%s.upak", upak) <= 0) {
+    return status->FailOutOfMemory();
+  }
   if (!sys_file_exists(paths.userArchive.Data())) {
     status->FailAt(StatusCode::kNotFound, paths.userArchive.Data(), "there is no such archive");
     return false;
@@ -169,49 +174,61 @@ bool find_old_user_archive(const ManifestSections& current, const char* upak, Ga
   return true;
 }
 
-// Writes the back-up's bytes to manifest.bin.tmp, puts them on the disk and renames the file over
-// manifest.bin, as a run puts its manifest in place.
-bool restore_manifest(const GamePaths& paths, Status* status) {
+// Writes the back-up's bytes to manifest.bin.tmp and puts them on the disk, for the change that
+// replaces manifest.bin with them. False, with the reason, when that fails.
+bool write_pending_manifest(const GamePaths& paths, PendingFile& manifest, Status* status) {
   ByteBuffer bytes;
-  if (!read_whole_file(paths.backup.Data(), bytes, status)) return false;
-  PendingFile manifest;
-  if (!manifest.Create(paths.manifestTemp.Data(), paths.manifest.Data(), status)) return false;
+  if (!read_whole_file(paths.backup.Data(), bytes, status) ||
+      !manifest.Create(paths.manifestTemp.Data(), paths.manifest.Data(), status)) {
+    return false;
+  }
   if (bytes.length() != 0 &&
       file_write(manifest.file(), bytes.data(), bytes.length()) != bytes.length()) {
     status->FailIo("cannot write", paths.manifestTemp.Data());
     return false;
   }
-  return manifest.Commit(status);
+  return manifest.Finish(status);
 }
 
-// Deletes the user archive, when there is one, and then the back-up, which goes last: until then
-// a restore that stopped half way can be done again. remark tells what a failure to delete the
-// archive leaves.
-bool delete_leftovers(const GamePaths& paths, const char* archiveRemark, RestoreResult* result) {
-  if (paths.userArchive.Length() != 0 && sys_file_exists(paths.userArchive.Data())) {
-    if (!sys_delete_file(paths.userArchive.Data())) {
-      result->failure.FailIo("cannot delete", paths.userArchive.Data());
-      return fail(result, archiveRemark);
-    }
-    if (!result->deletedArchive.Assign(paths.userArchive.Data())) {
-      return result->failure.FailOutOfMemory();
-    }
+// One change of the game, all or nothing: the user archive, when there is one, and the back-up
+// go, and the back-up's bytes replace manifest.bin when restoreManifest. The user archive and the
+// back-up are named first, so that they wait aside until the manifest is in place.
+bool change_game(const GamePaths& paths, bool restoreManifest, RestoreResult* result) {
+  Status* status = &result->failure;
+  GameChange change(paths.dir.Data());
+  PendingFile manifest;
+  const bool removesArchive =
+      paths.userArchive.Length() != 0 && sys_file_exists(paths.userArchive.Data());
+  if ((removesArchive && !change.Remove(paths.userArchiveName.Data(), status)) ||
+      !change.Remove(kBackupName, status)) {
+    return fail(result, kNothingChanged);
   }
-  if (!sys_delete_file(paths.backup.Data())) {
-    result->failure.FailIo("cannot delete", paths.backup.Data());
-    return fail(result, "; the game is restored, and the back-up is the same as manifest.bin");
+  if (restoreManifest) {
+    if (!write_pending_manifest(paths, manifest, status) ||
+        !change.Replace(kManifestName, status)) {
+      return fail(result, kNothingChanged);
+    }
+    manifest.HandOver();
   }
-  if (!result->deletedBackup.Assign(paths.backup.Data())) return result->failure.FailOutOfMemory();
+  if (!change.Commit(status)) return fail(result, change.left_recorded() ? "" : kNothingChanged);
+  if (change.record_kept()) result->kept.Assign(change.kept_reason());
+  if ((restoreManifest && !result->restoredManifest.Assign(paths.manifest.Data())) ||
+      (removesArchive && !result->deletedArchive.Assign(paths.userArchive.Data())) ||
+      !result->deletedBackup.Assign(paths.backup.Data())) {
+    return status->FailOutOfMemory();
+  }
   return true;
 }
 
 // What both kinds of restore begin with: the game's paths, the lock of a run (neither may change
-// the directory while the other works in it) and the back-up. False, with the reason, when any
-// of them cannot be had.
+// the directory while the other works in it), a change that a crash interrupted finished, and the
+// back-up. False, with the reason, when any of them cannot be had.
 bool begin_restore(const char* gameDir, GamePaths& paths, FileLock& lock, ManifestSections& backup,
-                   Status* status) {
+                   RestoreResult* result) {
+  Status* status = &result->failure;
   return make_paths(gameDir, paths, status) &&
-         lock_game_directory(paths.dir.Data(), lock, status) && load_backup(paths, backup, status);
+         lock_and_recover(paths.dir.Data(), lock, &result->recovery, status) &&
+         load_backup(paths, backup, status);
 }
 
 }  // namespace
@@ -221,7 +238,7 @@ bool restore_game(const char* gameDir, RestoreResult* result) {
   GamePaths paths;
   FileLock lock;
   ManifestSections backup;
-  if (!begin_restore(gameDir, paths, lock, backup, status)) return false;
+  if (!begin_restore(gameDir, paths, lock, backup, result)) return false;
   // Everything is checked before anything changes, so that a refusal leaves the game as it is.
   ManifestSections current;
   Status unread;
@@ -244,11 +261,7 @@ bool restore_game(const char* gameDir, RestoreResult* result) {
     if (!find_user_archive(current, backup, paths, status)) return fail(result, kNothingChanged);
   }
 
-  // The manifest first: once it is the back-up, nothing refers to the user archive any more.
-  if (!restore_manifest(paths, status)) return fail(result, kNothingChanged);
-  if (!result->restoredManifest.Assign(paths.manifest.Data())) return status->FailOutOfMemory();
-  return delete_leftovers(
-      paths, "; the manifest is restored: delete that file when nothing holds it", result);
+  return change_game(paths, true, result);
 }
 
 bool restore_after_update(const char* gameDir, const char* upak, RestoreResult* result) {
@@ -256,7 +269,7 @@ bool restore_after_update(const char* gameDir, const char* upak, RestoreResult* 
   GamePaths paths;
   FileLock lock;
   ManifestSections backup;
-  if (!begin_restore(gameDir, paths, lock, backup, status)) return false;
+  if (!begin_restore(gameDir, paths, lock, backup, result)) return false;
   ManifestSections current;
   if (!load_manifest(current, paths.manifest.Data(), status)) return fail(result, kNotComparable);
   Status why;
@@ -272,6 +285,5 @@ bool restore_after_update(const char* gameDir, const char* upak, RestoreResult* 
   if (upak != nullptr && !find_old_user_archive(current, upak, paths, status)) {
     return fail(result, kNothingChanged);
   }
-  return delete_leftovers(paths, "; the back-up is still there: run again when nothing holds it",
-                          result);
+  return change_game(paths, false, result);
 }

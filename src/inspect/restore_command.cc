@@ -18,13 +18,19 @@ void print_done(const char* before, const PathBuffer& path, const char* after) {
   std::printf("%s\"%s\"%s\n", before, shown.Data(), after);
 }
 
-// The changes made on standard output, one line each, and the failure, if any, on standard error.
-void print_restore(const RestoreResult& result) {
+// The changes made on standard output, one line each, and the failure, if any, on standard error,
+// after what finishing an interrupted change did.
+void print_restore(const char* gameDir, const RestoreResult& result) {
+  print_recovery(gameDir, result.recovery);
   print_done("restored ", result.restoredManifest, " from the back-up");
   print_done("deleted the user archive ", result.deletedArchive, "");
   print_done("deleted the back-up ", result.deletedBackup, "");
-  if (result.failure.ok()) return;
   CStringBufferA reason;
+  if (!result.kept.ok() && result.kept.Describe(reason)) {
+    print_warning("%s; the restore is done, and the next start of either program makes sure of it",
+                  reason.Data());
+  }
+  if (result.failure.ok()) return;
   if (!result.failure.Describe(reason)) reason.Assign("out of memory");
   print_error("%s%s", reason.Data(), result.remark);
 }
@@ -38,7 +44,7 @@ int run_restore(const CommandArgs& args) {
   RestoreResult result;
   const bool done = args.afterUpdate ? restore_after_update(args.positional[0], args.upak, &result)
                                      : restore_game(args.positional[0], &result);
-  print_restore(result);
+  print_restore(args.positional[0], result);
   return done ? kExitSuccess : kExitFailure;
 }
 
@@ -49,10 +55,12 @@ const CommandSpec kRestoreCommand = {
     "GAMEDIR [--after-update [--upak NAME]]",
     "undo the tool: the game's manifest back as before the first run",
     "Puts the back-up origmanifest.bin, which the first run of the tool made, back as\n"
-    "manifest.bin (written as manifest.bin.tmp, put on the disk, then renamed), deletes the\n"
-    "user archive that the present manifest.bin names and the back-up does not, and deletes\n"
-    "origmanifest.bin last. The game is then byte for byte as it was before the first run.\n"
-    "It holds the tool's lock (vintrel.lock) while it works, so that it never races a run.\n"
+    "manifest.bin (written as manifest.bin.tmp and put on the disk), deletes the user archive\n"
+    "that the present manifest.bin names and the back-up does not, and deletes\n"
+    "origmanifest.bin, as one change that happens whole or not at all, even across a crash\n"
+    "(see \"vintrel-inspect recover --help\"). The game is then byte for byte as it was before\n"
+    "the first run. It holds the tool's lock (vintrel.lock) while it works, so that it never\n"
+    "races a run, and first finishes a run or restore that a crash interrupted.\n"
     "\n"
     "It refuses, changing nothing, when there is no back-up, when the back-up cannot be read,\n"
     "and when manifest.bin is not what a run of the tool writes from that back-up: after a game\n"

@@ -37,6 +37,10 @@ bool StackEntries::Open(const char* gameDir, Status* status) {
     status->Assign(context_.failure);
     return false;
   }
+  // What reading the game found to warn of: a change of it that was interrupted.
+  for (uint32_t i = 0; i < context_.warnings.count(); ++i) {
+    if (!warnings_.Add("%s", context_.warnings.line(i))) return status->FailOutOfMemory();
+  }
   return true;
 }
 

@@ -16,10 +16,6 @@ bool pending_archive_path(const char* dir, const char* name, CStringBufferA& pat
   return path.Format("%s%s.upak.tmp", dir, name) > 0;
 }
 
-bool aside_archive_path(const char* dir, const char* name, CStringBufferA& path) {
-  return path.Format("%s%s.upak.old", dir, name) > 0;
-}
-
 bool manifest_path(const char* dir, CStringBufferA& path) {
   return path.Format("%smanifest.bin", dir) > 0;
 }
@@ -30,4 +26,20 @@ bool pending_manifest_path(const char* dir, CStringBufferA& path) {
 
 bool backup_path(const char* dir, CStringBufferA& path) {
   return path.Format("%sorigmanifest.bin", dir) > 0;
+}
+
+bool pending_backup_path(const char* dir, CStringBufferA& path) {
+  return path.Format("%sorigmanifest.bin.tmp", dir) > 0;
+}
+
+bool game_file_path(const char* dir, const char* name, CStringBufferA& path) {
+  return path.Format("%s%s", dir, name) > 0;
+}
+
+bool pending_file_path(const char* dir, const char* name, CStringBufferA& path) {
+  return path.Format("%s%s.tmp", dir, name) > 0;
+}
+
+bool aside_file_path(const char* dir, const char* name, CStringBufferA& path) {
+  return path.Format("%s%s.old", dir, name) > 0;
 }

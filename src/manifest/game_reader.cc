@@ -19,14 +19,21 @@ GameReader::GameReader() : directory_(sections_[0]), package_(indexTable_, entry
 
 bool GameReader::Open(const char* dir, const char* manifestName, Status* status) {
   PathBuffer path;
-  if (dir_.Format("%s\\", dir) <= 0 || path.Format("%s%s", dir_.Data(), manifestName) <= 0) {
-    return status->FailOutOfMemory();
+  bool gone = false;
+  if (dir_.Format("%s\\", dir) <= 0) return status->FailOutOfMemory();
+  view_.Load(dir_.Data());
+  if (!view_.Locate(manifestName, path, &gone)) return status->FailOutOfMemory();
+  if (gone) {
+    status->FailAt(StatusCode::kNotFound, path.Data(),
+                   "the interrupted change of the game removes this file");
+    return false;
   }
   return load_manifest(sections_, path.Data(), status) && ReadDirectory(path.Data(), status);
 }
 
 bool GameReader::Open(const char* dir, const ManifestSections& sections, Status* status) {
   if (dir_.Format("%s\\", dir) <= 0) return status->FailOutOfMemory();
+  view_.Load(dir_.Data());
   for (int i = 0; i < ManifestSections::kCount; ++i) {
     if (!sections_[i].assign(sections[i])) return status->FailOutOfMemory();
   }
@@ -46,7 +53,12 @@ bool GameReader::ReadDirectory(const char* path, Status* status) {
 }
 
 bool GameReader::ArchivePath(uint32_t i, CStringBufferA& path) const {
-  return record_archive_path(dir_.Data(), archive(i), path);
+  const ArchiveRecord& record = archive(i);
+  CStringBufferA name;
+  CStringBufferA fileName;
+  bool gone = false;
+  return copy_directory_name(record.name, record.nameLength, name) &&
+         fileName.Format("%s.upak", name.Data()) > 0 && view_.Locate(fileName.Data(), path, &gone);
 }
 
 FileHandle GameReader::Archive(uint32_t i, Status* status) {

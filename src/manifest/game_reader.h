@@ -8,12 +8,15 @@
 #include "base/status.h"
 #include "base/string_buffer.h"
 #include "driver/run_context.h"
+#include "manifest/game_commit.h"
 #include "manifest/package_directory.h"
 #include "package/package_reader.h"
 
 // Reads a game directory without a run: its manifest's archive list and package records, and
 // any package's entries, metadata and data. Archives are opened for reading when first needed
-// and shared with other readers; nothing is ever written.
+// and shared with other readers; nothing is ever written. When a change of the game was
+// interrupted after it committed, the game is read as that change leaves it (PendingView,
+// manifest/game_commit.h), and interrupted() says so.
 class GameReader {
  public:
   GameReader();
@@ -29,11 +32,13 @@ class GameReader {
   // copied. False, with the reason in *status, when its directory is malformed.
   bool Open(const char* dir, const ManifestSections& sections, Status* status);
 
+  // Whether the game's last change was interrupted after it committed (see above).
+  bool interrupted() const { return view_.interrupted(); }
   const ManifestSections& sections() const { return sections_; }
   uint32_t archive_count() const { return directory_.archive_count(); }
   const ArchiveRecord& archive(uint32_t i) const { return directory_.archive(i); }
-  // The path of archive i: the directory, a backslash, its name and ".upak". False when out of
-  // memory.
+  // The path of archive i: the directory, a backslash, its name and ".upak" (and ".tmp" while an
+  // interrupted change has yet to put it in place). False when out of memory.
   bool ArchivePath(uint32_t i, CStringBufferA& path) const;
   uint32_t package_count() const { return records_.count(); }
   const PackageRecord& record(uint32_t k) const { return records_[k]; }
@@ -63,6 +68,7 @@ class GameReader {
   FileHandle Archive(uint32_t i, Status* status);
 
   PathBuffer dir_;
+  PendingView view_;
   ManifestSections sections_;
   DirectoryReader directory_;
   TCountedArray<PackageRecord> records_;

@@ -110,4 +110,45 @@ TEST_F(Safety, UserArchiveNamesThatReachOtherFilesAreRefused) {
             vtest::ReadFile(run_.game_path() / "manifest.bin"));
 }
 
+// A back-up that a crash of an earlier version left damaged is made again only from a manifest.bin
+// that names no user archive: from one that a run wrote, the untouched manifest would be lost for
+// good.
+TEST_F(Safety, DamagedBackUpIsMadeAgainOnlyFromAnUntouchedManifest) {
+  WriteMod({"first_data"});
+  const Bytes untouched = vtest::ReadFile(run_.game_path() / "manifest.bin").value();
+  const struct {
+    const char* name;
+    bool runFirst;  // manifest.bin is then what the run wrote
+    Bytes backup;
+  } cases[] = {
+      {"empty beside a run's manifest", true, {}},
+      {"zeros beside a run's manifest", true, Bytes(untouched.size(), 0)},
+      {"empty beside the untouched manifest", false, {}},
+      {"zeros beside the untouched manifest", false, Bytes(untouched.size(), 0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(vtest::WriteFile(run_.game_path() / "manifest.bin", untouched));
+    std::filesystem::remove(run_.game_path() / "origmanifest.bin");
+    if (c.runFirst) {
+      ASSERT_EQ(run_.Run().exit_code, 0);
+    }
+    ASSERT_TRUE(vtest::WriteFile(run_.game_path() / "origmanifest.bin", c.backup));
+    Snapshot();
+    const ProcessResult result = run_.Run();
+    if (c.runFirst) {
+      EXPECT_EQ(result.exit_code, 1);
+      EXPECT_EQ(result.out, "Failed to back up pc.mnfst.\n");
+      EXPECT_NE(result.err.find("manifest.bin lists the user archive \"mod\""), std::string::npos)
+          << result.err;
+      EXPECT_TRUE(ChangedSinceSnapshot().empty());
+    } else {
+      EXPECT_EQ(result.exit_code, 0) << result.err;
+      EXPECT_EQ(vtest::ReadFile(run_.game_path() / "origmanifest.bin"), untouched);
+    }
+    std::filesystem::remove_all(before_.path());
+    std::filesystem::create_directories(before_.path());
+  }
+}
+
 }  // namespace
