@@ -11,6 +11,7 @@
 #include "inspect/names_command.h"
 #include "inspect/packages_command.h"
 #include "inspect/plan_command.h"
+#include "inspect/prune_command.h"
 #include "inspect/restore_command.h"
 #include "inspect/stack_command.h"
 #include "inspect/unpack_command.h"
@@ -25,8 +26,9 @@ namespace {
 // The commands in the order the usage text lists them: a modder's way through a game, from
 // looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand,  &kNamesCommand,  &kExtractCommand,
-    &kUnpackCommand,   &kPlanCommand,    &kStackCommand, &kVerifyCommand, &kRestoreCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,    &kNamesCommand,
+    &kExtractCommand,  &kUnpackCommand,  &kPruneCommand,   &kPlanCommand,
+    &kStackCommand,    &kVerifyCommand,  &kRestoreCommand,
 };
 
 void print_usage(std::FILE* out) {

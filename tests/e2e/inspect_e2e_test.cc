@@ -610,6 +610,7 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
       {"repack", "game"},
       {"unpack", "game"},
       {"unpack", "game", "out", "--meta", "--meta"},
+      {"prune", "mod", "game", "--json", "--dry-run", "--dry-run"},
       {"packages"},
       {"packages", "game", "more"},
       {"entries", "game", "town", "--bogus"},
@@ -632,8 +633,8 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
 TEST_F(InspectTest, EveryCommandHasHelp) {
   for (const std::string command :
        {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "names GAMEDIR ",
-        "extract GAMEDIR ", "unpack GAMEDIR OUTDIR ", "plan MODDIR GAMEDIR ", "verify GAMEDIR ",
-        "restore GAMEDIR "}) {
+        "extract GAMEDIR ", "unpack GAMEDIR OUTDIR ", "prune MODDIR GAMEDIR ",
+        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR "}) {
     const ProcessResult result = Inspect({command.substr(0, command.find(' ')), "--help"});
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;
