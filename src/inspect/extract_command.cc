@@ -135,9 +135,7 @@ int run_extract(const CommandArgs& args) {
   request.pkg = args.pkg;
   ExtractResult result;
   const bool written = extract_entry(request, &result);
-  for (uint32_t i = 0; i < result.warnings.count(); ++i) {
-    print_warning("%s", result.warnings.line(i));
-  }
+  print_warnings(result.warnings);
   if (!written) {
     if (!result.failure.ok()) print_failure(result.failure);
     return kExitFailure;

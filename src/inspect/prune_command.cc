@@ -124,9 +124,7 @@ int run_prune(const CommandArgs& args) {
   Status status;
   const bool pruned =
       prune_mod(args.positional[0], args.positional[1], args.dryRun, args.names, result, &status);
-  for (uint32_t i = 0; i < result.mod.warnings.count(); ++i) {
-    print_warning("%s", result.mod.warnings.line(i));
-  }
+  print_warnings(result.mod.warnings);
   if (!pruned) {
     print_failure(status);
     return kExitFailure;

@@ -81,8 +81,12 @@ TEST(Prune, TakesOutWhatChangesNothingAndKeepsTheRestOfTheText) {
     if (c.expected == PruneReason::kKept) {
       expected += (expected == head ? "" : ",\n    ") + c.element;
     }
-    if (c.bytes) ASSERT_TRUE(vtest::WriteFile(dir / "mod" / c.src, *c.bytes));
-    if (c.meta) ASSERT_TRUE(vtest::WriteFile(dir / "mod" / (c.src + ".meta"), *c.meta));
+    if (c.bytes) {
+      ASSERT_TRUE(vtest::WriteFile(dir / "mod" / c.src, *c.bytes));
+    }
+    if (c.meta) {
+      ASSERT_TRUE(vtest::WriteFile(dir / "mod" / (c.src + ".meta"), *c.meta));
+    }
   }
   config += tail;
   expected += tail;

@@ -46,8 +46,7 @@ struct UnpackResult {
   UnpackLayout layout;
   WarningList warnings;  // for standard error, in the order found
   Status failure;        // why it stopped, unless said already
-  uint32_t packages = 0;
-  uint32_t files = 0;  // entries written, and metadata files beside them
+  uint32_t files = 0;    // entries written, and metadata files beside them
   uint32_t metaFiles = 0;
   uint64_t bytes = 0;
   uint32_t listed = 0;  // files in vintrel.json
@@ -258,15 +257,13 @@ class UnpackTask : public OrderedTask {
 void UnpackTask::PassOver(UnpackSlot& slot, UnpackWorker& worker, uint32_t record, uint32_t count,
                           const UnpackEntry* entry) {
   game_.NamePackage(record, &worker.status);
-  if (!describe_reason(worker.status, worker.reason)) worker.reason.Assign("out of memory");
-  CStringBufferA package;
-  record_name(game_, record, package);
+  if (!worker.status.Describe(worker.reason)) worker.reason.Assign("out of memory");
   if (entry == nullptr) {
-    slot.warnings.Add("package \"%s\": %s; passed over", package.Data(), worker.reason.Data());
+    slot.warnings.Add("%s; passed over", worker.reason.Data());
   } else {
     entry_name(result_.names, entry->nameId, entry->extId, worker.name);
-    slot.warnings.Add("package \"%s\", entry %u (\"%s\"): %s; passed over", package.Data(),
-                      entry->index, worker.name.Data(), worker.reason.Data());
+    slot.warnings.Add("%s (entry %u, \"%s\"); passed over", worker.reason.Data(), entry->index,
+                      worker.name.Data());
   }
   slot.unread += count;
 }
@@ -648,7 +645,7 @@ void print_unpack(const UnpackRequest& request, const UnpackResult& result) {
   }
   std::printf(
       "unpacked %u entr%s of %u package%s into \"%s\": %llu bytes in %u file%s and %u metadata "
-      "file%s; \"%s\" lists %u file%s\n",
+      "file%s\nwrote \"%s\": a mod of %u file%s\n",
       picked, picked == 1 ? "y" : "ies", packages, packages == 1 ? "" : "s", out.Data(),
       static_cast<unsigned long long>(result.bytes), result.files, result.files == 1 ? "" : "s",
       result.metaFiles, result.metaFiles == 1 ? "" : "s", config.Data(), result.listed,
@@ -680,9 +677,7 @@ int run_unpack(const CommandArgs& args) {
   request.threads = inspect_thread_count(args);
   UnpackResult result;
   const bool written = unpack_game(request, result);
-  for (uint32_t i = 0; i < result.warnings.count(); ++i) {
-    print_warning("%s", result.warnings.line(i));
-  }
+  print_warnings(result.warnings);
   if (!written) {
     if (!result.failure.ok()) print_failure(result.failure);
     return kExitFailure;

@@ -23,11 +23,7 @@
 namespace vtest {
 namespace {
 
-std::string Id(uint64_t id) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016" PRIx64, id);
-  return text;
-}
+std::string Id(uint64_t id) { return IdText(id); }
 
 std::string Id(const std::string& name) { return Id(NameHash(name)); }
 

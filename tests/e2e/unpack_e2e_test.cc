@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -22,11 +20,7 @@
 namespace vtest {
 namespace {
 
-std::string Id(uint64_t id) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016" PRIx64, id);
-  return text;
-}
+std::string Id(uint64_t id) { return IdText(id); }
 
 std::string Id(const std::string& name) { return Id(NameHash(name)); }
 
@@ -96,6 +90,7 @@ GameSpec HostileGame() {
                        Entry("twin", "bin", MakeData(27, 18)),
                        Entry("ui/hero", "dds", texture, TextureMeta(15, 9, 1, 4, 4)),
                        Entry("junk", "dds", MakeData(40, 19), {1, 2, 3}),
+                       Entry("empty", "bin", {}),
                        RawEntry(0x1234567890abcdefu, 0xfedcba0987654321u, MakeData(28, 20), {7})});
   PackageSpec device = OneGroupPackage("CON", false, {Entry("x", "bin", MakeData(30, 21))});
   PackageSpec odd = OneGroupPackage("odd", true, {Entry("y", "bin", MakeData(31, 22), {5})});
@@ -115,7 +110,7 @@ std::string HostileNames() {
          "ctl\x01.bin\ntrail./x.bin\nspace /x.bin\n_Unknown/x.bin\n\xC3\x89"
          "clair.bin\n\xC3\xA9"
          "clair.bin\na/b.bin\na\\b.bin\npic.dds\npic.dds.meta\ntwin.bin\nui/hero.dds\njunk.dds\n"
-         "x.bin\ny.bin\nshared.bin\nonly_a.bin\nonly_b.bin\n" +
+         "empty.bin\nx.bin\ny.bin\nshared.bin\nonly_a.bin\nonly_b.bin\n" +
          std::string(252, 'a') + ".bin\n";
 }
 
@@ -216,6 +211,7 @@ TEST_F(UnpackTest, HostileNamesStayInsideAndComeBackAsTheyWere) {
       "out/town/pic.dds",
       "out/town/ui/hero.dds",
       "out/town/ui/hero.dds.meta",
+      "out/town/empty.bin",
       "out/twin_a/_duplicate/0.bin",
       "out/twin_a/only_a.bin",
       "out/twin_b/_duplicate/0.bin",
