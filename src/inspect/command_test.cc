@@ -38,6 +38,12 @@ Parsed parse(const CommandSpec& command, std::vector<std::string>& words) {
   return parsed;
 }
 
+std::vector<std::string> values(const OptionValues& option) {
+  std::vector<std::string> texts;
+  for (uint32_t i = 0; i < option.count; ++i) texts.push_back(option[i]);
+  return texts;
+}
+
 TEST(ParseCommandArgs, ArgumentsStandTogetherInTheirOrderWhereverTheOptionsLie) {
   std::vector<std::string> words = {"--upak", "mine", "out", "--json", "a", "--game=g", "b", "c"};
   const Parsed parsed = parse(kStack, words);
@@ -82,9 +88,22 @@ TEST(ParseCommandArgs, RepeatedValuesGatherInTheirOrderAfterTheArguments) {
   const Parsed parsed = parse(kEntries, words);
   ASSERT_EQ(parsed.result, ParseResult::kRun);
   EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"game", "pkg"}));
-  std::vector<std::string> names;
-  for (uint32_t i = 0; i < parsed.args.names.count; ++i) names.push_back(parsed.args.names[i]);
-  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(values(parsed.args.names), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+
+  // Several repeatable options, interleaved: each keeps its own values in order.
+  const CommandSpec unpack = {"unpack", "GAMEDIR OUTDIR",
+                              "",       "",
+                              2,        kOptionNames | kOptionPkgs | kOptionMatch | kOptionMeta,
+                              ignore};
+  words = {"--match", "*.dds",  "g", "--pkg",         "p",     "--names",
+           "n",       "--meta", "o", "--match=ui/**", "--pkg", "q"};
+  const Parsed many = parse(unpack, words);
+  ASSERT_EQ(many.result, ParseResult::kRun);
+  EXPECT_EQ(many.positionals, (std::vector<std::string>{"g", "o"}));
+  EXPECT_EQ(values(many.args.names), (std::vector<std::string>{"n"}));
+  EXPECT_EQ(values(many.args.pkgs), (std::vector<std::string>{"p", "q"}));
+  EXPECT_EQ(values(many.args.matches), (std::vector<std::string>{"*.dds", "ui/**"}));
+  EXPECT_TRUE(many.args.meta);
 }
 
 TEST(SelectForm, TheWordAfterTheNameChoosesAForm) {
