@@ -53,9 +53,17 @@ struct UnpackResult {
   uint32_t unread = 0;  // picked entries that could not be read
 };
 
-// The full path of a path under OUTDIR, into out. False when out of memory.
-bool out_path(const char* outDir, const char* relative, CStringBufferA& out) {
-  return out.Format("%s\\%s", outDir, relative) > 0;
+// The full path of the first length bytes of a path under OUTDIR (all of it when length is
+// UINT32_MAX), into out, with the program's separator throughout, so that messages on Windows
+// show one kind. False when out of memory.
+bool out_path(const char* outDir, const char* relative, CStringBufferA& out,
+              uint32_t length = UINT32_MAX) {
+  const int shown = length == UINT32_MAX ? INT32_MAX : static_cast<int>(length);
+  if (out.Format("%s\\%.*s", outDir, shown, relative) <= 0) return false;
+  for (char* c = out.Data() + std::strlen(outDir); *c != '\0'; ++c) {
+    if (*c == '/') *c = '\\';
+  }
+  return true;
 }
 
 // OUTDIR is missing, or a directory that is empty unless force. False, with the reason, otherwise.
@@ -278,8 +286,8 @@ bool UnpackTask::MakeFolders(UnpackWorker& worker, const char* relative) {
   // Each folder of the path in turn; one that is there already must be a directory, no link.
   for (const char* slash = std::strchr(relative, '/'); slash != nullptr && slash <= last;
        slash = std::strchr(slash + 1, '/')) {
-    if (worker.made.Format("%s\\%.*s", request_.outDir, static_cast<int>(slash - relative),
-                           relative) <= 0) {
+    if (!out_path(request_.outDir, relative, worker.made,
+                  static_cast<uint32_t>(slash - relative))) {
       return worker.status.FailOutOfMemory();
     }
     const char* path = worker.made.Data();
@@ -336,8 +344,9 @@ bool UnpackTask::WriteEntry(UnpackSlot& slot, UnpackWorker& worker, UnpackEntry&
           (stored.metaSize != 0 && std::memcmp(worker.meta.data(), stored.meta, stored.metaSize))));
   }
   if (!entry.metaListed && !request_.meta) return true;
-  if (worker.path.Format("%s\\%s.meta", request_.outDir, relative) <= 0 ||
-      !write_new_file(worker.path.Data(), stored.meta, stored.metaSize, &worker.status)) {
+  if (worker.path.Format("%s.meta", relative) <= 0 ||
+      !out_path(request_.outDir, worker.path.Data(), worker.made) ||
+      !write_new_file(worker.made.Data(), stored.meta, stored.metaSize, &worker.status)) {
     if (worker.status.ok()) worker.status.FailOutOfMemory();
     slot.failure.Assign(worker.status);
     return false;
