@@ -73,8 +73,8 @@ bool print_prune_text(const PruneResult& result, bool dryRun) {
   sys_native_path(result.configPath.Data(), config);
   const uint32_t count = result.mod.entries.count();
   if (result.removed == 0) {
-    std::printf("nothing to remove from \"%s\": each of its %u file%s changes the game\n",
-                config.Data(), count, count == 1 ? "" : "s");
+    std::printf("nothing to remove from \"%s\": its %u file%s stay%s\n", config.Data(), count,
+                count == 1 ? "" : "s", count == 1 ? "s" : "");
     return true;
   }
   table.Print(stdout);
