@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Measures a full-copy run of the tool on a large synthetic game against bench_baseline, the
 # least work any full copy must do (inflate every block, compress it again at level 0, write it),
-# on one thread and on two; and vintrel-inspect verify (1 and 2 threads) and plan (2 threads)
-# on the same game.
+# on one thread and on two; and vintrel-inspect verify and unpack (1 and 2 threads) and plan
+# (2 threads) on the same game.
 #
 #   bench/run_bench.sh [--bytes N] [--seed S] [--keep DIR] [--runs R]
 #
@@ -15,12 +15,16 @@
 #
 # Installs what it needs when missing, builds the Release targets vintrel_tool, make_game and
 # bench_baseline in build-bench/, and prints the game's figures, the tool's throughput, the
-# ratio of the tool's time to the baseline's, and the tool's peak memory against its target.
+# ratio of the tool's time to the baseline's, and the tool's peak memory against its target, and
+# the time of unpack against verify's with the same threads.
 #
 # Fairness: both programs run on the same game, each once unmeasured first (so the game's
 # archives are in the page cache for every measured run: warm cache), then alternately R times.
 # Before every run the game's manifest is restored, the user archive, the back-up manifest and
 # the outputs of earlier runs are deleted, and `sync` flushes what earlier runs left to write.
+# Each unpack writes a new directory, and they are deleted only at the end: on ext4 a file made
+# right after thousands were deleted costs several times as much (the inode allocator passes over
+# the inodes deleted within the last half minute), which a user's unpack does not meet.
 set -euo pipefail
 
 usage() {
@@ -118,12 +122,17 @@ base_log="$root/baseline.log"
 verify1_log="$root/verify1.log"
 verify2_log="$root/verify2.log"
 plan2_log="$root/plan2.log"
-for log in "$tool_log" "$tool2_log" "$base_log" "$verify1_log" "$verify2_log" "$plan2_log"; do
+unpack1_log="$root/unpack1.log"
+unpack2_log="$root/unpack2.log"
+for log in "$tool_log" "$tool2_log" "$base_log" "$verify1_log" "$verify2_log" "$plan2_log" \
+  "$unpack1_log" "$unpack2_log"; do
   : >"$log"
 done
+rm -rf "$root"/unpacked-*
 echo "Warming up (one unmeasured run of each) ..."
 VINTREL_THREADS=1 run_measured tool /dev/null "$tool" "$mod" "$game" "$temp"
 run_measured baseline /dev/null "$baseline" "$game" "$baseline_out"
+run_measured unpack /dev/null "$inspect" unpack "$game" "$root/unpacked-0" --threads 2
 for ((i = 1; i <= runs; i++)); do
   echo "Measured run $i of $runs ..."
   VINTREL_THREADS=1 run_measured tool "$tool_log" "$tool" "$mod" "$game" "$temp"
@@ -132,7 +141,12 @@ for ((i = 1; i <= runs; i++)); do
   run_measured verify1 "$verify1_log" "$inspect" verify "$game" --threads 1
   run_measured verify2 "$verify2_log" "$inspect" verify "$game" --threads 2
   run_measured plan2 "$plan2_log" "$inspect" plan "$mod" "$game" --threads 2
+  run_measured unpack1 "$unpack1_log" "$inspect" unpack "$game" "$root/unpacked-$i-1" --threads 1
+  run_measured unpack2 "$unpack2_log" "$inspect" unpack "$game" "$root/unpacked-$i-2" --threads 2
 done
+unpacked_files=$(find "$root/unpacked-0" -type f | wc -l)
+unpacked_bytes=$(du -sb "$root/unpacked-0" | cut -f1)
+rm -rf "$root"/unpacked-*
 reset_game
 
 # --- Report -----------------------------------------------------------------------------------
@@ -146,7 +160,9 @@ awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/d
   -v entry="$(stat_of largest_split_entry)" -v area="$(stat_of largest_full_area)" \
   -v area_name="$(stat_of largest_full_package)" -v rewritten="$rewritten" \
   -v tool_log="$tool_log" -v base_log="$base_log" -v tool2_log="$tool2_log" \
-  -v verify1_log="$verify1_log" -v verify2_log="$verify2_log" -v plan2_log="$plan2_log" '
+  -v verify1_log="$verify1_log" -v verify2_log="$verify2_log" -v plan2_log="$plan2_log" \
+  -v unpack1_log="$unpack1_log" -v unpack2_log="$unpack2_log" -v unpacked_files="$unpacked_files" \
+  -v unpacked_bytes="$unpacked_bytes" '
   function best(file, field,   line, f, v, b) {
     b = -1
     while ((getline line < file) > 0) {
@@ -201,6 +217,15 @@ awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/d
       v1, v2, v1 / v2, (v1 / v2 >= 1.7 ? "MET" : "MISSED")
     printf "  plan, 2 threads / the 1-thread run: %.2f (%.2f s; target: at most 0.60) %s\n",
       p2 / tw, p2, (p2 / tw <= 0.6 ? "MET" : "MISSED")
+    u1 = best(unpack1_log, 1); u2 = best(unpack2_log, 1)
+    u1c = best(unpack1_log, 2); u2c = best(unpack2_log, 2)
+    v1c = best(verify1_log, 2); v2c = best(verify2_log, 2)
+    printf "Unpack: %d files, %.1f MiB written (wall and CPU times, best of %d)\n", unpacked_files,
+      unpacked_bytes / mib, runs
+    printf "  1 thread:  unpack %6.2f s, %6.2f s CPU; verify %6.2f s, %6.2f s CPU: %.2f wall, %.2f CPU (target: at most 1.50 wall) %s\n",
+      u1, u1c, v1, v1c, u1 / v1, u1c / v1c, (u1 / v1 <= 1.5 ? "MET" : "MISSED")
+    printf "  2 threads: unpack %6.2f s, %6.2f s CPU; verify %6.2f s, %6.2f s CPU: %.2f wall, %.2f CPU (target: at most 1.50 wall) %s\n",
+      u2, u2c, v2, v2c, u2 / v2, u2c / v2c, (u2 / v2 <= 1.5 ? "MET" : "MISSED")
   }'
 echo
 echo "Raw measurements (wall s, CPU s, peak RSS KiB, load average at the start), one per run:"
@@ -210,3 +235,5 @@ sed 's/^/  baseline  /' "$base_log"
 sed 's/^/  verify(1) /' "$verify1_log"
 sed 's/^/  verify(2) /' "$verify2_log"
 sed 's/^/  plan (2)  /' "$plan2_log"
+sed 's/^/  unpack(1) /' "$unpack1_log"
+sed 's/^/  unpack(2) /' "$unpack2_log"

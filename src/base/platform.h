@@ -24,8 +24,9 @@ enum class FileAccess { kRead, kWrite, kReadWrite };
 // kRead: other openers may read while the file is open; kNone: no other opener at all.
 enum class FileShare { kNone, kRead };
 // kOpenExisting fails on a missing file; kCreateAlways truncates or creates; kOpenAlways opens
-// or creates.
-enum class FileDisposition { kOpenExisting, kCreateAlways, kOpenAlways };
+// or creates; kCreateNew creates and fails when anything is at the path already, a symbolic link
+// too (which it never follows).
+enum class FileDisposition { kOpenExisting, kCreateAlways, kOpenAlways, kCreateNew };
 enum class SeekOrigin { kBegin, kCurrent, kEnd };
 
 // CreateFileA. The POSIX backend keeps the sharing rules with open file description locks: a
@@ -76,6 +77,10 @@ bool sys_delete_file(const char* path);
 // GetFileAttributesA with FILE_ATTRIBUTE_DIRECTORY / stat: whether path is a directory. False
 // also when nothing is there (sys_last_error then says why).
 bool sys_is_directory(const char* path);
+// GetFileAttributesA with FILE_ATTRIBUTE_REPARSE_POINT / lstat: whether path is itself a symbolic
+// link, a junction or another reparse point, rather than where it leads. False also when nothing
+// is there.
+bool sys_is_link(const char* path);
 // CreateDirectoryA / mkdir: creates one directory, whose parent must exist. Fails when anything is
 // there already.
 bool sys_create_directory(const char* path);

@@ -196,6 +196,8 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
                                              : O_RDWR;
   // Never O_TRUNC: another opener's lock has to be checked before any byte is lost.
   if (disposition != FileDisposition::kOpenExisting) flags |= O_CREAT;
+  // O_EXCL fails on anything at the path, a symbolic link included, which it does not follow.
+  if (disposition == FileDisposition::kCreateNew) flags |= O_EXCL;
   ScopedFd fd(open_retrying(local.c_str(), flags));
   if (fd.get() < 0) return fail_open();
   // A Win32 file handle never refers to a directory or a device.
@@ -371,6 +373,14 @@ bool sys_is_directory(const char* path) {
   if (!local.ok()) return fail(ENOMEM);
   if (stat(local.c_str(), &info) != 0) return fail();
   return S_ISDIR(info.st_mode) ? succeed() : fail(ENOTDIR);
+}
+
+bool sys_is_link(const char* path) {
+  PosixPath local(path);
+  struct stat info;
+  if (!local.ok()) return fail(ENOMEM);
+  if (lstat(local.c_str(), &info) != 0) return fail();
+  return S_ISLNK(info.st_mode) ? succeed() : fail(EINVAL);
 }
 
 bool sys_create_directory(const char* path) {

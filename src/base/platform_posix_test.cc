@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "base/platform.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -107,6 +109,25 @@ TEST(SysUserDataPath, FollowsXdgDataHomeElseHome) {
     EXPECT_EQ(sys_user_data_path(path), c.expected != nullptr);
     EXPECT_STREQ(path.Data(), c.expected ? c.expected : "");
   }
+}
+
+// A symbolic link is told as one, and a new file is never created through it, whether it leads
+// somewhere or nowhere.
+TEST(SysIsLink, TellsLinksAndCreateNewRefusesThem) {
+  vtest::ScratchDir dir;
+  ASSERT_TRUE(vtest::WriteTextFile(dir / "target", "kept"));
+  std::filesystem::create_symlink(dir / "target", dir / "link");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+  EXPECT_TRUE(sys_is_link((dir / "link").string().c_str()));
+  EXPECT_FALSE(sys_is_link((dir / "target").string().c_str()));
+  for (const char* name : {"link", "dangling"}) {
+    EXPECT_EQ(sys_create_file((dir / name).string().c_str(), FileAccess::kWrite, FileShare::kNone,
+                              FileDisposition::kCreateNew),
+              kNoFile)
+        << name;
+  }
+  EXPECT_EQ(vtest::ReadTextFile(dir / "target"), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
 }
 
 }  // namespace

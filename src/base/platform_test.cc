@@ -158,6 +158,24 @@ TEST_F(SysMoveFile, ReplacesTarget) {
   EXPECT_EQ(vtest::ReadTextFile(Path("target")), "new");
 }
 
+TEST_F(SysCreateFile, CreateNewNeverReplaces) {
+  ScopedFile created(sys_create_file(Path("new").c_str(), FileAccess::kWrite, FileShare::kNone,
+                                     FileDisposition::kCreateNew));
+  ASSERT_TRUE(created.is_open());
+  ASSERT_TRUE(file_write_u8(created.get(), 'n'));
+  created.reset();
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.path() / "dir"));
+  for (const char* name : {"new", "dir"}) {
+    EXPECT_EQ(sys_create_file(Path(name).c_str(), FileAccess::kWrite, FileShare::kNone,
+                              FileDisposition::kCreateNew),
+              kNoFile)
+        << name;
+  }
+  EXPECT_EQ(vtest::ReadTextFile(Path("new")), "n");
+  EXPECT_FALSE(sys_is_link(Path("new").c_str()));
+  EXPECT_FALSE(sys_is_link(Path("missing").c_str()));
+}
+
 TEST_F(SysDeleteFile, RemovesOnlyWhatExists) {
   ASSERT_TRUE(vtest::WriteTextFile(Path("file"), "x"));
   EXPECT_TRUE(sys_delete_file(Path("file").c_str()));

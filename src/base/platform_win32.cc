@@ -180,6 +180,7 @@ FileHandle sys_create_file(const char* path, FileAccess access, FileShare share,
   const DWORD sharing = share == FileShare::kRead ? FILE_SHARE_READ : 0;
   const DWORD creation = disposition == FileDisposition::kOpenExisting   ? OPEN_EXISTING
                          : disposition == FileDisposition::kCreateAlways ? CREATE_ALWAYS
+                         : disposition == FileDisposition::kCreateNew    ? CREATE_NEW
                                                                          : OPEN_ALWAYS;
   const WidePath wide(path);
   if (wide.get() == nullptr) return not_opened(wide.error());
@@ -315,6 +316,15 @@ bool sys_is_directory(const char* path) {
   const DWORD attributes = GetFileAttributesW(wide.get());
   if (attributes == INVALID_FILE_ATTRIBUTES) return fail();
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? succeed() : fail(ERROR_DIRECTORY);
+}
+
+bool sys_is_link(const char* path) {
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
+  const DWORD attributes = GetFileAttributesW(wide.get());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail();
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? succeed()
+                                                          : fail(ERROR_NOT_A_REPARSE_POINT);
 }
 
 bool sys_create_directory(const char* path) {

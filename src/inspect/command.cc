@@ -30,14 +30,17 @@ bool is_option(const char* arg, const char* name) {
   return std::strncmp(arg, name, length) == 0 && (arg[length] == '\0' || arg[length] == '=');
 }
 
+// The usage error of an option given twice; always false.
+bool option_twice(const CommandSpec& command, const char* name) {
+  print_error("%s got %s twice; see \"%s %s --help\"", command.name, name, kProgramName,
+              command.name);
+  return false;
+}
+
 // Takes the value of option name into *value. A usage error when it was given before or has none.
 bool take_value(const CommandSpec& command, const char* name, const char* what, int argc,
                 char* argv[], int* i, const char** value) {
-  if (*value != nullptr) {
-    print_error("%s got %s twice; see \"%s %s --help\"", command.name, name, kProgramName,
-                command.name);
-    return false;
-  }
+  if (*value != nullptr) return option_twice(command, name);
   *value = option_value(name, argc, argv, i);
   if (*value != nullptr) return true;
   print_error("%s needs %s after %s; see \"%s %s --help\"", command.name, what, name, kProgramName,
@@ -63,8 +66,25 @@ struct RepeatedOption {
 
 const RepeatedOption kRepeatedOptions[] = {
     {kOptionNames, "--names", "a file", &CommandArgs::names},
+    {kOptionPkgs, "--pkg", "a package", &CommandArgs::pkgs},
+    {kOptionMatch, "--match", "a pattern", &CommandArgs::matches},
 };
 constexpr uint32_t kRepeatedCount = sizeof(kRepeatedOptions) / sizeof(kRepeatedOptions[0]);
+
+// An option without a value, given at most once.
+struct FlagOption {
+  CommandOption bit;
+  const char* name;
+  bool CommandArgs::*flag;
+};
+
+const FlagOption kFlagOptions[] = {
+    {kOptionJson, "--json", &CommandArgs::json},
+    {kOptionAfterUpdate, "--after-update", &CommandArgs::afterUpdate},
+    {kOptionMeta, "--meta", &CommandArgs::meta},
+    {kOptionForce, "--force", &CommandArgs::force},
+    {kOptionDryRun, "--dry-run", &CommandArgs::dryRun},
+};
 
 }  // namespace
 
@@ -97,6 +117,12 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     for (const RepeatedOption& candidate : kRepeatedOptions) {
       if ((command.options & candidate.bit) && is_option(arg, candidate.name)) option = &candidate;
     }
+    const FlagOption* flag = nullptr;
+    for (const FlagOption& candidate : kFlagOptions) {
+      if ((command.options & candidate.bit) && std::strcmp(arg, candidate.name) == 0) {
+        flag = &candidate;
+      }
+    }
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
       if (count == command.positionals && !command.repeats)
         return usage_error(command, "takes no further argument: ", arg);
@@ -120,12 +146,9 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
       ++repeated[option - kRepeatedOptions];
     } else if (std::strcmp(arg, "--") == 0) {
       optionsEnded = true;
-    } else if ((command.options & kOptionJson) && std::strcmp(arg, "--json") == 0) {
-      if (args->json) return usage_error(command, "got --json twice", "");
-      args->json = true;
-    } else if ((command.options & kOptionAfterUpdate) && std::strcmp(arg, "--after-update") == 0) {
-      if (args->afterUpdate) return usage_error(command, "got --after-update twice", "");
-      args->afterUpdate = true;
+    } else if (flag != nullptr) {
+      if (args->*flag->flag && !option_twice(command, flag->name)) return ParseResult::kUsageError;
+      args->*flag->flag = true;
     } else if ((command.options & kOptionPkg) && is_option(arg, "--pkg")) {
       if (!take_value(command, "--pkg", "a package", argc, argv, &i, &args->pkg)) {
         return ParseResult::kUsageError;

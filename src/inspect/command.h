@@ -13,6 +13,11 @@ enum CommandOption : uint32_t {
   kOptionAfterUpdate = 32,  // --after-update: the game was updated since the tool's last run
   kOptionNames = 64,        // --names FILE, any number of times: name lists to read as well
   kOptionUnknown = 128,     // --unknown OUT: a file for the name ids no list knows
+  kOptionPkgs = 256,        // --pkg PACKAGE, any number of times: those packages only
+  kOptionMatch = 512,       // --match GLOB, any number of times: the entries whose names match
+  kOptionMeta = 1024,       // --meta: each entry's metadata beside it
+  kOptionForce = 2048,      // --force: write into a directory that holds files, replacing them
+  kOptionDryRun = 4096,     // --dry-run: say what would change, and change nothing
 };
 
 // The values of an option that may be given any number of times, in the order given. They lie in
@@ -38,6 +43,11 @@ struct CommandArgs {
   bool afterUpdate = false;
   const char* unknown = nullptr;  // null when --unknown was not given
   OptionValues names;             // every --names FILE
+  OptionValues pkgs;              // every --pkg PACKAGE, for a command that takes several
+  OptionValues matches;           // every --match GLOB
+  bool meta = false;
+  bool force = false;
+  bool dryRun = false;
 };
 
 // One command of the program: how it is called, what it does, and the function that does it. The
@@ -64,9 +74,10 @@ const CommandSpec& select_form(const CommandSpec& command, int argc, char* argv[
 
 // Parses the arguments argv[first..argc) of the command into *args. "--help" or "-h"
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
-// --json, --after-update, --pkg PACKAGE, --threads N, --upak NAME, --game GAMEDIR and
-// --unknown OUT (or --pkg=PACKAGE and so on) are taken once, and --names FILE any number of times,
-// where the command allows them. On a usage error (an unknown or repeated option, a missing or
+// --json, --after-update, --meta, --force, --dry-run, --pkg PACKAGE, --threads N, --upak NAME,
+// --game GAMEDIR and --unknown OUT (or --pkg=PACKAGE and so on) are taken once, and --names FILE,
+// --match GLOB and (kOptionPkgs) --pkg PACKAGE any number of times, where the command allows
+// them. On a usage error (an unknown or repeated option, a missing or
 // unusable value, the wrong number of arguments) it prints the error as one line, naming the
 // command's --help, and returns kUsageError.
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,

@@ -19,22 +19,39 @@ const CommandSpec kEntries = {
     "entries", "GAMEDIR PACKAGE [--names FILE]... [--json]", "", "", 2, kOptionJson | kOptionNames,
     ignore};
 
+std::vector<std::string> values(const OptionValues& option) {
+  std::vector<std::string> texts;
+  for (uint32_t i = 0; i < option.count; ++i) texts.push_back(option[i]);
+  return texts;
+}
+
+// What a parse gave. The arguments and the repeated options' values are copied out of argv, which
+// ends with the parse; args keeps the texts of the single options, which point into words.
 struct Parsed {
   ParseResult result;
   std::vector<std::string> positionals;
+  std::vector<std::string> names;
+  std::vector<std::string> pkgs;
+  std::vector<std::string> matches;
   CommandArgs args;
 };
 
-// Parses words as the command line after the command's name; argv outlives the result's pointers.
+// Parses words as the command line after the command's name.
 Parsed parse(const CommandSpec& command, std::vector<std::string>& words) {
   std::vector<char*> argv = {const_cast<char*>("inspect"), const_cast<char*>(command.name)};
   for (std::string& word : words) argv.push_back(&word[0]);
   Parsed parsed{};
   parsed.result =
       parse_command_args(command, static_cast<int>(argv.size()), argv.data(), 2, &parsed.args);
+  if (parsed.result != ParseResult::kRun) return parsed;
   for (uint32_t i = 0; i < parsed.args.positionalCount; ++i) {
     parsed.positionals.push_back(parsed.args.positional[i]);
   }
+  parsed.names = values(parsed.args.names);
+  parsed.pkgs = values(parsed.args.pkgs);
+  parsed.matches = values(parsed.args.matches);
+  parsed.args.positional = nullptr;
+  parsed.args.names = parsed.args.pkgs = parsed.args.matches = OptionValues();
   return parsed;
 }
 
@@ -82,9 +99,22 @@ TEST(ParseCommandArgs, RepeatedValuesGatherInTheirOrderAfterTheArguments) {
   const Parsed parsed = parse(kEntries, words);
   ASSERT_EQ(parsed.result, ParseResult::kRun);
   EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"game", "pkg"}));
-  std::vector<std::string> names;
-  for (uint32_t i = 0; i < parsed.args.names.count; ++i) names.push_back(parsed.args.names[i]);
-  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(parsed.names, (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+
+  // Several repeatable options, interleaved: each keeps its own values in order.
+  const CommandSpec unpack = {"unpack", "GAMEDIR OUTDIR",
+                              "",       "",
+                              2,        kOptionNames | kOptionPkgs | kOptionMatch | kOptionMeta,
+                              ignore};
+  words = {"--match", "*.dds",  "g", "--pkg",         "p",     "--names",
+           "n",       "--meta", "o", "--match=ui/**", "--pkg", "q"};
+  const Parsed many = parse(unpack, words);
+  ASSERT_EQ(many.result, ParseResult::kRun);
+  EXPECT_EQ(many.positionals, (std::vector<std::string>{"g", "o"}));
+  EXPECT_EQ(many.names, (std::vector<std::string>{"n"}));
+  EXPECT_EQ(many.pkgs, (std::vector<std::string>{"p", "q"}));
+  EXPECT_EQ(many.matches, (std::vector<std::string>{"*.dds", "ui/**"}));
+  EXPECT_TRUE(many.args.meta);
 }
 
 TEST(SelectForm, TheWordAfterTheNameChoosesAForm) {

@@ -36,30 +36,6 @@ struct ExtractResult {
   Status failure;          // why nothing (or not everything) was written, unless already said
 };
 
-// With --pkg, whether the package it names can hold the entry at all: the search passes over
-// packages in no archive, as the tool does, so that is said rather than that the package lacks
-// the entry. False, with the reason in *status, otherwise.
-bool check_package(const GameReader& game, const char* pkg, uint64_t packageId, Status* status) {
-  bool known = false;
-  bool inArchive = false;
-  for (uint32_t k = 0; k < game.package_count(); ++k) {
-    if (game.record(k).packageId != packageId) continue;
-    known = true;
-    inArchive = inArchive || game.record(k).archiveIndex != kNoArchive;
-  }
-  if (!known) {
-    status->Fail(StatusCode::kNotFound, "no package has the id of \"%s\" (%s)", pkg,
-                 id_text(packageId).text);
-    return false;
-  }
-  if (!inArchive) {
-    status->Fail(StatusCode::kNotFound,
-                 "package \"%s\" lies in no archive: there is nothing to read", pkg);
-    return false;
-  }
-  return true;
-}
-
 // Opens the game, reads the entry from the first package in manifest order that holds it (the
 // search goes on only to name the others), and writes its data to OUT and its metadata to
 // OUT.meta, neither of which may be a file of the game. False when the manifest cannot be read
@@ -159,9 +135,7 @@ int run_extract(const CommandArgs& args) {
   request.pkg = args.pkg;
   ExtractResult result;
   const bool written = extract_entry(request, &result);
-  for (uint32_t i = 0; i < result.warnings.count(); ++i) {
-    print_warning("%s", result.warnings.line(i));
-  }
+  print_warnings(result.warnings);
   if (!written) {
     if (!result.failure.ok()) print_failure(result.failure);
     return kExitFailure;

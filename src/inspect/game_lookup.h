@@ -6,8 +6,11 @@
 
 #include <cstdint>
 
+#include "base/byte_buffer.h"
 #include "base/status.h"
 #include "base/string_buffer.h"
+#include "base/warning_list.h"
+#include "driver/run_context.h"
 #include "json/json_writer.h"
 #include "manifest/game_reader.h"
 
@@ -17,6 +20,19 @@ constexpr uint32_t kNoRecord = UINT32_MAX;
 // manifest cannot be read. When a change of the game was interrupted after it committed, warns so
 // and reads the game as that change leaves it.
 bool open_game(const char* dir, GameReader& game);
+
+// Opens the game in directory dir as a run of the tool reads it: through its untouched manifest,
+// origmanifest.bin once a run has made it, which context holds. What the reading warns of (a
+// change of the game that was interrupted after it committed, read as that change leaves it) is
+// added to warnings. False, with the reason in *status, when that cannot be read or memory runs
+// out.
+bool open_untouched_game(const char* dir, RunContext& context, GameReader& game,
+                         WarningList& warnings, Status* status);
+
+// How much of the work each package of the game is, for a progress bar: the bytes from its start
+// to the next package of the same archive file, or to the file's end, and at least 1; 0 for a
+// record in no archive. False when out of memory.
+bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights);
 
 // The id that a NAME, EXT or PACKAGE argument stands for, as the tool turns the configuration's
 // "name", "ext" and "pkg" into ids: the name_hash of the text, so that case does not matter. "0x"
@@ -33,6 +49,11 @@ bool record_name(const GameReader& game, uint32_t k, CStringBufferA& name);
 // others have that id too, it warns with their names. kNoRecord, having printed why, when none
 // has it.
 uint32_t select_record(const GameReader& game, const char* argument);
+
+// Whether a package that the argument pkg (with the id packageId) names can hold entries at all:
+// some record has the id, and one of them lies in an archive (every command passes over packages
+// in no archive, as the tool does). False, with the reason in *status, otherwise.
+bool check_package(const GameReader& game, const char* pkg, uint64_t packageId, Status* status);
 
 // Walks the packages of a game in manifest order for the entries with a name id and an extension
 // id: every package in an archive, or only those whose record has packageId when it is not 0 (as

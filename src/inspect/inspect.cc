@@ -11,9 +11,11 @@
 #include "inspect/names_command.h"
 #include "inspect/packages_command.h"
 #include "inspect/plan_command.h"
+#include "inspect/prune_command.h"
 #include "inspect/recover_command.h"
 #include "inspect/restore_command.h"
 #include "inspect/stack_command.h"
+#include "inspect/unpack_command.h"
 #include "inspect/verify_command.h"
 
 #ifndef VINTREL_VERSION
@@ -25,8 +27,9 @@ namespace {
 // The commands in the order the usage text lists them: a modder's way through a game, from
 // looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand,    &kNamesCommand,   &kExtractCommand,
-    &kPlanCommand,     &kStackCommand,   &kVerifyCommand,  &kRestoreCommand, &kRecoverCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,    &kNamesCommand,
+    &kExtractCommand,  &kUnpackCommand,  &kPruneCommand,   &kPlanCommand,
+    &kStackCommand,    &kVerifyCommand,  &kRestoreCommand, &kRecoverCommand,
 };
 
 void print_usage(std::FILE* out) {

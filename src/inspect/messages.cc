@@ -46,6 +46,10 @@ void print_warning(const char* format, ...) {
   va_end(args);
 }
 
+void print_warnings(const WarningList& warnings) {
+  for (uint32_t i = 0; i < warnings.count(); ++i) print_warning("%s", warnings.line(i));
+}
+
 void print_failure(const Status& status) {
   CStringBufferA description;
   if (!status.Describe(description)) {

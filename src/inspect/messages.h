@@ -8,6 +8,7 @@
 
 #include "base/status.h"
 #include "base/string_buffer.h"
+#include "base/warning_list.h"
 #include "manifest/game_commit.h"
 #include "report/line_text.h"
 
@@ -22,6 +23,8 @@ constexpr char kProgramName[] = "vintrel-inspect";
 // neither break the line nor move the terminal's cursor.
 void print_error(const char* format, ...) VINTREL_PRINTF_FORMAT(1, 2);
 void print_warning(const char* format, ...) VINTREL_PRINTF_FORMAT(1, 2);
+// print_warning for each line of warnings, in order.
+void print_warnings(const WarningList& warnings);
 // print_error with the failure's one-line description.
 void print_failure(const Status& status);
 // print_warning with the failure's one-line description followed by remark ("; passed over").

@@ -3,7 +3,7 @@
 #include "base/file.h"
 #include "base/string_buffer.h"
 #include "driver/name_hash.h"
-#include "driver/untouched_manifest.h"
+#include "inspect/game_lookup.h"
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
@@ -27,21 +27,7 @@ constexpr uint8_t kNoTexture = 2;
 }  // namespace
 
 bool StackEntries::Open(const char* gameDir, Status* status) {
-  PathBuffer dir;
-  if (dir.Format("%s\\", gameDir) <= 0) return status->FailOutOfMemory();
-  context_.destDir.Assign(dir);
-  if (context_.destDir.IsEmpty()) return status->FailOutOfMemory();
-  UntouchedManifest found;
-  if (!read_untouched_manifest(context_, &found) ||
-      !game_.Open(gameDir, context_.manifestSections, &context_.failure)) {
-    status->Assign(context_.failure);
-    return false;
-  }
-  // What reading the game found to warn of: a change of it that was interrupted.
-  for (uint32_t i = 0; i < context_.warnings.count(); ++i) {
-    if (!warnings_.Add("%s", context_.warnings.line(i))) return status->FailOutOfMemory();
-  }
-  return true;
+  return open_untouched_game(gameDir, context_, game_, warnings_, status);
 }
 
 bool StackEntries::Find(const Stack& stack, const StackMod* mods, uint32_t count,

@@ -23,58 +23,6 @@ namespace {
 
 constexpr uint32_t kNoEntry = UINT32_MAX;
 
-// How much of the work each package is, for the progress bar: the bytes from its start to the
-// next package of the same archive file, or to the file's end; the manifest says nothing of a
-// package's length. Records in no archive weigh nothing.
-bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights) {
-  const uint32_t count = game.package_count();
-  TCountedArray<uint32_t> order;
-  TCountedArray<uint64_t> archiveBytes;
-  if (!weights.allocate(count) || !order.allocate(count) ||
-      !archiveBytes.allocate(game.archive_count())) {
-    return false;
-  }
-  for (uint32_t i = 0; i < game.archive_count(); ++i) {
-    PathBuffer path;
-    if (!game.ArchivePath(i, path)) return false;
-    ScopedFile file(open_file(path.Data(), "r"));
-    const uint64_t size = file.is_open() ? file_size(file.get()) : kBadPosition;
-    archiveBytes[i] = size == kBadPosition ? 0 : size;
-  }
-  // Two archive records may name one file: order by file name, then by offset.
-  uint32_t placed = 0;
-  for (uint32_t k = 0; k < count; ++k) {
-    if (game.record(k).archiveIndex < game.archive_count()) order[placed++] = k;
-  }
-  const auto same_file = [&game](uint32_t a, uint32_t b) {
-    const ArchiveRecord& x = game.archive(game.record(a).archiveIndex);
-    const ArchiveRecord& y = game.archive(game.record(b).archiveIndex);
-    return x.nameLength == y.nameLength && std::memcmp(x.name, y.name, x.nameLength) == 0;
-  };
-  std::sort(&order[0], &order[0] + placed, [&game](uint32_t a, uint32_t b) {
-    const ArchiveRecord& x = game.archive(game.record(a).archiveIndex);
-    const ArchiveRecord& y = game.archive(game.record(b).archiveIndex);
-    const int names = std::memcmp(x.name, y.name, std::min(x.nameLength, y.nameLength));
-    if (names != 0) return names < 0;
-    if (x.nameLength != y.nameLength) return x.nameLength < y.nameLength;
-    return game.record(a).offset < game.record(b).offset;
-  });
-  for (uint32_t i = 0; i < placed; ++i) {
-    const uint32_t k = order[i];
-    const uint64_t start = game.record(k).offset;
-    uint64_t end = archiveBytes[game.record(k).archiveIndex];
-    for (uint32_t j = i + 1; j < placed && same_file(k, order[j]); ++j) {
-      if (game.record(order[j]).offset > start) {
-        end = game.record(order[j]).offset;
-        break;
-      }
-    }
-    // Every package counts for at least a little, so that the bar moves past small ones too.
-    weights[k] = (end > start ? end - start : 0) + 1;
-  }
-  return true;
-}
-
 // One problem of a package: of record `record`'s entry `entry`, with its ids, or of the package as
 // a whole (kNoEntry); why, as line `reason` of the list of reasons beside it.
 struct VerifyProblem {

@@ -103,6 +103,10 @@ class JsonReader {
   JsonRef ParseDocument();
 
   const char* StringText() const { return string_.Data(); }
+  // Where the token last read lies in the text: the offset of its first byte, and of the byte
+  // after it (white space after a number that ends in "." included).
+  uint32_t TokenStart() const { return static_cast<uint32_t>(tokenStart_ - text_.Data()); }
+  uint32_t TokenEnd() const { return static_cast<uint32_t>(position_ - text_.Data()); }
   const NumberParts& Number() const { return number_; }
   // After a failed ParseDocument: where and why.
   JsonError Error() const;

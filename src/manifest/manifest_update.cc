@@ -7,6 +7,7 @@
 #include "base/ascii.h"
 #include "base/byte_buffer.h"
 #include "base/file.h"
+#include "base/file_name.h"
 #include "base/ordered_work.h"
 #include "base/platform.h"
 #include "base/shared_string.h"
@@ -47,21 +48,6 @@ bool is_plain_file_name(const char* name) {
   if (name[0] == '\0') return false;
   if (std::strpbrk(name, "\\/:") != nullptr) return false;
   return std::strstr(name, "..") == nullptr;
-}
-
-// Whether Windows takes the name for a device rather than a file: CON, PRN, AUX, NUL, COM1 to
-// COM9 and LPT1 to LPT9, in any case, with or without an extension.
-bool is_device_name(const char* name) {
-  const char* dot = std::strchr(name, '.');
-  const size_t length = dot != nullptr ? static_cast<size_t>(dot - name) : std::strlen(name);
-  char base[5] = {};
-  if (length < 3 || length > 4) return false;
-  for (size_t i = 0; i < length; ++i) base[i] = ascii_lower(name[i]);
-  for (const char* device : {"con", "prn", "aux", "nul"}) {
-    if (std::strcmp(base, device) == 0) return true;
-  }
-  const bool numbered = std::strncmp(base, "com", 3) == 0 || std::strncmp(base, "lpt", 3) == 0;
-  return numbered && length == 4 && base[3] >= '1' && base[3] <= '9';
 }
 
 bool refuse(Status* status, const char* format, ...) VINTREL_PRINTF_FORMAT(2, 3);
@@ -645,7 +631,7 @@ bool user_archive_name_is_usable(const char* name, uint32_t length, Status* stat
                   "\"upak\" \"%s\" is not a plain file name (empty, or holding \\, /, : or ..)",
                   name);
   }
-  if (is_device_name(name)) {
+  if (is_device_name(name, static_cast<uint32_t>(std::strlen(name)))) {
     return refuse(status, "\"upak\" \"%s\" is a name that Windows reserves for a device", name);
   }
   const char last = name[std::strlen(name) - 1];

@@ -23,11 +23,7 @@
 namespace vtest {
 namespace {
 
-std::string Id(uint64_t id) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016" PRIx64, id);
-  return text;
-}
+std::string Id(uint64_t id) { return IdText(id); }
 
 std::string Id(const std::string& name) { return Id(NameHash(name)); }
 
@@ -607,7 +603,10 @@ TEST_F(InspectTest, StaleBackUpErrorNamesRestoreAfterUpdate) {
 TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {},
+      {"repack", "game"},
       {"unpack", "game"},
+      {"unpack", "game", "out", "--meta", "--meta"},
+      {"prune", "mod", "game", "--json", "--dry-run", "--dry-run"},
       {"packages"},
       {"packages", "game", "more"},
       {"entries", "game", "town", "--bogus"},
@@ -630,8 +629,8 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
 TEST_F(InspectTest, EveryCommandHasHelp) {
   for (const std::string command :
        {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "names GAMEDIR ",
-        "extract GAMEDIR ", "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR ",
-        "recover GAMEDIR"}) {
+        "extract GAMEDIR ", "unpack GAMEDIR OUTDIR ", "prune MODDIR GAMEDIR ",
+        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR ", "recover GAMEDIR"}) {
     const ProcessResult result = Inspect({command.substr(0, command.find(' ')), "--help"});
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;

@@ -3,9 +3,17 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <climits>
+#include <cstdio>
 
 namespace vtest {
+
+std::string IdText(uint64_t id) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016" PRIx64, id);
+  return text;
+}
 
 uint64_t NameHash(std::string_view text) {
   // Bit by bit rather than through a table, so that a wrong table in the tool cannot be

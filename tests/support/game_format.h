@@ -19,6 +19,8 @@ namespace vtest {
 // Case-insensitive CRC-64 (reflected polynomial 0xD0AB0F0002C00600, preset all ones, final
 // complement), computed bit by bit; only A-Z are lower-cased. "" -> 0, "abc" -> 0xA65ABC18AD994B81.
 uint64_t NameHash(std::string_view text);
+// An id as the programs print it: 16 lower-case hexadecimal digits.
+std::string IdText(uint64_t id);
 
 constexpr uint8_t kNoArchive = 0xFF;
 constexpr uint32_t kPackageMagic = 0x4B50424F;  // "OBPK"

@@ -145,7 +145,7 @@ std::vector<std::string> DiffTrees(const fs::path& a, const fs::path& b) {
       const std::string& name = left[i].first;
       if (left[i].second != right[j].second) {
         differ.push_back(name);
-      } else if (!left[i].second && !FilesEqual(a / name, b / name)) {
+      } else if (!left[i].second && !FilesEqual(a / fs::u8path(name), b / fs::u8path(name))) {
         differ.push_back(name);
       }
       ++i;
