@@ -11,6 +11,7 @@
 #include "inspect/game_lookup.h"
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
+#include "inspect/package_pass.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
 #include "package/entry_compression.h"
@@ -22,58 +23,6 @@
 namespace {
 
 constexpr uint32_t kNoEntry = UINT32_MAX;
-
-// How much of the work each package is, for the progress bar: the bytes from its start to the
-// next package of the same archive file, or to the file's end; the manifest says nothing of a
-// package's length. Records in no archive weigh nothing.
-bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights) {
-  const uint32_t count = game.package_count();
-  TCountedArray<uint32_t> order;
-  TCountedArray<uint64_t> archiveBytes;
-  if (!weights.allocate(count) || !order.allocate(count) ||
-      !archiveBytes.allocate(game.archive_count())) {
-    return false;
-  }
-  for (uint32_t i = 0; i < game.archive_count(); ++i) {
-    PathBuffer path;
-    if (!game.ArchivePath(i, path)) return false;
-    ScopedFile file(open_file(path.Data(), "r"));
-    const uint64_t size = file.is_open() ? file_size(file.get()) : kBadPosition;
-    archiveBytes[i] = size == kBadPosition ? 0 : size;
-  }
-  // Two archive records may name one file: order by file name, then by offset.
-  uint32_t placed = 0;
-  for (uint32_t k = 0; k < count; ++k) {
-    if (game.record(k).archiveIndex < game.archive_count()) order[placed++] = k;
-  }
-  const auto same_file = [&game](uint32_t a, uint32_t b) {
-    const ArchiveRecord& x = game.archive(game.record(a).archiveIndex);
-    const ArchiveRecord& y = game.archive(game.record(b).archiveIndex);
-    return x.nameLength == y.nameLength && std::memcmp(x.name, y.name, x.nameLength) == 0;
-  };
-  std::sort(&order[0], &order[0] + placed, [&game](uint32_t a, uint32_t b) {
-    const ArchiveRecord& x = game.archive(game.record(a).archiveIndex);
-    const ArchiveRecord& y = game.archive(game.record(b).archiveIndex);
-    const int names = std::memcmp(x.name, y.name, std::min(x.nameLength, y.nameLength));
-    if (names != 0) return names < 0;
-    if (x.nameLength != y.nameLength) return x.nameLength < y.nameLength;
-    return game.record(a).offset < game.record(b).offset;
-  });
-  for (uint32_t i = 0; i < placed; ++i) {
-    const uint32_t k = order[i];
-    const uint64_t start = game.record(k).offset;
-    uint64_t end = archiveBytes[game.record(k).archiveIndex];
-    for (uint32_t j = i + 1; j < placed && same_file(k, order[j]); ++j) {
-      if (game.record(order[j]).offset > start) {
-        end = game.record(order[j]).offset;
-        break;
-      }
-    }
-    // Every package counts for at least a little, so that the bar moves past small ones too.
-    weights[k] = (end > start ? end - start : 0) + 1;
-  }
-  return true;
-}
 
 // One problem of a package: of record `record`'s entry `entry`, with its ids, or of the package as
 // a whole (kNoEntry); why, as line `reason` of the list of reasons beside it.
@@ -217,18 +166,10 @@ struct VerifySlot {
 // that it is the same for any number of threads.
 class VerifyTask : public OrderedTask {
  public:
-  VerifyTask(VerifyResult& result, const TCountedArray<FileHandle>& archives,
-             const TCountedArray<Status>& unopened, const TCountedArray<uint64_t>& weights,
-             uint32_t threads)
-      : game_(result.game),
-        archives_(archives),
-        unopened_(unopened),
-        weights_(weights),
-        result_(result),
-        bar_("verifying", "packages") {
+  VerifyTask(VerifyResult& result, const PackagePass& pass, uint32_t threads)
+      : game_(result.game), pass_(pass), result_(result), bar_("verifying", "packages") {
     workers_.allocate(threads);
     slots_.allocate(threads * kSlotsPerWorker);
-    for (uint32_t k = 0; k < game_.package_count(); ++k) total_ += weights_[k];
   }
 
   static constexpr uint32_t kSlotsPerWorker = 32;
@@ -244,14 +185,11 @@ class VerifyTask : public OrderedTask {
   void Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId, uint64_t extId);
 
   GameReader& game_;
-  const TCountedArray<FileHandle>& archives_;
-  const TCountedArray<Status>& unopened_;  // why archive i could not be opened
-  const TCountedArray<uint64_t>& weights_;
+  const PackagePass& pass_;
   VerifyResult& result_;  // the taker's alone
   ProgressBar bar_;
   TCountedArray<VerifyWorker> workers_;
   TCountedArray<VerifySlot> slots_;
-  uint64_t total_ = 0;
   uint64_t done_ = 0;
 };
 
@@ -277,21 +215,8 @@ void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
   if (record.archiveIndex == kNoArchive) return;
   worker.status.Clear();
   PackageReader package(worker.indexTable, worker.entryTable, worker.idBlock);
-  if (record.archiveIndex >= archives_.count()) {
-    worker.status.Fail(StatusCode::kCorrupt, "package record %u names archive %u of a list of %u",
-                       k, record.archiveIndex, game_.archive_count());
-    return Add(slot, worker, kNoEntry, 0, 0);
-  }
-  const FileHandle archive = archives_[record.archiveIndex];
-  if (archive == kNoFile) {
-    worker.status.Assign(unopened_[record.archiveIndex]);
-    return Add(slot, worker, kNoEntry, 0, 0);
-  }
-  if (!package.Read(archive, record.offset, &worker.status) ||
-      (package.has_tables() && !package.ReadEntryTable(&worker.status))) {
-    game_.NamePackage(k, &worker.status);
-    return Add(slot, worker, kNoEntry, 0, 0);
-  }
+  if (!pass_.ReadPackage(k, package, &worker.status)) return Add(slot, worker, kNoEntry, 0, 0);
+  const FileHandle archive = pass_.archive(k);
   const uint32_t count = package.has_tables() ? package.entry_count() : 0;
   slot.entries = count;
   if (package.split()) {
@@ -329,7 +254,7 @@ void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
 }
 
 bool VerifyTask::Take(uint32_t k, uint32_t s) {
-  bar_.Update(done_, total_, k, game_.package_count());
+  bar_.Update(done_, pass_.total(), k, game_.package_count());
   const VerifySlot& slot = slots_[s];
   if (game_.record(k).archiveIndex == kNoArchive) {
     ++result_.noArchive;
@@ -345,7 +270,7 @@ bool VerifyTask::Take(uint32_t k, uint32_t s) {
       return false;
     }
   }
-  done_ += weights_[k];
+  done_ += pass_.weight(k);
   if (k + 1 == game_.package_count()) bar_.Finish();
   return true;
 }
@@ -353,26 +278,17 @@ bool VerifyTask::Take(uint32_t k, uint32_t s) {
 // Checks every package that result->game, which is open, lists, on threads threads. False when
 // out of memory.
 bool verify_game(uint32_t threads, VerifyResult* result) {
-  GameReader& game = result->game;
-  TCountedArray<uint64_t> weights;
-  TCountedArray<FileHandle> archives;
-  TCountedArray<Status> unopened;
-  if (!package_weights(game, weights) || !archives.allocate(game.archive_count()) ||
-      !unopened.allocate(game.archive_count())) {
+  PackagePass pass(result->game);
+  if (!pass.Open()) {
     result->outOfMemory = true;
     return false;
   }
-  // Every archive is opened here, once; the workers share the handles, whose reads are
-  // positional. One that cannot be opened is a problem of each package it holds.
-  for (uint32_t i = 0; i < game.archive_count(); ++i) {
-    archives[i] = game.OpenArchive(i, &unopened[i]);
-  }
-  VerifyTask task(*result, archives, unopened, weights, threads);
+  VerifyTask task(*result, pass, threads);
   if (!task.ready()) {
     result->outOfMemory = true;
     return false;
   }
-  run_ordered(task, game.package_count(), threads, task.window(), UINT64_MAX);
+  run_ordered(task, result->game.package_count(), threads, task.window(), UINT64_MAX);
   return !result->outOfMemory;
 }
 
