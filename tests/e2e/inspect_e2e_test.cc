@@ -244,13 +244,14 @@ TEST_F(InspectTest, NamesCountsWhatTheListsNameAndWritesTheRest) {
                                                       {"world_full", 3, 2},
                                                       {"sound_bank", 1, 0},
                                                       {"patch_full", 2, 1},
-                                                      {"ui_extra", 1, 0}}) {
+                                                      {"ui_extra", 1, 0},
+                                                      {"scripts", 1, 0}}) {
     packages += std::string(packages.empty() ? "" : ",\n") + "    {\"name\": \"" + name +
                 "\", \"id\": \"" + Id(name) + "\", \"entries\": " + std::to_string(entries) +
                 ", \"named\": " + std::to_string(named) + "}";
   }
   EXPECT_EQ(result.out, "{\n  \"packages\": [\n" + packages +
-                            "\n  ],\n  \"entries\": 11,\n  \"named\": 4,\n  \"ids\": 9,\n"
+                            "\n  ],\n  \"entries\": 12,\n  \"named\": 4,\n  \"ids\": 10,\n"
                             "  \"ids_named\": 2\n}\n");
   // Every other name id, in the order of the ids, with the packages that hold it.
   std::vector<std::string> lines;
@@ -261,7 +262,8 @@ TEST_F(InspectTest, NamesCountsWhatTheListsNameAndWritesTheRest) {
                                                         {"terrain", "world_full"},
                                                         {"theme", "sound_bank"},
                                                         {"notes", "patch_full"},
-                                                        {"icons", "ui_extra"}}) {
+                                                        {"icons", "ui_extra"},
+                                                        {"startup", "scripts"}}) {
     lines.push_back(Id(name) + "\t" + packages + "\n");
   }
   std::sort(lines.begin(), lines.end());
@@ -387,7 +389,7 @@ TEST_F(InspectTest, VerifyFindsTheExampleGameIntact) {
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out,
-            "checked 5 packages and 11 entries (1 package in no archive passed over): all "
+            "checked 6 packages and 12 entries (1 package in no archive passed over): all "
             "intact\n");
 }
 
@@ -404,7 +406,7 @@ TEST_F(InspectTest, VerifyNamesTheEntryWhoseBlockIsCorrupt) {
       ", \"entry\": 0, \"name\": null, \"ext\": \"dds\", \"name_id\": \"" + Id("hero") +
       "\", \"ext_id\": \"" + Id("dds") + "\", \"error\": ";
   EXPECT_NE(result.out.find(problem), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("\"packages\": 5,\n  \"entries\": 11"), std::string::npos)
+  EXPECT_NE(result.out.find("\"packages\": 6,\n  \"entries\": 12"), std::string::npos)
       << result.out;
 }
 
