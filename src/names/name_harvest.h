@@ -52,6 +52,8 @@ class EntryIds {
   TArray<uint64_t> exts_;
   TCountedArray<Slot> slots_;  // open addressing, at most half full
   uint32_t mask_ = 0;
+  TCountedArray<uint64_t> bits_;  // bit (name id & bitMask_) is set for each name id
+  uint32_t bitMask_ = 0;
 };
 
 // Finds the names of a game's entries in bytes. One per thread: it keeps the run it is trying.

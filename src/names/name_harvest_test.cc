@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -40,6 +41,7 @@ TEST(NameHarvester, KeepsTheRunsThatNameEntries) {
       {"a name whose separator is '\\'", "x = ui/icons.bin;", {"ui\\icons.bin"}},
       {"a name in quotes of either kind", "\"notes\" 'notes'", {"notes"}},
       {"a quote closes one run and opens the next", "\"a\" \"notes\"", {"notes"}},
+      {"a path after a quote that nothing closes", "\"ui/hero.dds", {"ui/hero.dds"}},
       {"a word without quotes, separator or dot", "notes", {}},
       {"an ext no entry of the name has", "ui/hero.png", {"ui/hero"}},
       {"leading and trailing dots and separators", "see ../ui/hero.dds.", {"ui/hero.dds"}},
