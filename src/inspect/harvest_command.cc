@@ -65,15 +65,8 @@ bool collect_entry_ids(HarvestResult* result) {
   return result->ids.Finish();
 }
 
-// What a worker needs to read packages: its own buffers, zlib streams and harvester.
-struct HarvestWorker {
-  ByteBuffer indexTable;
-  ByteBuffer entryTable;
-  ByteBuffer idBlock;
-  ByteBuffer data;
-  ZlibStreams streams;
-  Status status;
-  CStringBufferA reason;
+// What a worker needs to read packages, and its own harvester.
+struct HarvestWorker : PackageWorker {
   NameHarvester harvester;
 };
 
@@ -89,20 +82,11 @@ struct HarvestSlot {
 // Reads every entry of every package of a game on worker threads; the taker gathers the lines in
 // manifest order, so that the list and the first spelling of a line do not depend on the number
 // of threads.
-class HarvestTask : public OrderedTask {
+class HarvestTask final : public PackagePassTask<HarvestWorker, HarvestSlot> {
  public:
   HarvestTask(HarvestResult& result, const PackagePass& pass, uint32_t threads)
-      : game_(result.game), pass_(pass), result_(result), bar_("harvesting", "packages") {
-    workers_.allocate(threads);
-    slots_.allocate(threads * kSlotsPerWorker);
-  }
+      : PackagePassTask(result.game, pass, threads, "harvesting"), result_(result) {}
 
-  static constexpr uint32_t kSlotsPerWorker = 32;
-
-  bool ready() const { return workers_.count() != 0 && slots_.count() != 0; }
-  uint32_t window() const { return slots_.count(); }
-
-  uint64_t Weight(uint32_t) override { return 0; }
   void Work(uint32_t worker, uint32_t step, uint32_t slot) override;
   bool Take(uint32_t step, uint32_t slot) override;
 
@@ -111,13 +95,7 @@ class HarvestTask : public OrderedTask {
   void PassOver(HarvestSlot& slot, HarvestWorker& worker, uint32_t k, uint32_t entry);
   void Scan(HarvestSlot& slot, HarvestWorker& worker, const uint8_t* bytes, uint32_t length);
 
-  GameReader& game_;
-  const PackagePass& pass_;
   HarvestResult& result_;  // the taker's alone; its ids are read by every worker
-  ProgressBar bar_;
-  TCountedArray<HarvestWorker> workers_;
-  TCountedArray<HarvestSlot> slots_;
-  uint64_t done_ = 0;
 };
 
 void HarvestTask::PassOver(HarvestSlot& slot, HarvestWorker& worker, uint32_t k, uint32_t entry) {
@@ -183,7 +161,7 @@ void HarvestTask::Work(uint32_t w, uint32_t k, uint32_t s) {
 }
 
 bool HarvestTask::Take(uint32_t k, uint32_t s) {
-  bar_.Update(done_, pass_.total(), k, game_.package_count());
+  Progress(k);
   const HarvestSlot& slot = slots_[s];
   if (slot.read) ++result_.packages;
   result_.entries += slot.entries;
@@ -199,8 +177,6 @@ bool HarvestTask::Take(uint32_t k, uint32_t s) {
     result_.outOfMemory = true;
     return false;
   }
-  done_ += pass_.weight(k);
-  if (k + 1 == game_.package_count()) bar_.Finish();
   return true;
 }
 

@@ -144,17 +144,6 @@ bool print_verify_text(const VerifyResult& result) {
   return true;
 }
 
-// What a worker needs to check packages: its own buffers and zlib streams.
-struct VerifyWorker {
-  ByteBuffer indexTable;
-  ByteBuffer entryTable;
-  ByteBuffer idBlock;
-  ByteBuffer data;
-  ZlibStreams streams;
-  Status status;
-  CStringBufferA reason;
-};
-
 // What a worker found in one package, for the taker: the entries it checked, and its problems.
 struct VerifySlot {
   uint32_t entries = 0;
@@ -164,36 +153,22 @@ struct VerifySlot {
 
 // Checks every package of a game on worker threads; the report takes them in manifest order, so
 // that it is the same for any number of threads.
-class VerifyTask : public OrderedTask {
+class VerifyTask final : public PackagePassTask<PackageWorker, VerifySlot> {
  public:
   VerifyTask(VerifyResult& result, const PackagePass& pass, uint32_t threads)
-      : game_(result.game), pass_(pass), result_(result), bar_("verifying", "packages") {
-    workers_.allocate(threads);
-    slots_.allocate(threads * kSlotsPerWorker);
-  }
+      : PackagePassTask(result.game, pass, threads, "verifying"), result_(result) {}
 
-  static constexpr uint32_t kSlotsPerWorker = 32;
-
-  bool ready() const { return workers_.count() != 0 && slots_.count() != 0; }
-  uint32_t window() const { return slots_.count(); }
-
-  uint64_t Weight(uint32_t) override { return 0; }
   void Work(uint32_t worker, uint32_t step, uint32_t slot) override;
   bool Take(uint32_t step, uint32_t slot) override;
 
  private:
-  void Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId, uint64_t extId);
+  void Add(VerifySlot& slot, PackageWorker& worker, uint32_t entry, uint64_t nameId,
+           uint64_t extId);
 
-  GameReader& game_;
-  const PackagePass& pass_;
   VerifyResult& result_;  // the taker's alone
-  ProgressBar bar_;
-  TCountedArray<VerifyWorker> workers_;
-  TCountedArray<VerifySlot> slots_;
-  uint64_t done_ = 0;
 };
 
-void VerifyTask::Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId,
+void VerifyTask::Add(VerifySlot& slot, PackageWorker& worker, uint32_t entry, uint64_t nameId,
                      uint64_t extId) {
   if (!describe_reason(worker.status, worker.reason)) worker.reason.Assign("out of memory");
   VerifyProblem problem;
@@ -206,7 +181,7 @@ void VerifyTask::Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uin
 }
 
 void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
-  VerifyWorker& worker = workers_[w];
+  PackageWorker& worker = workers_[w];
   VerifySlot& slot = slots_[s];
   slot.entries = 0;
   slot.problems.Clear();
@@ -254,7 +229,7 @@ void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
 }
 
 bool VerifyTask::Take(uint32_t k, uint32_t s) {
-  bar_.Update(done_, pass_.total(), k, game_.package_count());
+  Progress(k);
   const VerifySlot& slot = slots_[s];
   if (game_.record(k).archiveIndex == kNoArchive) {
     ++result_.noArchive;
@@ -270,8 +245,6 @@ bool VerifyTask::Take(uint32_t k, uint32_t s) {
       return false;
     }
   }
-  done_ += pass_.weight(k);
-  if (k + 1 == game_.package_count()) bar_.Finish();
   return true;
 }
 
