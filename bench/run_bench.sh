@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Measures a full-copy run of the tool on a large synthetic game against bench_baseline, the
 # least work any full copy must do (inflate every block, compress it again at level 0, write it),
-# on one thread and on two; and vintrel-inspect verify (1 and 2 threads) and plan (2 threads)
-# on the same game.
+# on one thread and on two; and vintrel-inspect verify (1 and 2 threads), names harvest (1 and 2
+# threads, against verify) and plan (2 threads) on the same game.
 #
 #   bench/run_bench.sh [--bytes N] [--seed S] [--keep DIR] [--runs R]
 #
@@ -99,12 +99,16 @@ mkdir -p "$mod" "$temp"
 user="bench_user"
 printf '{ "upak": "%s", "fullcopy": true, "files": [] }\n' "$user" >"$mod/vintrel.json"
 baseline_out="$root/baseline.blocks"
+# vintrel-inspect reads the user's name lists: it gets a folder of the benchmark's own, which
+# holds none.
+export XDG_DATA_HOME="$root/data"
+harvested="$root/harvested.txt"
 
 # Puts the game back as make_game wrote it and removes every output of earlier runs.
 reset_game() {
   cp "$pristine" "$game/manifest.bin"
   rm -f "$game/$user.upak" "$game/$user.upak.tmp" "$game/origmanifest.bin" "$temp"/vintrel-*.tmp \
-    "$baseline_out"
+    "$baseline_out" "$harvested"
   sync
 }
 
@@ -140,7 +144,10 @@ base_log="$root/baseline.log"
 verify1_log="$root/verify1.log"
 verify2_log="$root/verify2.log"
 plan2_log="$root/plan2.log"
-for log in "$tool_log" "$tool2_log" "$base_log" "$verify1_log" "$verify2_log" "$plan2_log"; do
+harvest1_log="$root/harvest1.log"
+harvest2_log="$root/harvest2.log"
+for log in "$tool_log" "$tool2_log" "$base_log" "$verify1_log" "$verify2_log" "$plan2_log" \
+  "$harvest1_log" "$harvest2_log"; do
   : >"$log"
 done
 echo "Warming up (one unmeasured run of each) ..."
@@ -153,6 +160,8 @@ for ((i = 1; i <= runs; i++)); do
   run_measured baseline "$base_log" "$baseline" "$game" "$baseline_out"
   run_measured verify1 "$verify1_log" "$inspect" verify "$game" --threads 1
   run_measured verify2 "$verify2_log" "$inspect" verify "$game" --threads 2
+  run_measured harvest1 "$harvest1_log" "$inspect" names harvest "$game" "$harvested" --threads 1
+  run_measured harvest2 "$harvest2_log" "$inspect" names harvest "$game" "$harvested" --threads 2
   run_measured plan2 "$plan2_log" "$inspect" plan "$mod" "$game" --threads 2
 done
 reset_game
@@ -168,7 +177,8 @@ awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/d
   -v entry="$(stat_of largest_split_entry)" -v area="$(stat_of largest_full_area)" \
   -v area_name="$(stat_of largest_full_package)" -v rewritten="$rewritten" \
   -v tool_log="$tool_log" -v base_log="$base_log" -v tool2_log="$tool2_log" \
-  -v verify1_log="$verify1_log" -v verify2_log="$verify2_log" -v plan2_log="$plan2_log" '
+  -v verify1_log="$verify1_log" -v verify2_log="$verify2_log" -v plan2_log="$plan2_log" \
+  -v harvest1_log="$harvest1_log" -v harvest2_log="$harvest2_log" '
   function best(file, field,   line, f, v, b) {
     b = -1
     while ((getline line < file) > 0) {
@@ -223,6 +233,13 @@ awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/d
       v1, v2, v1 / v2, (v1 / v2 >= 1.7 ? "MET" : "MISSED")
     printf "  plan, 2 threads / the 1-thread run: %.2f (%.2f s; target: at most 0.60) %s\n",
       p2 / tw, p2, (p2 / tw <= 0.6 ? "MET" : "MISSED")
+    h1 = best(harvest1_log, 1); h2 = best(harvest2_log, 1)
+    h1c = best(harvest1_log, 2); v1c = best(verify1_log, 2)
+    printf "  names harvest: %7.2f s on 1 thread, %7.2f s on 2\n", h1, h2
+    printf "  names harvest / verify, 1 thread: %.2f wall, %.2f CPU (target: at most 1.30) %s\n",
+      h1 / v1, h1c / v1c, (h1 / v1 <= 1.3 ? "MET" : "MISSED")
+    printf "  names harvest / verify, 2 threads: %.2f wall (target: at most 1.30) %s\n",
+      h2 / v2, (h2 / v2 <= 1.3 ? "MET" : "MISSED")
   }'
 echo
 echo "Raw measurements (wall s, CPU s, peak RSS KiB, load average at the start), one per run:"
@@ -232,3 +249,5 @@ sed 's/^/  baseline  /' "$base_log"
 sed 's/^/  verify(1) /' "$verify1_log"
 sed 's/^/  verify(2) /' "$verify2_log"
 sed 's/^/  plan (2)  /' "$plan2_log"
+sed 's/^/  harvest(1) /' "$harvest1_log"
+sed 's/^/  harvest(2) /' "$harvest2_log"
