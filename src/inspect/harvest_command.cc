@@ -348,7 +348,7 @@ const CommandSpec kNamesHarvestCommand = {
     "temporary name and then put in place. The command says how many names it found and how\n"
     "many of them are new: a name or an extension that no name list it read knew. Packages in no\n"
     "archive are passed over; a package or an entry that cannot be read is named in a warning.\n"
-    "Nothing in GAMEDIR is written.\n"
+    "No file of the game is written: OUT may not be one.\n"
     "\n"
     "On a terminal, a progress bar on standard error shows how far the work has got once it has\n"
     "taken more than a second.\n"
