@@ -25,6 +25,8 @@
 #   mem2        the 2-thread full copy's peak memory against twice the 1-thread one's
 #   verify2     vintrel-inspect verify on 2 threads against 1 (wall time)
 #   plan2       vintrel-inspect plan on 2 threads against a 1-thread run (wall time)
+#   harvest1    vintrel-inspect names harvest against verify on the same game, both on 1 thread
+#   harvest2    the same on 2 threads (wall time)
 #
 # Every time is the best of several runs, the programs taking turns. The measures before copy2
 # are of runs on one thread (VINTREL_THREADS=1).
@@ -102,7 +104,7 @@ failed=0
 check() {
   local verdict
   verdict=$(awk -v v="$2" -v t="$3" 'BEGIN { print (v <= 1.5 * t) ? "ok" : "FAILED" }')
-  results+=("$(printf '  %-7s %6.2f   target %5.2f, limit %5.2f   %s' "$1" "$2" "$3" \
+  results+=("$(printf '  %-8s %6.2f   target %5.2f, limit %5.2f   %s' "$1" "$2" "$3" \
     "$(awk -v t="$3" 'BEGIN { print 1.5 * t }')" "$verdict")")
   [ "$verdict" = ok ] || failed=1
 }
@@ -134,7 +136,7 @@ walk20000=$((cpu[walk20000] - cpu[tiny20000]))
 echo "Look-up: CPU ms, 40,000-package game / 1-package game: 20 files ${cpu[walk20]} / ${cpu[tiny20]}," \
   "20,000 files ${cpu[walk20000]} / ${cpu[tiny20000]}"
 check walk "$(awk -v a="$walk20000" -v b="$walk20" 'BEGIN { print a / b }')" 1.2
-results+=("$(printf '  %-7s %6.2f   target  1.20, not checked' run \
+results+=("$(printf '  %-8s %6.2f   target  1.20, not checked' run \
   "$(awk -v a="${cpu[walk20000]}" -v b="${cpu[walk20]}" 'BEGIN { print a / b }')")")
 
 # --- System calls per package ------------------------------------------------------------------
@@ -199,8 +201,13 @@ for round in 1 2 3; do
     read -r ms kib < <(wall_of "$threads" "$tool" "$root/full" "$root/copy" "$root/temp")
     keep_best "run$threads" "$ms" "$kib"
     fresh "$root/copy"
-    read -r ms kib < <(wall_of "$threads" "$inspect" verify "$root/copy")
+    # The programs' name lists come from a folder of the guard's own, which holds none.
+    read -r ms kib < <(wall_of "$threads" env XDG_DATA_HOME="$root/data" "$inspect" verify \
+      "$root/copy")
     keep_best "verify$threads" "$ms" "$kib"
+    read -r ms kib < <(wall_of "$threads" env XDG_DATA_HOME="$root/data" "$inspect" names \
+      harvest "$root/copy" "$root/harvested.txt")
+    keep_best "harvest$threads" "$ms" "$kib"
     read -r ms kib < <(wall_of "$threads" "$inspect" plan "$root/full" "$root/copy")
     keep_best "plan$threads" "$ms" "$kib"
   done
@@ -211,13 +218,16 @@ for round in 1 2 3; do
 done
 echo "Threads: wall ms, full copy ${wall[run1]} / ${wall[run2]} (1 / 2 threads; peak" \
   "${rss[run1]} / ${rss[run2]} KiB), baseline ${wall[baseline]}, verify ${wall[verify1]} /" \
-  "${wall[verify2]}, plan ${wall[plan1]} / ${wall[plan2]}"
+  "${wall[verify2]}, plan ${wall[plan1]} / ${wall[plan2]}, names harvest ${wall[harvest1]} /" \
+  "${wall[harvest2]}"
 check copy2 "$(awk -v a="${wall[run2]}" -v b="${wall[run1]}" 'BEGIN { print a / b }')" 0.6
 check base2 "$(awk -v a="${wall[run2]}" -v b="${wall[baseline]}" 'BEGIN { print a / b }')" 0.6
 check mem2 "$(awk -v a="${rss[run2]}" -v b="${rss[run1]}" 'BEGIN { print a / (2 * b) }')" 1.0
 check verify2 "$(awk -v a="${wall[verify2]}" -v b="${wall[verify1]}" 'BEGIN { print a / b }')" \
   "$(awk 'BEGIN { print 1 / 1.7 }')"
 check plan2 "$(awk -v a="${wall[plan2]}" -v b="${wall[run1]}" 'BEGIN { print a / b }')" 0.6
+check harvest1 "$(awk -v a="${wall[harvest1]}" -v b="${wall[verify1]}" 'BEGIN { print a / b }')" 1.3
+check harvest2 "$(awk -v a="${wall[harvest2]}" -v b="${wall[verify2]}" 'BEGIN { print a / b }')" 1.3
 
 echo "Ratios ($(($(date +%s) - start)) s of measuring):"
 printf '%s\n' "${results[@]}"

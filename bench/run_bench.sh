@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Measures a full-copy run of the tool on a large synthetic game against bench_baseline, the
 # least work any full copy must do (inflate every block, compress it again at level 0, write it),
-# on one thread and on two; and vintrel-inspect verify and unpack (1 and 2 threads) and plan
-# (2 threads) on the same game.
+# on one thread and on two; and vintrel-inspect verify and unpack (1 and 2 threads), names
+# harvest (1 and 2 threads, against verify) and plan (2 threads) on the same game.
 #
 #   bench/run_bench.sh [--bytes N] [--seed S] [--keep DIR] [--runs R]
 #
@@ -81,12 +81,16 @@ mkdir -p "$mod" "$temp"
 user="bench_user"
 printf '{ "upak": "%s", "fullcopy": true, "files": [] }\n' "$user" >"$mod/vintrel.json"
 baseline_out="$root/baseline.blocks"
+# vintrel-inspect reads the user's name lists: it gets a folder of the benchmark's own, which
+# holds none.
+export XDG_DATA_HOME="$root/data"
+harvested="$root/harvested.txt"
 
 # Puts the game back as make_game wrote it and removes every output of earlier runs.
 reset_game() {
   cp "$pristine" "$game/manifest.bin"
   rm -f "$game/$user.upak" "$game/$user.upak.tmp" "$game/origmanifest.bin" "$temp"/vintrel-*.tmp \
-    "$baseline_out"
+    "$baseline_out" "$harvested"
   sync
 }
 
@@ -124,8 +128,10 @@ verify2_log="$root/verify2.log"
 plan2_log="$root/plan2.log"
 unpack1_log="$root/unpack1.log"
 unpack2_log="$root/unpack2.log"
+harvest1_log="$root/harvest1.log"
+harvest2_log="$root/harvest2.log"
 for log in "$tool_log" "$tool2_log" "$base_log" "$verify1_log" "$verify2_log" "$plan2_log" \
-  "$unpack1_log" "$unpack2_log"; do
+  "$unpack1_log" "$unpack2_log" "$harvest1_log" "$harvest2_log"; do
   : >"$log"
 done
 rm -rf "$root"/unpacked-*
@@ -140,6 +146,8 @@ for ((i = 1; i <= runs; i++)); do
   run_measured baseline "$base_log" "$baseline" "$game" "$baseline_out"
   run_measured verify1 "$verify1_log" "$inspect" verify "$game" --threads 1
   run_measured verify2 "$verify2_log" "$inspect" verify "$game" --threads 2
+  run_measured harvest1 "$harvest1_log" "$inspect" names harvest "$game" "$harvested" --threads 1
+  run_measured harvest2 "$harvest2_log" "$inspect" names harvest "$game" "$harvested" --threads 2
   run_measured plan2 "$plan2_log" "$inspect" plan "$mod" "$game" --threads 2
   run_measured unpack1 "$unpack1_log" "$inspect" unpack "$game" "$root/unpacked-$i-1" --threads 1
   run_measured unpack2 "$unpack2_log" "$inspect" unpack "$game" "$root/unpacked-$i-2" --threads 2
@@ -162,7 +170,7 @@ awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/d
   -v tool_log="$tool_log" -v base_log="$base_log" -v tool2_log="$tool2_log" \
   -v verify1_log="$verify1_log" -v verify2_log="$verify2_log" -v plan2_log="$plan2_log" \
   -v unpack1_log="$unpack1_log" -v unpack2_log="$unpack2_log" -v unpacked_files="$unpacked_files" \
-  -v unpacked_bytes="$unpacked_bytes" '
+  -v unpacked_bytes="$unpacked_bytes" -v harvest1_log="$harvest1_log" -v harvest2_log="$harvest2_log" '
   function best(file, field,   line, f, v, b) {
     b = -1
     while ((getline line < file) > 0) {
@@ -226,6 +234,13 @@ awk -v runs="$runs" -v revision="$(git -C "$repo" describe --always --dirty 2>/d
       u1, u1c, v1, v1c, u1 / v1, u1c / v1c, (u1 / v1 <= 1.5 ? "MET" : "MISSED")
     printf "  2 threads: unpack %6.2f s, %6.2f s CPU; verify %6.2f s, %6.2f s CPU: %.2f wall, %.2f CPU (target: at most 1.50 wall) %s\n",
       u2, u2c, v2, v2c, u2 / v2, u2c / v2c, (u2 / v2 <= 1.5 ? "MET" : "MISSED")
+    h1 = best(harvest1_log, 1); h2 = best(harvest2_log, 1)
+    h1c = best(harvest1_log, 2)
+    printf "  names harvest: %7.2f s on 1 thread, %7.2f s on 2\n", h1, h2
+    printf "  names harvest / verify, 1 thread: %.2f wall, %.2f CPU (target: at most 1.30) %s\n",
+      h1 / v1, h1c / v1c, (h1 / v1 <= 1.3 ? "MET" : "MISSED")
+    printf "  names harvest / verify, 2 threads: %.2f wall (target: at most 1.30) %s\n",
+      h2 / v2, (h2 / v2 <= 1.3 ? "MET" : "MISSED")
   }'
 echo
 echo "Raw measurements (wall s, CPU s, peak RSS KiB, load average at the start), one per run:"
@@ -237,3 +252,5 @@ sed 's/^/  verify(2) /' "$verify2_log"
 sed 's/^/  plan (2)  /' "$plan2_log"
 sed 's/^/  unpack(1) /' "$unpack1_log"
 sed 's/^/  unpack(2) /' "$unpack2_log"
+sed 's/^/  harvest(1) /' "$harvest1_log"
+sed 's/^/  harvest(2) /' "$harvest2_log"

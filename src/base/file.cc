@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "base/array.h"
 #include "base/byte_buffer.h"
 #include "base/coding.h"
+#include "base/platform.h"
 #include "base/status.h"
 #include "base/string_buffer.h"
 
@@ -171,4 +173,32 @@ uint64_t copy_file_bytes(FileHandle source, FileHandle destination, uint64_t n,
     got = file_read(source, transfer, n < kTransferSize ? static_cast<uint32_t>(n) : kTransferSize);
   }
   return total;
+}
+
+bool create_folders(const char* path, Status* status) {
+  PathBuffer folder;
+  if (folder.Assign(path) == nullptr) return status->FailOutOfMemory();
+  char* text = folder.Data();
+  const auto is_separator = [](char c) { return c == '/' || c == '\\'; };
+  // Back from the path to the deepest folder that exists, noting where each missing one ends.
+  TArray<uint32_t> missing;
+  for (uint32_t end = static_cast<uint32_t>(std::strlen(text)); end != 0;) {
+    text[end] = '\0';
+    if (sys_file_exists(text)) break;
+    if (!missing.Append(end)) return status->FailOutOfMemory();
+    while (end != 0 && !is_separator(text[end - 1])) --end;
+    while (end != 0 && is_separator(text[end - 1])) --end;
+  }
+  for (uint32_t i = missing.count(); i != 0; --i) {
+    if (folder.Assign(path) == nullptr) return status->FailOutOfMemory();
+    folder.Data()[missing[i - 1]] = '\0';
+    if (sys_create_directory(folder.Data())) continue;
+    // Another program may have made it meanwhile.
+    const uint32_t error = sys_last_error();
+    if (!sys_is_directory(folder.Data())) {
+      status->FailIo("cannot create the folder", folder.Data(), error);
+      return false;
+    }
+  }
+  return true;
 }

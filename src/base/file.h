@@ -58,6 +58,9 @@ void file_start_flush(FileHandle file);
 // be the file's size with incomplete content. A file of 4 GiB or more fails. On failure *status,
 // when given, says why: the system's error, the file's size, or no memory for the buffer.
 bool read_whole_file(const char* path, ByteBuffer& buffer, Status* status = nullptr);
+// Creates the folder at path and every folder above it that is missing; an existing folder is
+// fine. False, with the reason in *status naming the folder that could not be made.
+bool create_folders(const char* path, Status* status);
 // Copies up to n bytes from source to destination in pieces of kTransferSize through the
 // caller's buffer. Returns the count both read and completely written; a short read, the end of
 // the source or a short write ends the copy early.

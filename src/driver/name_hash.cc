@@ -30,10 +30,18 @@ static_assert(kTable.entry[255] == 0x9FAD380A037C8404ull, "CRC table entry 255")
 
 }  // namespace
 
+uint64_t name_hash_part(uint64_t state, const char* text, uint32_t length) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  for (uint32_t i = 0; i < length; ++i) {
+    state = kTable.entry[(state ^ ascii_lower(p[i])) & 0xFF] ^ (state >> 8);
+  }
+  return state;
+}
+
 uint64_t name_hash(const char* text) {
-  uint64_t r = ~0ull;
+  uint64_t r = kNameHashStart;
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
     r = kTable.entry[(r ^ ascii_lower(static_cast<uint8_t>(*p))) & 0xFF] ^ (r >> 8);
   }
-  return ~r;
+  return name_hash_end(r);
 }

@@ -19,6 +19,12 @@ TEST(NameHash, FoldsOnlyAsciiLetters) {
   EXPECT_NE(name_hash("["), name_hash("{"));
 }
 
+TEST(NameHash, InPartsGivesTheSameId) {
+  const uint64_t name = name_hash_part(kNameHashStart, "UI/Hero", 7);
+  EXPECT_EQ(name_hash_end(name), name_hash("ui/hero"));
+  EXPECT_EQ(name_hash_end(name_hash_part(name, ".dds", 4)), name_hash("ui/hero.dds"));
+}
+
 TEST(NameHash, StopsAtTheFirstNul) {
   const char text[] = {'a', 'b', 'c', '\0', 'x', '\0'};
   EXPECT_EQ(name_hash(text), name_hash("abc"));

@@ -124,7 +124,7 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
       }
     }
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      if (count == command.positionals && !command.repeats)
+      if (count == command.positionals + command.optional && !command.repeats)
         return usage_error(command, "takes no further argument: ", arg);
       move_down(argv, i, first + static_cast<int>(count));
       ++count;
@@ -178,7 +178,7 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
   }
   if (count < command.positionals) {
     print_error("%s needs %s%u argument%s: %s; see \"%s %s --help\"", command.name,
-                command.repeats ? "at least " : "", command.positionals,
+                command.repeats || command.optional != 0 ? "at least " : "", command.positionals,
                 command.positionals == 1 ? "" : "s", command.synopsis, kProgramName, command.name);
     return ParseResult::kUsageError;
   }

@@ -64,6 +64,8 @@ struct CommandSpec {
   // Further forms of the command, each chosen by the word that follows the command's name and
   // named with both words ("names harvest"); a null-terminated list, or null for none.
   const CommandSpec* const* forms = nullptr;
+  // How many arguments it may take after the positionals it needs ("GAMEDIR [OUT]": 1).
+  uint32_t optional = 0;
 };
 
 enum class ParseResult { kRun, kHelp, kUsageError };

@@ -9,6 +9,7 @@
 #include "base/warning_list.h"
 #include "inspect/game_lookup.h"
 #include "inspect/game_names.h"
+#include "inspect/harvest_command.h"
 #include "inspect/messages.h"
 #include "inspect/output_file.h"
 #include "json/json_writer.h"
@@ -230,7 +231,7 @@ int run_names(const CommandArgs& args) {
 
 }  // namespace
 
-const CommandSpec* const kNamesForms[] = {nullptr};
+const CommandSpec* const kNamesForms[] = {&kNamesHarvestCommand, nullptr};
 
 const CommandSpec kNamesCommand = {
     "names",

@@ -11,6 +11,7 @@
 #include "inspect/game_lookup.h"
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
+#include "inspect/package_pass.h"
 #include "json/json_writer.h"
 #include "manifest/package_directory.h"
 #include "package/entry_compression.h"
@@ -143,17 +144,6 @@ bool print_verify_text(const VerifyResult& result) {
   return true;
 }
 
-// What a worker needs to check packages: its own buffers and zlib streams.
-struct VerifyWorker {
-  ByteBuffer indexTable;
-  ByteBuffer entryTable;
-  ByteBuffer idBlock;
-  ByteBuffer data;
-  ZlibStreams streams;
-  Status status;
-  CStringBufferA reason;
-};
-
 // What a worker found in one package, for the taker: the entries it checked, and its problems.
 struct VerifySlot {
   uint32_t entries = 0;
@@ -163,47 +153,22 @@ struct VerifySlot {
 
 // Checks every package of a game on worker threads; the report takes them in manifest order, so
 // that it is the same for any number of threads.
-class VerifyTask : public OrderedTask {
+class VerifyTask final : public PackagePassTask<PackageWorker, VerifySlot> {
  public:
-  VerifyTask(VerifyResult& result, const TCountedArray<FileHandle>& archives,
-             const TCountedArray<Status>& unopened, const TCountedArray<uint64_t>& weights,
-             uint32_t threads)
-      : game_(result.game),
-        archives_(archives),
-        unopened_(unopened),
-        weights_(weights),
-        result_(result),
-        bar_("verifying", "packages") {
-    workers_.allocate(threads);
-    slots_.allocate(threads * kSlotsPerWorker);
-    for (uint32_t k = 0; k < game_.package_count(); ++k) total_ += weights_[k];
-  }
+  VerifyTask(VerifyResult& result, const PackagePass& pass, uint32_t threads)
+      : PackagePassTask(result.game, pass, threads, "verifying"), result_(result) {}
 
-  static constexpr uint32_t kSlotsPerWorker = 32;
-
-  bool ready() const { return workers_.count() != 0 && slots_.count() != 0; }
-  uint32_t window() const { return slots_.count(); }
-
-  uint64_t Weight(uint32_t) override { return 0; }
   void Work(uint32_t worker, uint32_t step, uint32_t slot) override;
   bool Take(uint32_t step, uint32_t slot) override;
 
  private:
-  void Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId, uint64_t extId);
+  void Add(VerifySlot& slot, PackageWorker& worker, uint32_t entry, uint64_t nameId,
+           uint64_t extId);
 
-  GameReader& game_;
-  const TCountedArray<FileHandle>& archives_;
-  const TCountedArray<Status>& unopened_;  // why archive i could not be opened
-  const TCountedArray<uint64_t>& weights_;
   VerifyResult& result_;  // the taker's alone
-  ProgressBar bar_;
-  TCountedArray<VerifyWorker> workers_;
-  TCountedArray<VerifySlot> slots_;
-  uint64_t total_ = 0;
-  uint64_t done_ = 0;
 };
 
-void VerifyTask::Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uint64_t nameId,
+void VerifyTask::Add(VerifySlot& slot, PackageWorker& worker, uint32_t entry, uint64_t nameId,
                      uint64_t extId) {
   if (!describe_reason(worker.status, worker.reason)) worker.reason.Assign("out of memory");
   VerifyProblem problem;
@@ -216,7 +181,7 @@ void VerifyTask::Add(VerifySlot& slot, VerifyWorker& worker, uint32_t entry, uin
 }
 
 void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
-  VerifyWorker& worker = workers_[w];
+  PackageWorker& worker = workers_[w];
   VerifySlot& slot = slots_[s];
   slot.entries = 0;
   slot.problems.Clear();
@@ -225,21 +190,8 @@ void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
   if (record.archiveIndex == kNoArchive) return;
   worker.status.Clear();
   PackageReader package(worker.indexTable, worker.entryTable, worker.idBlock);
-  if (record.archiveIndex >= archives_.count()) {
-    worker.status.Fail(StatusCode::kCorrupt, "package record %u names archive %u of a list of %u",
-                       k, record.archiveIndex, game_.archive_count());
-    return Add(slot, worker, kNoEntry, 0, 0);
-  }
-  const FileHandle archive = archives_[record.archiveIndex];
-  if (archive == kNoFile) {
-    worker.status.Assign(unopened_[record.archiveIndex]);
-    return Add(slot, worker, kNoEntry, 0, 0);
-  }
-  if (!package.Read(archive, record.offset, &worker.status) ||
-      (package.has_tables() && !package.ReadEntryTable(&worker.status))) {
-    game_.NamePackage(k, &worker.status);
-    return Add(slot, worker, kNoEntry, 0, 0);
-  }
+  if (!pass_.ReadPackage(k, package, &worker.status)) return Add(slot, worker, kNoEntry, 0, 0);
+  const FileHandle archive = pass_.archive(k);
   const uint32_t count = package.has_tables() ? package.entry_count() : 0;
   slot.entries = count;
   if (package.split()) {
@@ -277,7 +229,7 @@ void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
 }
 
 bool VerifyTask::Take(uint32_t k, uint32_t s) {
-  bar_.Update(done_, total_, k, game_.package_count());
+  Progress(k);
   const VerifySlot& slot = slots_[s];
   if (game_.record(k).archiveIndex == kNoArchive) {
     ++result_.noArchive;
@@ -293,34 +245,23 @@ bool VerifyTask::Take(uint32_t k, uint32_t s) {
       return false;
     }
   }
-  done_ += weights_[k];
-  if (k + 1 == game_.package_count()) bar_.Finish();
   return true;
 }
 
 // Checks every package that result->game, which is open, lists, on threads threads. False when
 // out of memory.
 bool verify_game(uint32_t threads, VerifyResult* result) {
-  GameReader& game = result->game;
-  TCountedArray<uint64_t> weights;
-  TCountedArray<FileHandle> archives;
-  TCountedArray<Status> unopened;
-  if (!package_weights(game, weights) || !archives.allocate(game.archive_count()) ||
-      !unopened.allocate(game.archive_count())) {
+  PackagePass pass(result->game);
+  if (!pass.Open()) {
     result->outOfMemory = true;
     return false;
   }
-  // Every archive is opened here, once; the workers share the handles, whose reads are
-  // positional. One that cannot be opened is a problem of each package it holds.
-  for (uint32_t i = 0; i < game.archive_count(); ++i) {
-    archives[i] = game.OpenArchive(i, &unopened[i]);
-  }
-  VerifyTask task(*result, archives, unopened, weights, threads);
+  VerifyTask task(*result, pass, threads);
   if (!task.ready()) {
     result->outOfMemory = true;
     return false;
   }
-  run_ordered(task, game.package_count(), threads, task.window(), UINT64_MAX);
+  run_ordered(task, result->game.package_count(), threads, task.window(), UINT64_MAX);
   return !result->outOfMemory;
 }
 

@@ -119,6 +119,13 @@ void NameTable::Trim() {
   textCapacity_ = textLength_;
 }
 
+void NameTable::Clear() {
+  if (count_ == 0) return;
+  std::memset(static_cast<void*>(slots_), 0, slotCount_ * sizeof(Slot));
+  count_ = 0;
+  textLength_ = 1;  // the NUL at offset 0 that no slot names stays
+}
+
 const char* NameTable::Find(uint64_t id) const {
   if (count_ == 0) return nullptr;
   const Slot& slot = slots_[Probe(id)];

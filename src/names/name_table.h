@@ -29,6 +29,8 @@ class NameTable {
   bool Add(const char* text, uint32_t length, bool* added = nullptr);
   // Gives back the room that Reserve took beyond the texts added since.
   void Trim();
+  // Forgets every text and keeps the room they took, for the next texts.
+  void Clear();
 
   // The text with this id, NUL-terminated, valid until the next Add; null when none is known.
   const char* Find(uint64_t id) const;

@@ -240,13 +240,14 @@ TEST_F(InspectTest, NamesCountsWhatTheListsNameAndWritesTheRest) {
                                                       {"world_full", 3, 2},
                                                       {"sound_bank", 1, 0},
                                                       {"patch_full", 2, 1},
-                                                      {"ui_extra", 1, 0}}) {
+                                                      {"ui_extra", 1, 0},
+                                                      {"scripts", 1, 0}}) {
     packages += std::string(packages.empty() ? "" : ",\n") + "    {\"name\": \"" + name +
                 "\", \"id\": \"" + Id(name) + "\", \"entries\": " + std::to_string(entries) +
                 ", \"named\": " + std::to_string(named) + "}";
   }
   EXPECT_EQ(result.out, "{\n  \"packages\": [\n" + packages +
-                            "\n  ],\n  \"entries\": 11,\n  \"named\": 4,\n  \"ids\": 9,\n"
+                            "\n  ],\n  \"entries\": 12,\n  \"named\": 4,\n  \"ids\": 10,\n"
                             "  \"ids_named\": 2\n}\n");
   // Every other name id, in the order of the ids, with the packages that hold it.
   std::vector<std::string> lines;
@@ -257,13 +258,77 @@ TEST_F(InspectTest, NamesCountsWhatTheListsNameAndWritesTheRest) {
                                                         {"terrain", "world_full"},
                                                         {"theme", "sound_bank"},
                                                         {"notes", "patch_full"},
-                                                        {"icons", "ui_extra"}}) {
+                                                        {"icons", "ui_extra"},
+                                                        {"startup", "scripts"}}) {
     lines.push_back(Id(name) + "\t" + packages + "\n");
   }
   std::sort(lines.begin(), lines.end());
   std::string unknown;
   for (const std::string& line : lines) unknown += line;
   EXPECT_EQ(ReadTextFile(dir_ / "unknown.txt"), unknown);
+}
+
+// A game whose scripts, configuration and binary files mention some of its entries, in split and
+// full packages, beside a package that cannot be read and an entry whose block is damaged.
+GameSpec GameThatNamesItsEntries() {
+  Bytes sound = MakeData(200, 7);
+  const std::string inBinary("\x93ui/cursor.dds\0", 15);
+  sound.insert(sound.begin() + 100, inBinary.begin(), inBinary.end());
+  GameSpec game;
+  game.archives = {{1, "data"}};
+  game.packages = {
+      OneGroupPackage(
+          "ui", true,
+          {Entry("ui/hero", "dds", MakeData(64, 1)), Entry("ui/cursor", "dds", MakeData(64, 2)),
+           Entry("fx.v2", "shader", MakeData(32, 3))}),
+      OneGroupPackage(
+          "data", false,
+          {Entry("config/main", "ini",
+                 TextBytes("hero = ui\\Hero.DDS\nfx = fx.v2.shader\nboom = 'sounds/boom'\n")),
+           Entry("sounds/boom", "ogg", sound)}),
+      OneGroupPackage("scripts", true,
+                      {Entry("scripts/start", "lua",
+                             TextBytes("load(\"ui/hero.png\") load(\"ui/missing.dds\") "
+                                       "package(\"ui_common\") -- config/main is read first\n"))}),
+      OneGroupPackage("damaged", true, {Entry("old/notes", "txt", TextBytes("\"old/notes\""))}),
+      OneGroupPackage("broken", true, {Entry("x", "bin", TextBytes("\"x.bin\""))})};
+  game.packages[3].fault = PackageFault::kCorruptBlock;
+  game.packages[4].fault = PackageFault::kBadMagic;
+  return game;
+}
+
+TEST_F(InspectTest, NamesHarvestKeepsWhatNamesAnEntryOfTheGame) {
+  WriteGame(GameThatNamesItsEntries());
+  ASSERT_TRUE(WriteTextFile(dir_ / "known.txt", "ui/cursor.dds\n"));
+  const ProcessResult result = InspectAtEveryThreadCount(
+      {"names", "harvest", game_dir(), out("found.txt"), "--names", out("known.txt")});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, "read 6 entries in 4 packages and found 5 names, 4 of them new\nwrote \"" +
+                            out("found.txt") + "\": 5 names\n");
+  // The name of the game's hero comes with the ext an entry has, which ui/hero.png does not.
+  EXPECT_EQ(ReadTextFile(dir_ / "found.txt"),
+            "config/main\nfx.v2.shader\nsounds/boom\nui/Hero.DDS\nui/cursor.dds\n");
+  EXPECT_NE(result.err.find("; its entry 0 passed over\n"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("package \"broken\""), std::string::npos) << result.err;
+}
+
+TEST_F(InspectTest, NamesHarvestMergesIntoTheUsersList) {
+  WriteGame(GameThatNamesItsEntries());
+  const std::filesystem::path data = dir_ / "data";
+  ProcessOptions options;
+  options.env = {{"XDG_DATA_HOME", data.string()}, {"APPDATA", data.string()}};
+  // The folder is made; a later run keeps what the list holds, in the spelling it has there.
+  const std::filesystem::path list = data / "vintrel" / "names" / "harvested.txt";
+  ASSERT_EQ(RunProcess(VINTREL_INSPECT_EXE, {"names", "harvest", game_dir()}, options).exit_code,
+            0);
+  ASSERT_TRUE(WriteTextFile(list, "old/thing.dds\nUI/HERO.dds\n"));
+  const ProcessResult result =
+      RunProcess(VINTREL_INSPECT_EXE, {"names", "harvest", game_dir()}, options);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out.substr(0, result.out.find('\n')),
+            "read 6 entries in 4 packages and found 5 names, 4 of them new");
+  EXPECT_EQ(ReadTextFile(list),
+            "UI/HERO.dds\nconfig/main\nfx.v2.shader\nold/thing.dds\nsounds/boom\nui/cursor.dds\n");
 }
 
 TEST_F(InspectTest, ExtractWritesTheEntryOfTheFirstOrTheChosenPackage) {
@@ -320,7 +385,7 @@ TEST_F(InspectTest, VerifyFindsTheExampleGameIntact) {
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out,
-            "checked 5 packages and 11 entries (1 package in no archive passed over): all "
+            "checked 6 packages and 12 entries (1 package in no archive passed over): all "
             "intact\n");
 }
 
@@ -337,7 +402,7 @@ TEST_F(InspectTest, VerifyNamesTheEntryWhoseBlockIsCorrupt) {
       ", \"entry\": 0, \"name\": null, \"ext\": \"dds\", \"name_id\": \"" + Id("hero") +
       "\", \"ext_id\": \"" + Id("dds") + "\", \"error\": ";
   EXPECT_NE(result.out.find(problem), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("\"packages\": 5,\n  \"entries\": 11"), std::string::npos)
+  EXPECT_NE(result.out.find("\"packages\": 6,\n  \"entries\": 12"), std::string::npos)
       << result.out;
 }
 
@@ -614,6 +679,7 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
       {"extract", "game", "hero", "dds", "out", "--json"},
       {"extract", "game", "hero", "dds", "out", "--pkg"},
       {"verify", "game", "--json", "--json"},
+      {"names", "harvest", "game", "out", "more"},
       {"plan", "game"},
       {"restore", "game", "--json"},
   };
@@ -635,6 +701,9 @@ TEST_F(InspectTest, EveryCommandHasHelp) {
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;
   }
+  const ProcessResult form = Inspect({"names", "harvest", "--help"});
+  EXPECT_EQ(form.out.rfind("Usage: vintrel-inspect names harvest GAMEDIR [OUT] ", 0), 0u)
+      << form.out;
 }
 
 }  // namespace

@@ -368,6 +368,18 @@ PackageSpec ExamplePackage(const std::string& name, uint8_t archive_index, bool 
   return p;
 }
 
+// The example game's script: the paths of what its title screen loads, as a game's script
+// mentions them.
+constexpr char kExampleScript[] =
+    "-- what the title screen loads, in order\n"
+    "require \"scripts/ui\"\n"
+    "local hero = load_texture(\"hero.dds\")\n"
+    "local cursor = load_texture(\"cursor.dds\")\n"
+    "local ground = load_mesh(\"terrain.bin\")\n"
+    "local atlas = load_atlas(\"icons.bin\")\n"
+    "show_text(\"notes\")\n"
+    "-- cut from this version of the game: load_texture(\"ui/logo.dds\")\n";
+
 }  // namespace
 
 GameSpec ExampleGame() {
@@ -432,7 +444,13 @@ GameSpec ExampleGame() {
   extra.groups.resize(1);
   extra.groups[0].entries = {Entry("icons", "bin", MakeData(150, 9))};
 
-  game.packages = {ui, world, sound, legacy, patch, extra};
+  // Last in its archive, so that the other packages keep their places: a script that names
+  // entries, some of them by names that examples/names.txt lacks.
+  PackageSpec scripts = ExamplePackage("scripts", 1, true, 7);
+  scripts.groups.resize(1);
+  scripts.groups[0].entries = {Entry("startup", "lua", TextBytes(kExampleScript))};
+
+  game.packages = {ui, world, sound, legacy, patch, extra, scripts};
   return game;
 }
 

@@ -159,7 +159,8 @@ bool WriteGame(const GameSpec& plan, const std::filesystem::path& dir, GameLayou
 
 // The small example game of examples/game: three archive files, one listed twice, split and
 // full packages, a "hero" "dds" texture, a "loc" entry, plain data entries, a group with no
-// entries, typeBytes with high bits set, and a package in no archive.
+// entries, typeBytes with high bits set, a package in no archive, and a script that names
+// entries.
 GameSpec ExampleGame();
 
 // A package plan of one group holding these entries, named `name` with the id NameHash(name);
