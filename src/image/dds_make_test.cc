@@ -205,6 +205,22 @@ TEST(MakeDds, LevelsAverageInLinearLight) {
   }
 }
 
+TEST(LinearImage, KeepsEvery8BitValue) {
+  // Levels are resampled in linear light with 16 bits a channel: an image taken there and back
+  // unresampled is the same image.
+  RgbaImage image;
+  ASSERT_TRUE(image.Allocate(256, 1, nullptr));
+  for (uint32_t v = 0; v < 256; ++v) {
+    for (uint32_t c = 0; c < 4; ++c) image.pixels()[4 * v + c] = static_cast<uint8_t>(v);
+  }
+  LinearImage linear;
+  RgbaImage back;
+  ASSERT_TRUE(linearise_image(image, &linear, nullptr) &&
+              encode_srgb_image(linear, &back, nullptr));
+  EXPECT_EQ(std::vector<uint8_t>(back.pixels(), back.pixels() + 1024),
+            std::vector<uint8_t>(image.pixels(), image.pixels() + 1024));
+}
+
 TEST(MakeDds, LevelsKeepAlphaCoverage) {
   // A cut-out of scattered opaque pixels, 30 % of them: filtered alone, its levels' alpha sinks
   // towards 77 and the cut-out test at 128 would keep nothing.

@@ -2,10 +2,48 @@
 
 #include <stb_image_resize.h>
 
+#include <cmath>
+
+#include "base/alloc_hooks.h"
 #include "image/image_status.h"
 #include "image/rgba_image.h"
 
 namespace {
+
+constexpr uint32_t kLinearTop = 65535;
+
+// The sRGB curve of a value in [0, 1] to linear light.
+double srgb_to_linear(double value) {
+  return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+}
+
+// The two conversions between 8-bit sRGB and 16-bit linear values, worked out once: 256 values
+// one way, and for the way back each 16-bit value's 8-bit one, which changes where the linear
+// value passes the midpoint of two sRGB values (rounding in sRGB, as the curve's inverse would).
+struct SrgbTables {
+  uint16_t toLinear[256];
+  uint8_t toSrgb[kLinearTop + 1];
+
+  SrgbTables() {
+    for (uint32_t n = 0; n < 256; ++n) {
+      toLinear[n] = static_cast<uint16_t>(std::lround(srgb_to_linear(n / 255.0) * kLinearTop));
+    }
+    uint32_t n = 0;
+    double next = srgb_to_linear(0.5 / 255.0) * kLinearTop;  // where n + 1 begins
+    for (uint32_t v = 0; v <= kLinearTop; ++v) {
+      while (n < 255 && v >= next) {
+        ++n;
+        next = n < 255 ? srgb_to_linear((n + 0.5) / 255.0) * kLinearTop : kLinearTop + 1.0;
+      }
+      toSrgb[v] = static_cast<uint8_t>(n);
+    }
+  }
+};
+
+const SrgbTables& srgb_tables() {
+  static const SrgbTables tables;
+  return tables;
+}
 
 constexpr uint32_t kCovered = 128;  // the alpha at which a cut-out test keeps a pixel
 
@@ -31,6 +69,85 @@ bool resample_image(const RgbaImage& source, uint32_t width, uint32_t height, Rg
       static_cast<int>(source.stride()), out->pixels(), static_cast<int>(width),
       static_cast<int>(height), static_cast<int>(out->stride()), 4, 3, 0, STBIR_EDGE_CLAMP,
       STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_SRGB, nullptr);
+  if (done == 0) {
+    out->Release();
+    return image_out_of_memory(status);
+  }
+  return true;
+}
+
+bool LinearImage::Allocate(uint32_t width, uint32_t height, Status* status) {
+  Release();
+  if (width == 0 || height == 0 || width > kImageMaxPixels / height) {
+    return image_fail(status, StatusCode::kUnsupported,
+                      "an image of %u x %u pixels is beyond the tool's %u pixels", width, height,
+                      kImageMaxPixels);
+  }
+  // At most 2^26 pixels of 8 bytes: the size fits in 32 bits.
+  pixels_ = static_cast<uint16_t*>(AllocHooks.allocHook(width * height * 8));
+  if (pixels_ == nullptr) return image_out_of_memory(status);
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
+void LinearImage::Release() {
+  if (pixels_ != nullptr) AllocHooks.freeHook(pixels_);
+  pixels_ = nullptr;
+  width_ = 0;
+  height_ = 0;
+}
+
+void LinearImage::Swap(LinearImage& other) {
+  uint16_t* pixels = pixels_;
+  const uint32_t width = width_;
+  const uint32_t height = height_;
+  pixels_ = other.pixels_;
+  width_ = other.width_;
+  height_ = other.height_;
+  other.pixels_ = pixels;
+  other.width_ = width;
+  other.height_ = height;
+}
+
+bool linearise_image(const RgbaImage& image, LinearImage* linear, Status* status) {
+  if (!linear->Allocate(image.width(), image.height(), status)) return false;
+  const uint16_t* toLinear = srgb_tables().toLinear;
+  const uint64_t values = 4 * static_cast<uint64_t>(image.width()) * image.height();
+  const uint8_t* in = image.pixels();
+  uint16_t* out = linear->pixels();
+  for (uint64_t i = 0; i < values; i += 4) {
+    out[i] = toLinear[in[i]];
+    out[i + 1] = toLinear[in[i + 1]];
+    out[i + 2] = toLinear[in[i + 2]];
+    out[i + 3] = static_cast<uint16_t>(in[i + 3] * 257);
+  }
+  return true;
+}
+
+bool encode_srgb_image(const LinearImage& linear, RgbaImage* image, Status* status) {
+  if (!image->Allocate(linear.width(), linear.height(), status)) return false;
+  const uint8_t* toSrgb = srgb_tables().toSrgb;
+  const uint64_t values = 4 * static_cast<uint64_t>(linear.width()) * linear.height();
+  const uint16_t* in = linear.pixels();
+  uint8_t* out = image->pixels();
+  for (uint64_t i = 0; i < values; i += 4) {
+    out[i] = toSrgb[in[i]];
+    out[i + 1] = toSrgb[in[i + 1]];
+    out[i + 2] = toSrgb[in[i + 2]];
+    out[i + 3] = static_cast<uint8_t>((in[i + 3] * 255u + kLinearTop / 2) / kLinearTop);
+  }
+  return true;
+}
+
+bool resample_linear(const LinearImage& source, uint32_t width, uint32_t height, LinearImage* out,
+                     Status* status) {
+  if (!out->Allocate(width, height, status)) return false;
+  const int done = stbir_resize_uint16_generic(
+      source.pixels(), static_cast<int>(source.width()), static_cast<int>(source.height()),
+      static_cast<int>(source.width() * 8), out->pixels(), static_cast<int>(width),
+      static_cast<int>(height), static_cast<int>(width * 8), 4, 3, 0, STBIR_EDGE_CLAMP,
+      STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR, nullptr);
   if (done == 0) {
     out->Release();
     return image_out_of_memory(status);
