@@ -9,8 +9,7 @@
 namespace {
 
 ParseResult usage_error(const CommandSpec& command, const char* what, const char* argument) {
-  print_error("%s %s%s; see \"%s %s --help\"", command.name, what, argument, kProgramName,
-              command.name);
+  print_usage_error(command, what, argument);
   return ParseResult::kUsageError;
 }
 
@@ -30,14 +29,17 @@ bool is_option(const char* arg, const char* name) {
   return std::strncmp(arg, name, length) == 0 && (arg[length] == '\0' || arg[length] == '=');
 }
 
+// The usage error of an option given twice; always false.
+bool option_twice(const CommandSpec& command, const char* name) {
+  print_error("%s got %s twice; see \"%s %s --help\"", command.name, name, kProgramName,
+              command.name);
+  return false;
+}
+
 // Takes the value of option name into *value. A usage error when it was given before or has none.
 bool take_value(const CommandSpec& command, const char* name, const char* what, int argc,
                 char* argv[], int* i, const char** value) {
-  if (*value != nullptr) {
-    print_error("%s got %s twice; see \"%s %s --help\"", command.name, name, kProgramName,
-                command.name);
-    return false;
-  }
+  if (*value != nullptr) return option_twice(command, name);
   *value = option_value(name, argc, argv, i);
   if (*value != nullptr) return true;
   print_error("%s needs %s after %s; see \"%s %s --help\"", command.name, what, name, kProgramName,
@@ -65,6 +67,53 @@ const RepeatedOption kRepeatedOptions[] = {
     {kOptionNames, "--names", "a file", &CommandArgs::names},
 };
 constexpr uint32_t kRepeatedCount = sizeof(kRepeatedOptions) / sizeof(kRepeatedOptions[0]);
+
+// An option without a value, given at most once.
+struct FlagOption {
+  CommandOption bit;
+  const char* name;
+  bool CommandArgs::*flag;
+};
+
+const FlagOption kFlagOptions[] = {
+    {kOptionJson, "--json", &CommandArgs::json},
+    {kOptionAfterUpdate, "--after-update", &CommandArgs::afterUpdate},
+    {kOptionDryRun, "--dry-run", &CommandArgs::dryRun},
+    {kOptionResize, "--resize", &CommandArgs::resize},
+};
+
+// An option with one value, given at most once: --name VALUE or --name=VALUE.
+struct ValueOption {
+  CommandOption bit;
+  const char* name;
+  const char* what;  // what its value is, for a usage error
+  const char* CommandArgs::*value;
+};
+
+const ValueOption kValueOptions[] = {
+    {kOptionPkg, "--pkg", "a package", &CommandArgs::pkg},
+    {kOptionUpak, "--upak", "a name", &CommandArgs::upak},
+    {kOptionGame, "--game", "a game directory", &CommandArgs::game},
+    {kOptionUnknown, "--unknown", "a file", &CommandArgs::unknown},
+    {kOptionMip, "--mip", "a mip level", &CommandArgs::mip},
+    {kOptionLike, "--like", "a DDS file", &CommandArgs::like},
+    {kOptionFormat, "--format", "a texture format", &CommandArgs::format},
+    {kOptionMips, "--mips", "a number of mip levels or \"all\"", &CommandArgs::mips},
+};
+
+// --entry NAME EXT: its two values, the second always the next argument.
+bool take_entry(const CommandSpec& command, int argc, char* argv[], int* i, CommandArgs* args) {
+  if (!take_value(command, "--entry", "a name and an extension", argc, argv, i, &args->entryName)) {
+    return false;
+  }
+  if (*i + 1 < argc) {
+    args->entryExt = argv[++*i];
+    return true;
+  }
+  print_error("%s needs an extension after --entry %s; see \"%s %s --help\"", command.name,
+              args->entryName, kProgramName, command.name);
+  return false;
+}
 
 }  // namespace
 
@@ -97,8 +146,18 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     for (const RepeatedOption& candidate : kRepeatedOptions) {
       if ((command.options & candidate.bit) && is_option(arg, candidate.name)) option = &candidate;
     }
+    const FlagOption* flag = nullptr;
+    for (const FlagOption& candidate : kFlagOptions) {
+      if ((command.options & candidate.bit) && std::strcmp(arg, candidate.name) == 0) {
+        flag = &candidate;
+      }
+    }
+    const ValueOption* valued = nullptr;
+    for (const ValueOption& candidate : kValueOptions) {
+      if ((command.options & candidate.bit) && is_option(arg, candidate.name)) valued = &candidate;
+    }
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      if (count == command.positionals && !command.repeats)
+      if (count == command.positionals + command.optional && !command.repeats)
         return usage_error(command, "takes no further argument: ", arg);
       move_down(argv, i, first + static_cast<int>(count));
       ++count;
@@ -120,28 +179,16 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
       ++repeated[option - kRepeatedOptions];
     } else if (std::strcmp(arg, "--") == 0) {
       optionsEnded = true;
-    } else if ((command.options & kOptionJson) && std::strcmp(arg, "--json") == 0) {
-      if (args->json) return usage_error(command, "got --json twice", "");
-      args->json = true;
-    } else if ((command.options & kOptionAfterUpdate) && std::strcmp(arg, "--after-update") == 0) {
-      if (args->afterUpdate) return usage_error(command, "got --after-update twice", "");
-      args->afterUpdate = true;
-    } else if ((command.options & kOptionPkg) && is_option(arg, "--pkg")) {
-      if (!take_value(command, "--pkg", "a package", argc, argv, &i, &args->pkg)) {
+    } else if (flag != nullptr) {
+      if (args->*flag->flag && !option_twice(command, flag->name)) return ParseResult::kUsageError;
+      args->*flag->flag = true;
+    } else if (valued != nullptr) {
+      if (!take_value(command, valued->name, valued->what, argc, argv, &i,
+                      &(args->*valued->value))) {
         return ParseResult::kUsageError;
       }
-    } else if ((command.options & kOptionUpak) && is_option(arg, "--upak")) {
-      if (!take_value(command, "--upak", "a name", argc, argv, &i, &args->upak)) {
-        return ParseResult::kUsageError;
-      }
-    } else if ((command.options & kOptionGame) && is_option(arg, "--game")) {
-      if (!take_value(command, "--game", "a game directory", argc, argv, &i, &args->game)) {
-        return ParseResult::kUsageError;
-      }
-    } else if ((command.options & kOptionUnknown) && is_option(arg, "--unknown")) {
-      if (!take_value(command, "--unknown", "a file", argc, argv, &i, &args->unknown)) {
-        return ParseResult::kUsageError;
-      }
+    } else if ((command.options & kOptionEntry) && is_option(arg, "--entry")) {
+      if (!take_entry(command, argc, argv, &i, args)) return ParseResult::kUsageError;
     } else if ((command.options & kOptionThreads) && is_option(arg, "--threads")) {
       if (args->threads != 0) return usage_error(command, "got --threads twice", "");
       const char* value = option_value("--threads", argc, argv, &i);
@@ -155,7 +202,7 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
   }
   if (count < command.positionals) {
     print_error("%s needs %s%u argument%s: %s; see \"%s %s --help\"", command.name,
-                command.repeats ? "at least " : "", command.positionals,
+                command.repeats || command.optional != 0 ? "at least " : "", command.positionals,
                 command.positionals == 1 ? "" : "s", command.synopsis, kProgramName, command.name);
     return ParseResult::kUsageError;
   }
@@ -169,6 +216,11 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     values += repeated[r];
   }
   return ParseResult::kRun;
+}
+
+void print_usage_error(const CommandSpec& command, const char* what, const char* argument) {
+  print_error("%s %s%s; see \"%s %s --help\"", command.name, what, argument, kProgramName,
+              command.name);
 }
 
 uint32_t inspect_thread_count(const CommandArgs& args) {

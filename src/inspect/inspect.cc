@@ -13,6 +13,7 @@
 #include "inspect/plan_command.h"
 #include "inspect/restore_command.h"
 #include "inspect/stack_command.h"
+#include "inspect/texture_command.h"
 #include "inspect/verify_command.h"
 
 #ifndef VINTREL_VERSION
@@ -24,8 +25,8 @@ namespace {
 // The commands in the order the usage text lists them: a modder's way through a game, from
 // looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand,   &kNamesCommand,   &kExtractCommand,
-    &kPlanCommand,     &kStackCommand,   &kVerifyCommand, &kRestoreCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,  &kNamesCommand,  &kExtractCommand,
+    &kTextureCommand,  &kPlanCommand,    &kStackCommand, &kVerifyCommand, &kRestoreCommand,
 };
 
 void print_usage(std::FILE* out) {
