@@ -28,15 +28,13 @@ const RgbaImage* MipChain::Next(Status* status) {
   const uint32_t width = mip_side(width_, mip);
   const uint32_t height = mip_side(height_, mip);
   if (width == image_.width() && height == image_.height()) return &image_;
-  if (mip <= kStep && full_.empty() && !linearise_image(image_, &full_, status)) return nullptr;
-  const LinearImage& source = mip <= kStep ? full_ : recent_[mip % kStep];
-  if (!resample_linear(source, width, height, &made_, status) ||
-      !encode_srgb_image(made_, &level_, status)) {
-    return nullptr;
-  }
+  const bool made = mip <= kStep
+                        ? resample_to_linear(image_, width, height, &band_, &made_, status)
+                        : resample_linear(recent_[mip % kStep], width, height, &made_, status);
+  if (!made || !encode_srgb_image(made_, &level_, status)) return nullptr;
   if (scaleAlpha_) scale_alpha_to_coverage(&level_, coverage_);
   // The slot held level mip - kStep, which no later level needs.
   recent_[mip % kStep].Swap(made_);
-  if (mip == kStep) full_.Release();
+  if (mip == kStep) band_.Release();
   return &level_;
 }

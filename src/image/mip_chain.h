@@ -38,7 +38,7 @@ class MipChain {
   bool scaleAlpha_;
   double coverage_ = 1;
   uint32_t mip_ = 0;           // the level Next makes
-  LinearImage full_;           // the image in linear light, while levels come from it
+  LinearImage band_;           // rows of the image in linear light, while levels come from it
   LinearImage recent_[kStep];  // level k in slot k % kStep, until level k + kStep is made
   LinearImage made_;
   RgbaImage level_;

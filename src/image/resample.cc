@@ -3,6 +3,7 @@
 #include <stb_image_resize.h>
 
 #include <cmath>
+#include <utility>
 
 #include "base/alloc_hooks.h"
 #include "image/image_status.h"
@@ -45,6 +46,40 @@ const SrgbTables& srgb_tables() {
   return tables;
 }
 
+// Rows [first, first + count) of image in linear light into out, as linearise_image takes them.
+void linearise_rows(const RgbaImage& image, uint32_t first, uint32_t count, uint16_t* out) {
+  const uint16_t* toLinear = srgb_tables().toLinear;
+  const uint64_t values = 4 * static_cast<uint64_t>(image.width()) * count;
+  const uint8_t* in = image.row(first);
+  for (uint64_t i = 0; i < values; i += 4) {
+    out[i] = toLinear[in[i]];
+    out[i + 1] = toLinear[in[i + 1]];
+    out[i + 2] = toLinear[in[i + 2]];
+    out[i + 3] = static_cast<uint16_t>(in[i + 3] * 257);
+  }
+}
+
+// stb_image_resize on 16-bit RGBA in linear light, colour weighted by alpha, the edges repeating
+// the outer pixels; the scales and the shift place the output's rows as stbir_resize_subpixel
+// has it. False when it cannot take its working memory.
+bool resize_linear(const uint16_t* in, uint32_t inWidth, uint32_t inHeight, uint16_t* out,
+                   uint32_t width, uint32_t height, float xScale, float yScale, float yShift) {
+  return stbir_resize_subpixel(in, static_cast<int>(inWidth), static_cast<int>(inHeight),
+                               static_cast<int>(inWidth * 8), out, static_cast<int>(width),
+                               static_cast<int>(height), static_cast<int>(width * 8),
+                               STBIR_TYPE_UINT16, 4, 3, 0, STBIR_EDGE_CLAMP, STBIR_EDGE_CLAMP,
+                               STBIR_FILTER_DEFAULT, STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR,
+                               nullptr, xScale, yScale, 0, yShift) != 0;
+}
+
+// As stb_image_resize works out a scale from two sizes.
+float scale_of(uint32_t to, uint32_t from) {
+  return static_cast<float>(to) / static_cast<float>(from);
+}
+
+// The rows of the image that resample_to_linear takes into linear light at a time, about.
+constexpr uint32_t kBandRows = 512;
+
 constexpr uint32_t kCovered = 128;  // the alpha at which a cut-out test keeps a pixel
 
 // For each alpha value v, how many pixels have an alpha of v or more.
@@ -77,15 +112,19 @@ bool resample_image(const RgbaImage& source, uint32_t width, uint32_t height, Rg
 }
 
 bool LinearImage::Allocate(uint32_t width, uint32_t height, Status* status) {
-  Release();
   if (width == 0 || height == 0 || width > kImageMaxPixels / height) {
+    Release();
     return image_fail(status, StatusCode::kUnsupported,
                       "an image of %u x %u pixels is beyond the tool's %u pixels", width, height,
                       kImageMaxPixels);
   }
-  // At most 2^26 pixels of 8 bytes: the size fits in 32 bits.
-  pixels_ = static_cast<uint16_t*>(AllocHooks.allocHook(width * height * 8));
-  if (pixels_ == nullptr) return image_out_of_memory(status);
+  if (width * height > capacity_) {
+    Release();
+    // At most 2^26 pixels of 8 bytes: the size fits in 32 bits.
+    pixels_ = static_cast<uint16_t*>(AllocHooks.allocHook(width * height * 8));
+    if (pixels_ == nullptr) return image_out_of_memory(status);
+    capacity_ = width * height;
+  }
   width_ = width;
   height_ = height;
   return true;
@@ -96,32 +135,19 @@ void LinearImage::Release() {
   pixels_ = nullptr;
   width_ = 0;
   height_ = 0;
+  capacity_ = 0;
 }
 
 void LinearImage::Swap(LinearImage& other) {
-  uint16_t* pixels = pixels_;
-  const uint32_t width = width_;
-  const uint32_t height = height_;
-  pixels_ = other.pixels_;
-  width_ = other.width_;
-  height_ = other.height_;
-  other.pixels_ = pixels;
-  other.width_ = width;
-  other.height_ = height;
+  std::swap(pixels_, other.pixels_);
+  std::swap(width_, other.width_);
+  std::swap(height_, other.height_);
+  std::swap(capacity_, other.capacity_);
 }
 
 bool linearise_image(const RgbaImage& image, LinearImage* linear, Status* status) {
   if (!linear->Allocate(image.width(), image.height(), status)) return false;
-  const uint16_t* toLinear = srgb_tables().toLinear;
-  const uint64_t values = 4 * static_cast<uint64_t>(image.width()) * image.height();
-  const uint8_t* in = image.pixels();
-  uint16_t* out = linear->pixels();
-  for (uint64_t i = 0; i < values; i += 4) {
-    out[i] = toLinear[in[i]];
-    out[i + 1] = toLinear[in[i + 1]];
-    out[i + 2] = toLinear[in[i + 2]];
-    out[i + 3] = static_cast<uint16_t>(in[i + 3] * 257);
-  }
+  linearise_rows(image, 0, image.height(), linear->pixels());
   return true;
 }
 
@@ -143,14 +169,48 @@ bool encode_srgb_image(const LinearImage& linear, RgbaImage* image, Status* stat
 bool resample_linear(const LinearImage& source, uint32_t width, uint32_t height, LinearImage* out,
                      Status* status) {
   if (!out->Allocate(width, height, status)) return false;
-  const int done = stbir_resize_uint16_generic(
-      source.pixels(), static_cast<int>(source.width()), static_cast<int>(source.height()),
-      static_cast<int>(source.width() * 8), out->pixels(), static_cast<int>(width),
-      static_cast<int>(height), static_cast<int>(width * 8), 4, 3, 0, STBIR_EDGE_CLAMP,
-      STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR, nullptr);
-  if (done == 0) {
+  if (!resize_linear(source.pixels(), source.width(), source.height(), out->pixels(), width, height,
+                     scale_of(width, source.width()), scale_of(height, source.height()), 0)) {
     out->Release();
     return image_out_of_memory(status);
+  }
+  return true;
+}
+
+bool resample_to_linear(const RgbaImage& image, uint32_t width, uint32_t height, LinearImage* band,
+                        LinearImage* out, Status* status) {
+  if (!out->Allocate(width, height, status)) return false;
+  const uint32_t inWidth = image.width();
+  const uint32_t inHeight = image.height();
+  const float xScale = scale_of(width, inWidth);
+  const float yScale = scale_of(height, inHeight);
+  const double rowsPerRow = static_cast<double>(inHeight) / height;
+  // The rows beyond a band's own that its output rows reach: Mitchell's filter reaches 2 output
+  // rows either side when shrinking, Catmull-Rom's 2 image rows when enlarging; one more for
+  // rounding. Rows that stb_image_resize repeats past a band's edges then reach no output row of
+  // the band but at the image's own edges, where it repeats them as it would for the whole.
+  const uint32_t reach =
+      static_cast<uint32_t>(std::ceil(2 * (rowsPerRow > 1 ? rowsPerRow : 1))) + 1;
+  const uint32_t bandOut =
+      rowsPerRow < kBandRows ? static_cast<uint32_t>(kBandRows / rowsPerRow) : 1;
+  for (uint32_t y0 = 0; y0 < height; y0 += bandOut) {
+    const uint32_t y1 = height - y0 > bandOut ? y0 + bandOut : height;
+    const double top = std::floor(y0 * rowsPerRow) - reach;
+    const double bottom = std::ceil(y1 * rowsPerRow) + reach;
+    const uint32_t first = top > 0 ? static_cast<uint32_t>(top) : 0;
+    const uint32_t end = bottom < inHeight ? static_cast<uint32_t>(bottom) : inHeight;
+    if (!band->Allocate(inWidth, end - first, status)) {
+      out->Release();
+      return false;
+    }
+    linearise_rows(image, first, end - first, band->pixels());
+    if (!resize_linear(band->pixels(), inWidth, end - first,
+                       out->pixels() + 4 * static_cast<uint64_t>(y0) * width, width, y1 - y0,
+                       xScale, yScale,
+                       static_cast<float>(y0 - first * static_cast<double>(yScale)))) {
+      out->Release();
+      return image_out_of_memory(status);
+    }
   }
   return true;
 }

@@ -20,9 +20,9 @@ class LinearImage {
   LinearImage(const LinearImage&) = delete;
   LinearImage& operator=(const LinearImage&) = delete;
 
-  // Makes the image width x height pixels, their values undefined. False, with the reason in
-  // *status and the image empty, when the pixels are more than kImageMaxPixels or the heap cannot
-  // give the block.
+  // Makes the image width x height pixels, their values undefined, keeping its block when that
+  // is large enough. False, with the reason in *status and the image empty, when the pixels are
+  // more than kImageMaxPixels or the heap cannot give the block.
   bool Allocate(uint32_t width, uint32_t height, Status* status);
   void Release();
   void Swap(LinearImage& other);
@@ -37,6 +37,7 @@ class LinearImage {
   uint16_t* pixels_ = nullptr;
   uint32_t width_ = 0;
   uint32_t height_ = 0;
+  uint32_t capacity_ = 0;  // pixels the block holds
 };
 
 // image in linear light into *linear: colour through the sRGB curve, alpha times 257. False, with
@@ -51,6 +52,15 @@ bool encode_srgb_image(const LinearImage& linear, RgbaImage* image, Status* stat
 // end to end: no sRGB curve on the way in or out. out must not be &source.
 bool resample_linear(const LinearImage& source, uint32_t width, uint32_t height, LinearImage* out,
                      Status* status);
+
+// The same from an 8-bit image, which is taken into linear light (as linearise_image does) a band
+// of some hundred rows at a time into *band, so that no copy of the whole image is made. The
+// level is the one resample_linear makes from linearise_image's copy but for the last bits of the
+// float arithmetic, since a band is placed a fraction of a row off: a few units of 65535 in
+// colour, more only where the filtered alpha comes near zero and colour counts for little. out
+// and band must be two images.
+bool resample_to_linear(const RgbaImage& image, uint32_t width, uint32_t height, LinearImage* band,
+                        LinearImage* out, Status* status);
 
 // Resamples source to width x height into *out: colour taken from sRGB into linear light,
 // filtered with each pixel weighted by its alpha (so that transparent pixels lend no colour),
