@@ -4,14 +4,11 @@
 #include <cstring>
 
 #include "base/byte_buffer.h"
-#include "base/file.h"
 #include "base/platform.h"
 #include "base/warning_list.h"
 #include "image/dds_make.h"
-#include "image/image_files.h"
 #include "image/png_codec.h"
 #include "image/rgba_image.h"
-#include "inspect/game_names.h"
 #include "inspect/messages.h"
 #include "inspect/output_file.h"
 #include "inspect/texture_source.h"
