@@ -9,9 +9,12 @@
 // both is decoded by the tool's decoder, and by libsquish's as a check that the two decoders
 // agree (the count of differing pixels is printed and must be 0).
 //
-// Then it times make_dds on a 2048 x 2048 texture with its full mip chain (12 levels), DXT1
-// and DXT5, resampled from the first image, R runs each (default 5): the best and the median
-// CPU time of the thread (clock_gettime(CLOCK_THREAD_CPUTIME_ID)) and wall time. One thread.
+// Then, on a 2048 x 2048 texture resampled from the first image: its mip levels 1 to 11 made
+// straight from the image in linear light and as make_dds makes them (MipChain, each level from
+// the image or from the level four above it), the CPU time of each way once, and the RGB PSNR
+// of each level made against the straight one; and make_dds with the full mip chain (12 levels),
+// DXT1 and DXT5, R runs each (default 5): the best and the median CPU time of the thread
+// (clock_gettime(CLOCK_THREAD_CPUTIME_ID)) and wall time. One thread.
 //
 // Exits 1 when a PSNR is more than 0.5 dB below libsquish's, when the decoders disagree, or
 // when the best 2048 x 2048 time is 1 s or more; prints one line per image otherwise.
@@ -32,6 +35,7 @@
 #include "image/dds_format.h"
 #include "image/dds_make.h"
 #include "image/dds_texture.h"
+#include "image/mip_chain.h"
 #include "image/resample.h"
 #include "image/rgba_image.h"
 
@@ -174,12 +178,60 @@ bool compare(const std::string& path, const RgbaImage& image) {
   return good;
 }
 
+// The levels of the image's full mip chain (from level 1), each resampled straight from the image
+// in linear light (straight) or as make_dds makes them (MipChain), and the CPU time of each way;
+// then the RGB PSNR of every level made against the straight one, and its largest difference.
+bool compare_levels(const RgbaImage& image) {
+  Status status;
+  const uint32_t count = full_mip_count(image.width(), image.height());
+  std::vector<RgbaImage> straight(count);
+  std::vector<RgbaImage> chained(count);
+  double c0 = thread_seconds();
+  LinearImage full;
+  LinearImage level;
+  if (!linearise_image(image, &full, &status)) return fail(status, "linearise");
+  for (uint32_t mip = 1; mip < count; ++mip) {
+    if (!resample_linear(full, mip_side(image.width(), mip), mip_side(image.height(), mip), &level,
+                         &status) ||
+        !encode_srgb_image(level, &straight[mip], &status)) {
+      return fail(status, "straight level");
+    }
+  }
+  const double straightTime = thread_seconds() - c0;
+  c0 = thread_seconds();
+  MipChain chain(image, image.width(), image.height(), true);
+  for (uint32_t mip = 0; mip < count; ++mip) {
+    const RgbaImage* made = chain.Next(&status);
+    if (made == nullptr || (mip != 0 && !chained[mip].Assign(*made, &status))) {
+      return fail(status, "level");
+    }
+  }
+  const double chainTime = thread_seconds() - c0;
+  std::printf(
+      "levels 1 to %u of %ux%u: straight from the image %.3f s, as made %.3f s; RGB PSNR "
+      "as made against straight (largest difference):",
+      count - 1, image.width(), image.height(), straightTime, chainTime);
+  for (uint32_t mip = 1; mip < count; ++mip) {
+    const size_t pixels = static_cast<size_t>(straight[mip].width()) * straight[mip].height();
+    int largest = 0;
+    for (size_t i = 0; i < pixels * 4; ++i) {
+      const int d = std::abs(straight[mip].pixels()[i] - chained[mip].pixels()[i]);
+      largest = std::max(largest, d);
+    }
+    std::printf(" %u: %.1f (%d)", mip,
+                psnr(straight[mip].pixels(), chained[mip].pixels(), pixels, 0, 3), largest);
+  }
+  std::printf("\n");
+  return true;
+}
+
 // Times make_dds on a 2048 x 2048 texture with its full chain.
 bool time_full_chain(const RgbaImage& first, int runs) {
   RgbaImage image;
   Status status;
   if (!resample_image(first, kTimedSide, kTimedSide, &image, &status))
     return fail(status, "resample");
+  if (!compare_levels(image)) return false;
   bool good = true;
   for (const TextureFormat format : {TextureFormat::kDxt1, TextureFormat::kDxt5}) {
     DdsHeader target;

@@ -1,6 +1,7 @@
 #include "base/pending_file.h"
 
 #include "base/platform.h"
+#include "base/string_buffer.h"
 
 bool PendingFile::Create(const char* tempPath, const char* finalPath, Status* status) {
   Discard();
@@ -57,4 +58,19 @@ void PendingFile::Discard() {
 void PendingFile::HandOver() {
   file_.reset();
   tempPath_.Release();
+}
+
+bool write_whole_file(const char* path, const ByteBuffer& bytes, Status* status) {
+  Status local;
+  Status* reason = status != nullptr ? status : &local;
+  PathBuffer tempPath;
+  if (tempPath.Format("%s.tmp", path) <= 0) return reason->FailOutOfMemory();
+  PendingFile file;
+  if (!file.Create(tempPath.Data(), path, reason)) return false;
+  if (bytes.length() != 0 &&
+      file_write(file.file(), bytes.data(), bytes.length()) != bytes.length()) {
+    reason->FailIo("cannot write", tempPath.Data());
+    return false;
+  }
+  return file.Commit(reason);
 }

@@ -43,4 +43,9 @@ class PendingFile {
   SharedString finalPath_;
 };
 
+// Writes bytes to a file at path under the temporary name path.tmp, which is renamed over path
+// once every byte is on the disk: a failure leaves path as it was and no partial file. False,
+// with the reason in *status (which may be null), otherwise.
+bool write_whole_file(const char* path, const ByteBuffer& bytes, Status* status);
+
 #endif  // VINTREL_BASE_PENDING_FILE_H_

@@ -72,6 +72,10 @@ void sys_start_flush(FileHandle file);
 bool sys_close_handle(FileHandle file);
 // GetFileAttributesA: whether anything exists at the path.
 bool sys_file_exists(const char* path);
+// GetFileAttributesExA's ftLastWriteTime / stat's st_mtim: when the file at path was last
+// written, as a count in the system's own unit (100 ns since 1601; ns since 1970), only for
+// comparing two files' times. False when nothing is there.
+bool sys_get_file_write_time(const char* path, uint64_t* time);
 // DeleteFileA.
 bool sys_delete_file(const char* path);
 // GetFileAttributesA with FILE_ATTRIBUTE_DIRECTORY / stat: whether path is a directory. False

@@ -358,6 +358,16 @@ bool sys_file_exists(const char* path) {
   return stat(local.c_str(), &info) == 0 ? succeed() : fail();
 }
 
+bool sys_get_file_write_time(const char* path, uint64_t* time) {
+  PosixPath local(path);
+  struct stat info;
+  if (!local.ok()) return fail(ENOMEM);
+  if (stat(local.c_str(), &info) != 0) return fail();
+  *time = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+          static_cast<uint64_t>(info.st_mtim.tv_nsec);
+  return succeed();
+}
+
 bool sys_delete_file(const char* path) {
   if (injected_fault(SysCall::kDeleteFile)) return false;
   PosixPath local(path);

@@ -183,6 +183,22 @@ TEST_F(SysDeleteFile, RemovesOnlyWhatExists) {
   EXPECT_FALSE(sys_delete_file(Path("file").c_str()));
 }
 
+using SysGetFileWriteTime = PlatformTest;
+
+TEST_F(SysGetFileWriteTime, TellsTheLaterWrittenFile) {
+  ASSERT_TRUE(vtest::WriteTextFile(Path("older"), "x"));
+  ASSERT_TRUE(vtest::WriteTextFile(Path("newer"), "y"));
+  std::filesystem::last_write_time(
+      dir_.path() / "older",
+      std::filesystem::last_write_time(dir_.path() / "newer") - std::chrono::seconds(5));
+  uint64_t older = 0;
+  uint64_t newer = 0;
+  ASSERT_TRUE(sys_get_file_write_time(Path("older").c_str(), &older));
+  ASSERT_TRUE(sys_get_file_write_time(Path("newer").c_str(), &newer));
+  EXPECT_LT(older, newer);
+  EXPECT_FALSE(sys_get_file_write_time(Path("missing").c_str(), &older));
+}
+
 using SysDirectory = PlatformTest;
 
 TEST_F(SysDirectory, CreatesListsAndTellsDirectoriesFromFiles) {

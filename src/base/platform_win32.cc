@@ -301,6 +301,16 @@ bool sys_file_exists(const char* path) {
   return GetFileAttributesW(wide.get()) != INVALID_FILE_ATTRIBUTES ? succeed() : fail();
 }
 
+bool sys_get_file_write_time(const char* path, uint64_t* time) {
+  const WidePath wide(path);
+  if (wide.get() == nullptr) return fail(wide.error());
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(wide.get(), GetFileExInfoStandard, &data)) return fail();
+  *time = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+          data.ftLastWriteTime.dwLowDateTime;
+  return succeed();
+}
+
 bool sys_delete_file(const char* path) {
   if (injected_fault(SysCall::kDeleteFile)) return false;
   const WidePath wide(path);

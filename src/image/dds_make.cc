@@ -6,14 +6,11 @@
 #include "image/dds_texture.h"
 #include "image/dxt_block.h"
 #include "image/image_status.h"
+#include "image/mip_chain.h"
 #include "image/png_codec.h"
-#include "image/resample.h"
 #include "image/rgba_image.h"
 
 namespace {
-
-// Levels made from the same source before the source moves down to the last of them.
-constexpr uint32_t kLevelsPerSource = 4;
 
 bool plan_flat(const DdsHeader& header, DdsTexture* texture, Status* status) {
   if (!plan_dds_texture(header, texture, status)) return false;
@@ -23,15 +20,6 @@ bool plan_flat(const DdsHeader& header, DdsTexture* texture, Status* status) {
                       texture->kind == DdsKind::kCube ? "cube map" : "volume");
   }
   return true;
-}
-
-bool has_alpha_below_opaque(const RgbaImage& image) {
-  const uint64_t pixels = static_cast<uint64_t>(image.width()) * image.height();
-  const uint8_t* p = image.pixels();
-  for (uint64_t i = 0; i < pixels; ++i) {
-    if (p[4 * i + 3] != 255) return true;
-  }
-  return false;
 }
 
 // A channel's bits, in place, for each 8-bit value: value * (2^bits - 1) / 255, rounded.
@@ -161,31 +149,16 @@ bool make_dds(const RgbaImage& image, const DdsHeader& target, bool resize, Byte
 
   const DdsPixelLayout& layout = texture.layout;
   const bool keepsAlpha = layout.encoding != DdsEncoding::kMasked || layout.alpha.bits != 0;
-  const bool scaleAlpha = keepsAlpha && has_alpha_below_opaque(image);
-  const double coverage = scaleAlpha ? alpha_coverage(image) : 1;
-
-  const RgbaImage* source = &image;
-  RgbaImage made;      // the level in hand, when resampled
-  RgbaImage nextBase;  // the level the next group of levels is made from
+  MipChain levels(image, texture.width, texture.height, keepsAlpha);
   uint8_t* out = dds->data() + kDdsFileHeaderSize;
   for (uint32_t mip = 0; mip < texture.mipCount; ++mip) {
-    const uint32_t width = mip_side(texture.width, mip);
-    const uint32_t height = mip_side(texture.height, mip);
-    const RgbaImage* level = &image;
-    if (width != image.width() || height != image.height()) {
-      if (!resample_image(*source, width, height, &made, status)) {
-        dds->resize(0);
-        return false;
-      }
-      if (scaleAlpha) scale_alpha_to_coverage(&made, coverage);
-      level = &made;
+    const RgbaImage* level = levels.Next(status);
+    if (level == nullptr) {
+      dds->resize(0);
+      return false;
     }
     encode_level(layout, *level, out);
-    out += dds_surface_bytes(layout, width, height);
-    if (mip != 0 && level == &made && mip % kLevelsPerSource == 0) {
-      made.Swap(nextBase);
-      source = &nextBase;
-    }
+    out += dds_surface_bytes(layout, level->width(), level->height());
   }
   return true;
 }

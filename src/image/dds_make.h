@@ -33,17 +33,11 @@ bool dds_target_for_format(TextureFormat format, uint32_t width, uint32_t height
                            DdsHeader* target, Status* status);
 
 // Makes the texture that target describes (one of the two above) from image into *dds: the
-// header, then every level. Level 0 is the image itself when it has the target's size, and
-// resampled from it otherwise; levels 1 to 4 are resampled from the image, levels 5 to 8 from
-// level 4, 9 to 12 from level 8 and so on, so that no level is made from more than 16 times its
-// size (stb_image_resize's cost per level grows with the ratio: a 1 x 1 level straight from
-// 2048 x 2048 pixels costs more than the whole chain this way). Resampling is resample_image's:
-// colour in linear light, weighted by alpha. When the image has alpha below 255 and the format
-// keeps alpha, each resampled level's alpha is scaled to the image's coverage
-// (scale_alpha_to_coverage). An image of another size than the target's is refused, naming both
-// sizes, unless `resize` asks for it to be resampled. False, with the reason in *status and *dds
-// empty, on that refusal, when plan_dds_texture refuses the target or it is not flat, and when
-// the heap cannot give what it needs.
+// header, then every level as MipChain makes them (in linear light, colour weighted by alpha,
+// alpha keeping the image's coverage when the format keeps alpha). An image of another size
+// than the target's is refused, naming both sizes, unless `resize` asks for it to be resampled.
+// False, with the reason in *status and *dds empty, on that refusal, when plan_dds_texture
+// refuses the target or it is not flat, and when the heap cannot give what it needs.
 bool make_dds(const RgbaImage& image, const DdsHeader& target, bool resize, ByteBuffer* dds,
               Status* status);
 

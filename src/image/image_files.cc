@@ -4,7 +4,6 @@
 #include "base/file.h"
 #include "base/pending_file.h"
 #include "base/status.h"
-#include "base/string_buffer.h"
 #include "image/png_codec.h"
 #include "image/rgba_image.h"
 
@@ -26,20 +25,5 @@ bool read_png_file(const char* path, RgbaImage* image, Status* status) {
 
 bool write_png_file(const char* path, const RgbaImage& image, Status* status) {
   ByteBuffer png;
-  return encode_png(image, &png, status) && write_image_file(path, png, status);
-}
-
-bool write_image_file(const char* path, const ByteBuffer& bytes, Status* status) {
-  Status local;
-  Status* reason = status != nullptr ? status : &local;
-  PathBuffer tempPath;
-  if (tempPath.Format("%s.tmp", path) <= 0) return reason->FailOutOfMemory();
-  PendingFile file;
-  if (!file.Create(tempPath.Data(), path, reason)) return false;
-  if (bytes.length() != 0 &&
-      file_write(file.file(), bytes.data(), bytes.length()) != bytes.length()) {
-    reason->FailIo("cannot write", tempPath.Data());
-    return false;
-  }
-  return file.Commit(reason);
+  return encode_png(image, &png, status) && write_whole_file(path, png, status);
 }

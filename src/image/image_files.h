@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-class ByteBuffer;
 class RgbaImage;
 class Status;
 
@@ -14,11 +13,8 @@ class Status;
 bool read_png_file(const char* path, RgbaImage* image, Status* status);
 
 // Encodes image as a PNG (encode_png) and writes it to path through the temporary name
-// path.tmp, which is renamed over path once every byte is on the disk: a failure leaves path as
-// it was. False, with the reason in *status, otherwise.
+// path.tmp, which is renamed over path once every byte is on the disk (write_whole_file): a
+// failure leaves path as it was. False, with the reason in *status, otherwise.
 bool write_png_file(const char* path, const RgbaImage& image, Status* status);
-
-// Writes bytes (a DDS made by make_dds, say) to path the same way.
-bool write_image_file(const char* path, const ByteBuffer& bytes, Status* status);
 
 #endif  // VINTREL_IMAGE_IMAGE_FILES_H_

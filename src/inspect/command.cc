@@ -9,8 +9,7 @@
 namespace {
 
 ParseResult usage_error(const CommandSpec& command, const char* what, const char* argument) {
-  print_error("%s %s%s; see \"%s %s --help\"", command.name, what, argument, kProgramName,
-              command.name);
+  print_usage_error(command, what, argument);
   return ParseResult::kUsageError;
 }
 
@@ -84,7 +83,41 @@ const FlagOption kFlagOptions[] = {
     {kOptionMeta, "--meta", &CommandArgs::meta},
     {kOptionForce, "--force", &CommandArgs::force},
     {kOptionDryRun, "--dry-run", &CommandArgs::dryRun},
+    {kOptionResize, "--resize", &CommandArgs::resize},
 };
+
+// An option with one value, given at most once: --name VALUE or --name=VALUE.
+struct ValueOption {
+  CommandOption bit;
+  const char* name;
+  const char* what;  // what its value is, for a usage error
+  const char* CommandArgs::*value;
+};
+
+const ValueOption kValueOptions[] = {
+    {kOptionPkg, "--pkg", "a package", &CommandArgs::pkg},
+    {kOptionUpak, "--upak", "a name", &CommandArgs::upak},
+    {kOptionGame, "--game", "a game directory", &CommandArgs::game},
+    {kOptionUnknown, "--unknown", "a file", &CommandArgs::unknown},
+    {kOptionMip, "--mip", "a mip level", &CommandArgs::mip},
+    {kOptionLike, "--like", "a DDS file", &CommandArgs::like},
+    {kOptionFormat, "--format", "a texture format", &CommandArgs::format},
+    {kOptionMips, "--mips", "a number of mip levels or \"all\"", &CommandArgs::mips},
+};
+
+// --entry NAME EXT: its two values, the second always the next argument.
+bool take_entry(const CommandSpec& command, int argc, char* argv[], int* i, CommandArgs* args) {
+  if (!take_value(command, "--entry", "a name and an extension", argc, argv, i, &args->entryName)) {
+    return false;
+  }
+  if (*i + 1 < argc) {
+    args->entryExt = argv[++*i];
+    return true;
+  }
+  print_error("%s needs an extension after --entry %s; see \"%s %s --help\"", command.name,
+              args->entryName, kProgramName, command.name);
+  return false;
+}
 
 }  // namespace
 
@@ -123,6 +156,10 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
         flag = &candidate;
       }
     }
+    const ValueOption* valued = nullptr;
+    for (const ValueOption& candidate : kValueOptions) {
+      if ((command.options & candidate.bit) && is_option(arg, candidate.name)) valued = &candidate;
+    }
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
       if (count == command.positionals + command.optional && !command.repeats)
         return usage_error(command, "takes no further argument: ", arg);
@@ -149,22 +186,13 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     } else if (flag != nullptr) {
       if (args->*flag->flag && !option_twice(command, flag->name)) return ParseResult::kUsageError;
       args->*flag->flag = true;
-    } else if ((command.options & kOptionPkg) && is_option(arg, "--pkg")) {
-      if (!take_value(command, "--pkg", "a package", argc, argv, &i, &args->pkg)) {
+    } else if (valued != nullptr) {
+      if (!take_value(command, valued->name, valued->what, argc, argv, &i,
+                      &(args->*valued->value))) {
         return ParseResult::kUsageError;
       }
-    } else if ((command.options & kOptionUpak) && is_option(arg, "--upak")) {
-      if (!take_value(command, "--upak", "a name", argc, argv, &i, &args->upak)) {
-        return ParseResult::kUsageError;
-      }
-    } else if ((command.options & kOptionGame) && is_option(arg, "--game")) {
-      if (!take_value(command, "--game", "a game directory", argc, argv, &i, &args->game)) {
-        return ParseResult::kUsageError;
-      }
-    } else if ((command.options & kOptionUnknown) && is_option(arg, "--unknown")) {
-      if (!take_value(command, "--unknown", "a file", argc, argv, &i, &args->unknown)) {
-        return ParseResult::kUsageError;
-      }
+    } else if ((command.options & kOptionEntry) && is_option(arg, "--entry")) {
+      if (!take_entry(command, argc, argv, &i, args)) return ParseResult::kUsageError;
     } else if ((command.options & kOptionThreads) && is_option(arg, "--threads")) {
       if (args->threads != 0) return usage_error(command, "got --threads twice", "");
       const char* value = option_value("--threads", argc, argv, &i);
@@ -192,6 +220,11 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
     values += repeated[r];
   }
   return ParseResult::kRun;
+}
+
+void print_usage_error(const CommandSpec& command, const char* what, const char* argument) {
+  print_error("%s %s%s; see \"%s %s --help\"", command.name, what, argument, kProgramName,
+              command.name);
 }
 
 uint32_t inspect_thread_count(const CommandArgs& args) {

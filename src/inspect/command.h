@@ -18,6 +18,12 @@ enum CommandOption : uint32_t {
   kOptionMeta = 1024,       // --meta: each entry's metadata beside it
   kOptionForce = 2048,      // --force: write into a directory that holds files, replacing them
   kOptionDryRun = 4096,     // --dry-run: say what would change, and change nothing
+  kOptionMip = 8192,        // --mip N: a texture's mip level
+  kOptionLike = 16384,      // --like FILE: a DDS file whose layout a texture is to have
+  kOptionEntry = 32768,     // --entry NAME EXT: an entry of the game (two values)
+  kOptionFormat = 65536,    // --format FORMAT: a texture format by its name
+  kOptionMips = 131072,     // --mips N|all: how many mip levels a texture is to have
+  kOptionResize = 262144,   // --resize: an image of another size is resampled
 };
 
 // The values of an option that may be given any number of times, in the order given. They lie in
@@ -48,6 +54,15 @@ struct CommandArgs {
   bool meta = false;
   bool force = false;
   bool dryRun = false;
+  // The values of the texture commands' options as given, null when not given; the command
+  // checks them.
+  const char* mip = nullptr;
+  const char* like = nullptr;
+  const char* entryName = nullptr;  // --entry NAME EXT
+  const char* entryExt = nullptr;
+  const char* format = nullptr;
+  const char* mips = nullptr;
+  bool resize = false;
 };
 
 // One command of the program: how it is called, what it does, and the function that does it. The
@@ -76,14 +91,19 @@ const CommandSpec& select_form(const CommandSpec& command, int argc, char* argv[
 
 // Parses the arguments argv[first..argc) of the command into *args. "--help" or "-h"
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
-// --json, --after-update, --meta, --force, --dry-run, --pkg PACKAGE, --threads N, --upak NAME,
-// --game GAMEDIR and --unknown OUT (or --pkg=PACKAGE and so on) are taken once, and --names FILE,
-// --match GLOB and (kOptionPkgs) --pkg PACKAGE any number of times, where the command allows
-// them. On a usage error (an unknown or repeated option, a missing or
-// unusable value, the wrong number of arguments) it prints the error as one line, naming the
-// command's --help, and returns kUsageError.
+// the flags (--json, --after-update, --meta, --force, --dry-run, --resize), the options with a
+// value (--pkg PACKAGE, --threads N, --upak NAME, --game GAMEDIR, --unknown OUT, --mip N, --like
+// FILE, --format FORMAT, --mips N; or --pkg=PACKAGE and so on) and --entry NAME EXT are taken
+// once, and --names FILE, --match GLOB and (kOptionPkgs) --pkg PACKAGE any number of times, where
+// the command allows them. On a usage error (an unknown or repeated option, a missing or unusable
+// value, the wrong number of arguments) it prints the error as one line, naming the command's
+// --help, and returns kUsageError.
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args);
+
+// Prints a usage error of the command as one line, "COMMAND <what><argument>; see
+// \"vintrel-inspect COMMAND --help\"", for the checks a command makes of its own arguments.
+void print_usage_error(const CommandSpec& command, const char* what, const char* argument);
 
 // The threads a command uses: --threads when given, else VINTREL_THREADS (a value that is no
 // number of threads is warned about and passed over), else one per processor.

@@ -15,6 +15,15 @@ const CommandSpec kStack = {"stack", "OUTDIR MODDIR... [--upak NAME] [--game GAM
                             ignore,  true};
 const CommandSpec kRestore = {"restore", "GAMEDIR [--after-update] [--upak NAME]", "",    "",
                               1,         kOptionAfterUpdate | kOptionUpak,         ignore};
+const CommandSpec kMake = {"texture make",
+                           "IN OUT (--game GAMEDIR --entry NAME EXT) [--resize]",
+                           "",
+                           "",
+                           2,
+                           kOptionGame | kOptionEntry | kOptionResize,
+                           ignore};
+const CommandSpec kExport = {
+    "texture export", "FILE OUT | GAMEDIR NAME EXT OUT", "", "", 2, 0, ignore, false, nullptr, 2};
 const CommandSpec kEntries = {
     "entries", "GAMEDIR PACKAGE [--names FILE]... [--json]", "", "", 2, kOptionJson | kOptionNames,
     ignore};
@@ -78,11 +87,26 @@ TEST(ParseCommandArgs, UsageErrors) {
       {&kRestore, {"g", "--after-update", "--after-update"}},
       {&kEntries, {"g", "p", "--names"}},  // a repeatable option without its value
       {&kRestore, {"g", "--names", "a"}},
+      {&kMake, {"in", "out", "--entry", "hero"}},  // --entry without its second value
+      {&kMake, {"in", "out", "--resize", "--resize"}},
+      {&kExport, {"a", "b", "c", "d", "e"}},  // more than the optional arguments
   };
   for (const auto& c : cases) {
     std::vector<std::string> words = c.words;
     EXPECT_EQ(parse(*c.command, words).result, ParseResult::kUsageError) << words.size();
   }
+}
+
+TEST(ParseCommandArgs, EntryTakesTwoValuesAndOptionalArgumentsCount) {
+  std::vector<std::string> words = {"in", "--entry", "hero", "dds", "out", "--resize"};
+  const Parsed parsed = parse(kMake, words);
+  ASSERT_EQ(parsed.result, ParseResult::kRun);
+  EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"in", "out"}));
+  EXPECT_STREQ(parsed.args.entryName, "hero");
+  EXPECT_STREQ(parsed.args.entryExt, "dds");
+  EXPECT_TRUE(parsed.args.resize);
+  std::vector<std::string> four = {"game", "hero", "dds", "out.png"};
+  EXPECT_EQ(parse(kExport, four).positionals.size(), 4u);
 }
 
 TEST(ParseCommandArgs, AfterTwoDashesEveryWordIsAnArgument) {

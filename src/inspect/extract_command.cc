@@ -1,9 +1,9 @@
 #include "inspect/extract_command.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "base/warning_list.h"
+#include "inspect/game_entry.h"
 #include "inspect/game_lookup.h"
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
@@ -26,19 +26,15 @@ struct ExtractRequest {
 // What extract wrote, and what it said on the way.
 struct ExtractResult {
   NameLists names;
-  const char* name = nullptr;  // the entry's name and ext as the messages show them
-  const char* ext = nullptr;
-  PathBuffer metaPath;     // OUT.meta
-  CStringBufferA package;  // the package the entry came from
-  uint32_t dataBytes = 0;  // written to OUT
-  uint32_t metaBytes = 0;  // written to OUT.meta
-  WarningList warnings;    // the lines for standard error, in the order found
-  Status failure;          // why nothing (or not everything) was written, unless already said
+  EntryRequest wanted;
+  GameEntry entry;
+  PathBuffer metaPath;   // OUT.meta
+  WarningList warnings;  // the lines for standard error, in the order found
+  Status failure;        // why nothing (or not everything) was written, unless already said
 };
 
-// Opens the game, reads the entry from the first package in manifest order that holds it (the
-// search goes on only to name the others), and writes its data to OUT and its metadata to
-// OUT.meta, neither of which may be a file of the game. False when the manifest cannot be read
+// Opens the game, reads the entry (read_game_entry), and writes its data to OUT and its metadata
+// to OUT.meta, neither of which may be a file of the game. False when the manifest cannot be read
 // (having said why), and with the reason in result->failure when the entry cannot be found, read
 // or written.
 bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
@@ -48,59 +44,10 @@ bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
       !load_names(*request.args, &game, nullptr, 0, result->names)) {
     return false;
   }
-  // An id given for a name the lists know is told by that name.
-  result->name = argument_name(request.name, result->names.names());
-  result->ext = argument_name(request.ext, result->names.exts());
-  if (result->name == nullptr) result->name = request.name;
-  if (result->ext == nullptr) result->ext = request.ext;
-  const uint64_t packageId = request.pkg != nullptr ? argument_id(request.pkg) : 0;
-  if (packageId != 0 && !check_package(game, request.pkg, packageId, status)) return false;
-
-  EntrySearch search(game, argument_id(request.name), argument_id(request.ext), packageId);
-  Status unread;
-  uint32_t chosen = kNoRecord;
-  ByteBuffer data;
-  ByteBuffer meta;
-  CStringBufferA others;
-  CStringBufferA packageName;
-  CStringBufferA reason;
-  for (EntrySearch::Step step; (step = search.Next(&unread)) != EntrySearch::kDone;) {
-    if (step == EntrySearch::kUnreadable) {
-      if (!unread.Describe(reason)) reason.Assign("out of memory");
-      result->warnings.Add("%s; passed over", reason.Data());
-      continue;
-    }
-    if (chosen == kNoRecord) {
-      chosen = search.record();
-      const PackageEntry& entry = game.package().entry(search.entry());
-      if (!game.ReadEntryData(search.entry(), data, status)) return false;
-      if (!meta.resize(entry.metaSize)) return status->FailOutOfMemory();
-      if (entry.metaSize != 0) std::memcpy(meta.data(), entry.meta, entry.metaSize);
-    } else if (search.record() != chosen) {
-      if (!record_name(game, search.record(), packageName) ||
-          !append_quoted(packageName.Data(), others)) {
-        return status->FailOutOfMemory();
-      }
-    }
-  }
-  if (chosen == kNoRecord) {
-    if (request.pkg != nullptr) {
-      status->Fail(StatusCode::kNotFound, "package \"%s\" holds no entry \"%s\" \"%s\"",
-                   request.pkg, result->name, result->ext);
-    } else {
-      status->Fail(StatusCode::kNotFound, "no package holds an entry \"%s\" \"%s\"", result->name,
-                   result->ext);
-    }
+  result->wanted = entry_request(result->names, request.name, request.ext, request.pkg);
+  if (!read_game_entry(game, result->wanted, &result->entry, result->warnings, status)) {
     return false;
   }
-  record_name(game, chosen, result->package);
-  if (others.Length() != 0) {
-    result->warnings.Add(
-        "\"%s\" \"%s\" is also in %s; extracting it from \"%s\", the first in the "
-        "manifest (choose with --pkg)",
-        result->name, result->ext, others.Data(), result->package.Data());
-  }
-
   if (result->metaPath.Format("%s.meta", request.out) <= 0) return status->FailOutOfMemory();
   const char* targets[] = {request.out, result->metaPath.Data()};
   for (const char* target : targets) {
@@ -110,19 +57,15 @@ bool extract_entry(const ExtractRequest& request, ExtractResult* result) {
       return false;
     }
   }
-  if (!write_output_file(request.out, data, status) ||
-      !write_output_file(result->metaPath.Data(), meta, status)) {
-    return false;
-  }
-  result->dataBytes = data.length();
-  result->metaBytes = meta.length();
-  return true;
+  return write_output_file(request.out, result->entry.data, status) &&
+         write_output_file(result->metaPath.Data(), result->entry.meta, status);
 }
 
 void print_extract(const ExtractRequest& request, const ExtractResult& result) {
+  const GameEntry& entry = result.entry;
   std::printf("%s: %u bytes of \"%s\" \"%s\" from package \"%s\"\n%s: %u bytes of metadata\n",
-              request.out, result.dataBytes, result.name, result.ext, result.package.Data(),
-              result.metaPath.Data(), result.metaBytes);
+              request.out, entry.data.length(), result.wanted.name, result.wanted.ext,
+              entry.package.Data(), result.metaPath.Data(), entry.meta.length());
 }
 
 int run_extract(const CommandArgs& args) {

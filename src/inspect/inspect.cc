@@ -15,6 +15,7 @@
 #include "inspect/recover_command.h"
 #include "inspect/restore_command.h"
 #include "inspect/stack_command.h"
+#include "inspect/texture_command.h"
 #include "inspect/unpack_command.h"
 #include "inspect/verify_command.h"
 
@@ -27,9 +28,9 @@ namespace {
 // The commands in the order the usage text lists them: a modder's way through a game, from
 // looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand,    &kNamesCommand,
-    &kExtractCommand,  &kUnpackCommand,  &kPruneCommand,   &kPlanCommand,
-    &kStackCommand,    &kVerifyCommand,  &kRestoreCommand, &kRecoverCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,   &kNamesCommand,   &kExtractCommand,
+    &kUnpackCommand,   &kPruneCommand,   &kTextureCommand, &kPlanCommand,    &kStackCommand,
+    &kVerifyCommand,   &kRestoreCommand, &kRecoverCommand,
 };
 
 void print_usage(std::FILE* out) {

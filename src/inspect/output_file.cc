@@ -8,19 +8,7 @@
 #include "base/string_buffer.h"
 
 bool write_output_file(const char* path, const ByteBuffer& bytes, Status* status) {
-  PathBuffer tempPath;
-  if (tempPath.Format("%s.tmp", path) <= 0) {
-    status->FailOutOfMemory();
-    return false;
-  }
-  PendingFile file;
-  if (!file.Create(tempPath.Data(), path, status)) return false;
-  if (bytes.length() != 0 &&
-      file_write(file.file(), bytes.data(), bytes.length()) != bytes.length()) {
-    status->FailIo("cannot write", tempPath.Data());
-    return false;
-  }
-  return file.Commit(status);
+  return write_whole_file(path, bytes, status);
 }
 
 bool write_new_file(const char* path, const uint8_t* data, uint32_t length, Status* status) {

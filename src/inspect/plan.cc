@@ -10,6 +10,7 @@
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
+#include "inspect/texture_files.h"
 #include "manifest/package_directory.h"
 #include "package/package_update.h"
 
@@ -130,16 +131,18 @@ bool warn_texture_differences(Plan& plan) {
     const PackageRecord& record = plan.game.record(replaced.record);
     CStringBufferA package;
     CStringBufferA line;
+    CStringBufferA warning;
     IdText nameHex;
     IdText extHex;
     if (!append_escaped(record.name, record.nameLength, package) ||
         !describe_texture_difference(file_name(file.sourcePath.Text()), decoded.textureMeta,
                                      file_name_text(plan.names, file, &nameHex),
                                      file_ext_text(plan.names, file, &extHex), package.Data(),
-                                     replaced.meta, line)) {
+                                     replaced.meta, line) ||
+        !add_texture_remedy(line.Data(), plan.names, file, record, plan.gameDir, warning)) {
       return false;
     }
-    plan.context.warnings.Add("%s", line.Data());
+    plan.context.warnings.Add("%s", warning.Data());
   }
   return true;
 }
@@ -180,6 +183,7 @@ bool check_files(Plan& plan) {
 bool make_plan(const char* modDir, const char* gameDir, uint32_t threads,
                const OptionValues& nameFiles, Plan* plan) {
   RunContext& context = plan->context;
+  plan->gameDir = gameDir;
   PathBuffer configPath;
   if (!set_directories(context, modDir, gameDir) ||
       configPath.Format("%svintrel.json", context.srcDir.Text()) <= 0) {

@@ -85,7 +85,8 @@ struct FileCheck {
 
 // Everything a plan found.
 struct Plan {
-  RunContext context;  // the mod's configuration, the untouched manifest, the warnings
+  const char* gameDir = nullptr;  // as make_plan was given it
+  RunContext context;             // the mod's configuration, the untouched manifest, the warnings
   GameReader game;
   NameLists names;  // what the reports show the ids by
   MatchList matches;

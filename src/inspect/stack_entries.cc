@@ -7,6 +7,7 @@
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
 #include "inspect/meta_report.h"
+#include "inspect/texture_files.h"
 #include "package/package_update.h"
 
 namespace {
@@ -27,6 +28,7 @@ constexpr uint8_t kNoTexture = 2;
 }  // namespace
 
 bool StackEntries::Open(const char* gameDir, Status* status) {
+  gameDir_ = gameDir;
   return open_untouched_game(gameDir, context_, game_, warnings_, status);
 }
 
@@ -113,15 +115,17 @@ bool StackEntries::CheckTexture(const Stack& stack, uint32_t place, uint32_t k,
   const PackageRecord& record = game_.record(k);
   CStringBufferA package;
   CStringBufferA line;
+  CStringBufferA warning;
   IdText nameHex;
   IdText extHex;
   if (!append_escaped(record.name, record.nameLength, package) ||
       !describe_texture_difference(file_name(file.sourcePath.Text()), textures_[place - 1],
                                    file_name_text(names, file, &nameHex),
                                    file_ext_text(names, file, &extHex), package.Data(), game,
-                                   line)) {
+                                   line) ||
+      !add_texture_remedy(line.Data(), names, file, record, gameDir_, warning)) {
     return false;
   }
-  warnings_.Add("%s", line.Data());
+  warnings_.Add("%s", warning.Data());
   return true;
 }

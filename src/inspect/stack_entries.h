@@ -64,7 +64,8 @@ class StackEntries {
   bool CheckTexture(const Stack& stack, uint32_t place, uint32_t k, const PackageEntry& entry,
                     const NameLists& names);
 
-  RunContext context_;  // the game's untouched manifest
+  const char* gameDir_ = nullptr;  // as Open was given it
+  RunContext context_;             // the game's untouched manifest
   GameReader game_;
   TArray<EntryConflict> conflicts_;
   TArray<uint32_t> losers_;  // places in the stack

@@ -413,13 +413,17 @@ TEST_F(InspectTest, PlanSaysWhatARunThenDoesAndWritesNothing) {
   ASSERT_TRUE(CopyTree(game_, before.path()));
   const ProcessResult plan = InspectAtEveryThreadCount({"plan", mod_dir(), game_dir(), "--json"});
   EXPECT_EQ(plan.exit_code, 0) << plan.err;
-  // The replacing texture is smaller than the game's: a warning, in the document and on stderr.
+  // The replacing texture is smaller than the game's: a warning, in the document and on stderr,
+  // with the command that makes one like the game's.
   const std::string texture =
       "\"hero.dds\" is DXT1 4x4, 3 mips; the game's \"hero\" \"dds\" in \"ui_common\" is DXT1 8x8, "
-      "4 mips";
+      "4 mips; make one with \"vintrel-inspect texture make " +
+      (dir_ / "mod" / "hero.png").string() + " " + (dir_ / "mod" / "hero.dds").string() +
+      " --game " + game_dir() + " --entry hero dds --pkg ui_common\"";
   EXPECT_EQ(plan.err, "vintrel-inspect: warning: " + texture + "\n");
   std::string escaped;
-  for (char c : texture) escaped += c == '"' ? std::string("\\\"") : std::string(1, c);
+  for (char c : texture)
+    escaped += c == '"' || c == '\\' ? "\\" + std::string(1, c) : std::string(1, c);
   EXPECT_NE(plan.out.find("\"warnings\": [\n    \"" + escaped + "\"\n  ]"), std::string::npos)
       << plan.out;
   EXPECT_EQ(DiffTrees(game_, before.path()), std::vector<std::string>{});
@@ -682,6 +686,21 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
       {"names", "harvest", "game", "out", "more"},
       {"plan", "game"},
       {"restore", "game", "--json"},
+      {"texture"},
+      {"texture", "unpack", "game"},
+      {"texture", "export", "game", "hero", "out.png"},
+      {"texture", "export", "in.dds", "out.png", "--pkg", "ui"},
+      {"texture", "export", "in.dds", "out.png", "--mip", "first"},
+      {"texture", "make", "in.png", "out.dds"},
+      {"texture", "make", "in.png", "out.dds", "--like", "a.dds", "--format", "dxt1"},
+      {"texture", "make", "in.png", "out.dds", "--game", "game"},
+      {"texture", "make", "in.png", "out.dds", "--game", "game", "--entry", "hero"},
+      {"texture", "make", "in.png", "out.dds", "--format", "dxt9"},
+      {"texture", "make", "in.png", "out.dds", "--format", "dxt1", "--mips", "0"},
+      {"texture", "make", "in.png", "out.dds", "--like", "a.dds", "--mips", "all"},
+      {"texture", "make", "in.png", "out.dds", "--like", "a.dds", "--pkg", "ui"},
+      {"texture", "sync", "mod"},
+      {"texture", "sync", "mod", "--game", "game", "--dry-run", "--dry-run"},
   };
   for (const std::vector<std::string>& args : cases) {
     const ProcessResult result = Inspect(args);
@@ -696,8 +715,18 @@ TEST_F(InspectTest, EveryCommandHasHelp) {
   for (const std::string command :
        {"packages GAMEDIR ", "entries GAMEDIR ", "find GAMEDIR ", "names GAMEDIR ",
         "extract GAMEDIR ", "unpack GAMEDIR OUTDIR ", "prune MODDIR GAMEDIR ",
-        "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR ", "recover GAMEDIR"}) {
-    const ProcessResult result = Inspect({command.substr(0, command.find(' ')), "--help"});
+        "texture export|make|sync ", "texture export (FILE.dds ", "texture make IN.png OUT.dds ",
+        "texture sync MODDIR ", "plan MODDIR GAMEDIR ", "verify GAMEDIR ", "restore GAMEDIR ",
+        "recover GAMEDIR"}) {
+    // The command's words: those of small letters alone.
+    std::vector<std::string> words;
+    for (size_t at = 0, end; (end = command.find(' ', at)) != std::string::npos; at = end + 1) {
+      const std::string word = command.substr(at, end - at);
+      if (word.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos) break;
+      words.push_back(word);
+    }
+    words.push_back("--help");
+    const ProcessResult result = Inspect(words);
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_EQ(result.out.rfind("Usage: vintrel-inspect " + command, 0), 0u) << result.out;
   }
