@@ -142,6 +142,10 @@ ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[
       if (!take_value(command, "--unknown", "a file", argc, argv, &i, &args->unknown)) {
         return ParseResult::kUsageError;
       }
+    } else if ((command.options & kOptionHtml) && is_option(arg, "--html")) {
+      if (!take_value(command, "--html", "a file", argc, argv, &i, &args->html)) {
+        return ParseResult::kUsageError;
+      }
     } else if ((command.options & kOptionThreads) && is_option(arg, "--threads")) {
       if (args->threads != 0) return usage_error(command, "got --threads twice", "");
       const char* value = option_value("--threads", argc, argv, &i);

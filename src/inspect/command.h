@@ -13,6 +13,7 @@ enum CommandOption : uint32_t {
   kOptionAfterUpdate = 32,  // --after-update: the game was updated since the tool's last run
   kOptionNames = 64,        // --names FILE, any number of times: name lists to read as well
   kOptionUnknown = 128,     // --unknown OUT: a file for the name ids no list knows
+  kOptionHtml = 256,        // --html PAGE: the report as an HTML page too
 };
 
 // The values of an option that may be given any number of times, in the order given. They lie in
@@ -37,6 +38,7 @@ struct CommandArgs {
   const char* game = nullptr;  // null when --game was not given
   bool afterUpdate = false;
   const char* unknown = nullptr;  // null when --unknown was not given
+  const char* html = nullptr;     // null when --html was not given
   OptionValues names;             // every --names FILE
 };
 
@@ -64,10 +66,10 @@ const CommandSpec& select_form(const CommandSpec& command, int argc, char* argv[
 
 // Parses the arguments argv[first..argc) of the command into *args. "--help" or "-h"
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
-// --json, --after-update, --pkg PACKAGE, --threads N, --upak NAME, --game GAMEDIR and
-// --unknown OUT (or --pkg=PACKAGE and so on) are taken once, and --names FILE any number of times,
-// where the command allows them. On a usage error (an unknown or repeated option, a missing or
-// unusable value, the wrong number of arguments) it prints the error as one line, naming the
+// --json, --after-update, --pkg PACKAGE, --threads N, --upak NAME, --game GAMEDIR, --unknown OUT
+// and --html PAGE (or --pkg=PACKAGE and so on) are taken once, and --names FILE any number of
+// times, where the command allows them. On a usage error (an unknown or repeated option, a missing
+// or unusable value, the wrong number of arguments) it prints the error as one line, naming the
 // command's --help, and returns kUsageError.
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args);
