@@ -103,6 +103,7 @@ const ValueOption kValueOptions[] = {
     {kOptionLike, "--like", "a DDS file", &CommandArgs::like},
     {kOptionFormat, "--format", "a texture format", &CommandArgs::format},
     {kOptionMips, "--mips", "a number of mip levels or \"all\"", &CommandArgs::mips},
+    {kOptionHtml, "--html", "a file", &CommandArgs::html},
 };
 
 // --entry NAME EXT: its two values, the second always the next argument.

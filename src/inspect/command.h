@@ -24,6 +24,7 @@ enum CommandOption : uint32_t {
   kOptionFormat = 65536,    // --format FORMAT: a texture format by its name
   kOptionMips = 131072,     // --mips N|all: how many mip levels a texture is to have
   kOptionResize = 262144,   // --resize: an image of another size is resampled
+  kOptionHtml = 524288,     // --html PAGE: the report as an HTML page too
 };
 
 // The values of an option that may be given any number of times, in the order given. They lie in
@@ -48,6 +49,7 @@ struct CommandArgs {
   const char* game = nullptr;  // null when --game was not given
   bool afterUpdate = false;
   const char* unknown = nullptr;  // null when --unknown was not given
+  const char* html = nullptr;     // null when --html was not given
   OptionValues names;             // every --names FILE
   OptionValues pkgs;              // every --pkg PACKAGE, for a command that takes several
   OptionValues matches;           // every --match GLOB
@@ -93,10 +95,11 @@ const CommandSpec& select_form(const CommandSpec& command, int argc, char* argv[
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
 // the flags (--json, --after-update, --meta, --force, --dry-run, --resize), the options with a
 // value (--pkg PACKAGE, --threads N, --upak NAME, --game GAMEDIR, --unknown OUT, --mip N, --like
-// FILE, --format FORMAT, --mips N; or --pkg=PACKAGE and so on) and --entry NAME EXT are taken
-// once, and --names FILE, --match GLOB and (kOptionPkgs) --pkg PACKAGE any number of times, where
-// the command allows them. On a usage error (an unknown or repeated option, a missing or unusable
-// value, the wrong number of arguments) it prints the error as one line, naming the command's
+// FILE, --format FORMAT, --mips N, --html PAGE; or --pkg=PACKAGE and so on) and --entry NAME EXT
+// are taken once, and --names FILE, --match GLOB and (kOptionPkgs) --pkg PACKAGE any number of
+// times, where the command allows them. On a usage error (an unknown or repeated option, a missing
+// or unusable value, the wrong number of arguments) it prints the error as one line, naming the
+// command's
 // --help, and returns kUsageError.
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args);

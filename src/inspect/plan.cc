@@ -14,7 +14,8 @@
 #include "manifest/package_directory.h"
 #include "package/package_update.h"
 
-bool MatchList::AddTexture(const PackFileEntry& file, uint32_t record, const PackageEntry& entry) {
+bool MatchList::AddTexture(const PackFileEntry& file, uint32_t record, uint32_t e,
+                           const PackageEntry& entry) {
   static const uint64_t ddsId = name_hash("dds");
   if (entry.extId != ddsId) return true;
   TextureMeta meta;
@@ -23,6 +24,7 @@ bool MatchList::AddTexture(const PackFileEntry& file, uint32_t record, const Pac
   ReplacedTexture texture;
   texture.file = file.index;
   texture.record = record;
+  texture.entry = e;
   texture.meta = meta;
   return textures_.Append(texture);
 }
@@ -46,7 +48,7 @@ bool MatchList::Walk(const PackFileEntryList& entries, GameReader& game) {
       const PackFileEntry* file = package.entry(e).match;
       if (file == nullptr) continue;
       used_.Mark(*file);
-      if (!AddTexture(*file, k, package.entry(e))) return false;
+      if (!AddTexture(*file, k, e, package.entry(e))) return false;
       // A file that replaces two entries of one package names that package once.
       bool named = false;
       for (uint32_t i = firstOfRecord; i < count() && !named; ++i) {
@@ -142,7 +144,8 @@ bool warn_texture_differences(Plan& plan) {
         !add_texture_remedy(line.Data(), plan.names, file, record, plan.gameDir, warning)) {
       return false;
     }
-    plan.context.warnings.Add("%s", warning.Data());
+    const uint32_t told = plan.context.warnings.count();
+    if (plan.context.warnings.Add("%s", warning.Data())) plan.matches.set_texture_warning(i, told);
   }
   return true;
 }
@@ -167,13 +170,22 @@ bool check_files(Plan& plan) {
     if (check.result != kMetaFailed) continue;
     if (!check.problem.Describe(problem)) return false;
     if (!plan.matches.used().Used(*file)) {
-      context.warnings.Add(
-          "%s (file %u of \"files\", which replaces no entry: a run does not read it)",
-          problem.Data(), file->index);
+      const uint32_t line = context.warnings.count();
+      if (context.warnings.Add(
+              "%s (file %u of \"files\", which replaces no entry: a run does not read it)",
+              problem.Data(), file->index)) {
+        check.line = line;
+      }
       continue;
     }
     plan.succeeds = false;
-    if (!same_problem(context.failure, check.problem)) plan.errors.Add("%s", problem.Data());
+    // The dry run's failure, when it is this file's problem, is the first error.
+    const uint32_t line = plan.errors.count();
+    if (same_problem(context.failure, check.problem)) {
+      check.line = 0;
+    } else if (plan.errors.Add("%s", problem.Data())) {
+      check.line = line;
+    }
   }
   return warn_texture_differences(plan);
 }

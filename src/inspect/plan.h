@@ -20,11 +20,16 @@
 #include "package/entry_meta.h"
 #include "package/texture_conversion.h"
 
+// No line of a WarningList.
+constexpr uint32_t kNoLine = UINT32_MAX;
+
 // The texture metadata of a game entry that a configured file replaces.
 struct ReplacedTexture {
   uint32_t file = 0;    // the file's place in "files", from 1
   uint32_t record = 0;  // the package record that holds the entry
+  uint32_t entry = 0;   // the entry's place in the package's entry table
   TextureMeta meta;
+  uint32_t warning = kNoLine;  // the plan's warning that the file's layout differs, if any
 };
 
 // The package records in which each configured file would replace an entry. Every package in an
@@ -50,6 +55,7 @@ class MatchList {
   // names its file by its place in "files".
   uint32_t texture_count() const { return textures_.count(); }
   const ReplacedTexture& texture(uint32_t i) const { return textures_[i]; }
+  void set_texture_warning(uint32_t i, uint32_t line) { textures_[i].warning = line; }
 
  private:
   struct FileInPackage {
@@ -57,7 +63,8 @@ class MatchList {
     uint32_t record;
   };
 
-  bool AddTexture(const PackFileEntry& file, uint32_t record, const PackageEntry& entry);
+  bool AddTexture(const PackFileEntry& file, uint32_t record, uint32_t e,
+                  const PackageEntry& entry);
 
   TArray<FileInPackage> pairs_;
   TArray<ReplacedTexture> textures_;
@@ -81,6 +88,9 @@ struct FileCheck {
   MetaConversion result = kMetaNone;
   ByteBuffer meta;
   Status problem;
+  // The line that tells problem: in the plan's errors when the file replaces an entry, else in
+  // its warnings.
+  uint32_t line = kNoLine;
 };
 
 // Everything a plan found.

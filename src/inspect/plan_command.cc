@@ -1,34 +1,54 @@
 #include "inspect/plan_command.h"
 
+#include <cstdio>
+
 #include "inspect/messages.h"
+#include "inspect/output_file.h"
 #include "inspect/plan.h"
+#include "inspect/plan_page.h"
 #include "inspect/plan_report.h"
 
 namespace {
 
 int run_plan(const CommandArgs& args) {
   Plan plan;
-  if (!make_plan(args.positional[0], args.positional[1], inspect_thread_count(args), args.names,
-                 &plan)) {
+  const uint32_t threads = inspect_thread_count(args);
+  if (!make_plan(args.positional[0], args.positional[1], threads, args.names, &plan)) {
     print_failure(plan.context.failure);
+    return kExitFailure;
+  }
+  if (args.html != nullptr && is_game_file(plan.game, args.positional[1], args.html)) {
+    print_error("\"%s\" is a file of the game; write the page to another place", args.html);
     return kExitFailure;
   }
   if (!(args.json ? print_plan_json(plan) : print_plan_text(plan))) {
     print_error("out of memory");
     return kExitFailure;
   }
+  Status page;
+  if (args.html != nullptr) {
+    PlanPageRequest request;
+    request.path = args.html;
+    request.modDir = args.positional[0];
+    request.gameDir = args.positional[1];
+    request.threads = threads;
+    if (write_plan_page(request, &plan, &page) && !args.json) {
+      std::printf("wrote the page \"%s\"\n", args.html);
+    }
+  }
   for (uint32_t i = 0; i < plan.context.warnings.count(); ++i) {
     print_warning("%s", plan.context.warnings.line(i));
   }
   for (uint32_t i = 0; i < plan.errors.count(); ++i) print_error("%s", plan.errors.line(i));
-  return plan.succeeds ? kExitSuccess : kExitFailure;
+  if (!page.ok()) print_failure(page);
+  return plan.succeeds && page.ok() ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
 
 const CommandSpec kPlanCommand = {
     "plan",
-    "MODDIR GAMEDIR [--names FILE]... [--json] [--threads N]",
+    "MODDIR GAMEDIR [--names FILE]... [--json] [--html PAGE] [--threads N]",
     "try a mod: what a run of the tool would do, writing nothing",
     "Does everything a run of the tool (vintrel MODDIR GAMEDIR) does but write: reads\n"
     "MODDIR's vintrel.json and the game's untouched manifest (origmanifest.bin once a run has\n"
@@ -54,12 +74,18 @@ const CommandSpec kPlanCommand = {
     "                \"meta_from\", \"meta\", \"texture\", \"loc\", \"problem\"}], \"rewrites\":\n"
     "                [{\"package\", \"id\", \"archive\", \"offset\", \"new_offset\", \"bytes\"}],\n"
     "                \"user_archive_bytes\", \"warnings\", \"errors\", \"ok\"}\n"
-    "  --threads N   rewrite packages on N threads (default: VINTREL_THREADS, else one per\n"
-    "                processor); the report is the same for any N\n"
+    "  --html PAGE   also write the report as one HTML page that any browser opens from\n"
+    "                disk: the figures, every replaced entry with its sizes and metadata\n"
+    "                before and after and its warnings, and each replaced texture beside\n"
+    "                the game's as thumbnails; the text report then ends with a line\n"
+    "                that names the page (--json prints only its document)\n"
+    "  --threads N   rewrite packages and make thumbnails on N threads (default:\n"
+    "                VINTREL_THREADS, else one per processor); the report is the same\n"
+    "                for any N\n"
     "\n"
     "Exit status: 0 when a run would succeed, 1 when it would fail (each reason in an error\n"
     "line), 2 for a usage error.\n",
     2,
-    kOptionJson | kOptionThreads | kOptionNames,
+    kOptionJson | kOptionThreads | kOptionNames | kOptionHtml,
     run_plan,
 };

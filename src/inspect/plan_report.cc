@@ -18,7 +18,8 @@ namespace {
 // A file's row in the text report names at most this many packages; --json names them all.
 constexpr uint32_t kPackagesNamed = 5;
 
-// The metadata cell of a file's row: what it decodes to, or its size when it decodes to nothing.
+}  // namespace
+
 bool describe_file_meta(const PackFileEntry& file, const FileCheck& check, bool used,
                         CStringBufferA& text) {
   if (check.result == kMetaFailed) return text.Assign(used ? "refused" : "unusable") != nullptr;
@@ -32,7 +33,6 @@ bool describe_file_meta(const PackFileEntry& file, const FileCheck& check, bool 
   return text.Format("%s%u bytes", from, check.meta.length()) > 0;
 }
 
-// The packages in which a file would replace an entry, for its row: their names, or "none".
 bool name_packages(const PackFileEntry& file, const Plan& plan, CStringBufferA& cell) {
   static const uint8_t kSeparator[] = {',', ' '};
   const MatchList& matches = plan.matches;
@@ -55,6 +55,8 @@ bool name_packages(const PackFileEntry& file, const Plan& plan, CStringBufferA& 
   CStringBufferA all;
   return all.Format("%s and %u more", cell.Data(), more) > 0 && cell.Assign(all.Data()) != nullptr;
 }
+
+namespace {
 
 bool write_files_table(const Plan& plan) {
   TextTable files(6, 1u << 0);

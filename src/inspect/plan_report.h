@@ -14,4 +14,13 @@ bool print_plan_text(const Plan& plan);
 // succeed. False when out of memory.
 bool print_plan_json(const Plan& plan);
 
+// The cells of a file's row that the text report and the page share. The metadata its entries
+// would get: what it decodes to, or its size when it decodes to nothing; "refused" or "unusable"
+// (used: whether the file replaces an entry) for a file that cannot be used.
+bool describe_file_meta(const PackFileEntry& file, const FileCheck& check, bool used,
+                        CStringBufferA& text);
+// The packages in which a file would replace an entry: at most five names, then how many more,
+// or "none".
+bool name_packages(const PackFileEntry& file, const Plan& plan, CStringBufferA& cell);
+
 #endif  // VINTREL_INSPECT_PLAN_REPORT_H_

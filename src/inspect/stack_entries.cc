@@ -58,10 +58,11 @@ bool StackEntries::WalkPackage(const Stack& stack, const StackMod* mods, uint32_
   }
   PackageReader& package = game_.package();
   if (!package.has_tables()) return true;
-  match_entries(stack.files(), record.packageId, package);
+  if (match_entries(stack.files(), record.packageId, package)) ++packagesReplaced_;
   for (uint32_t e = 0; e < package.entry_count(); ++e) {
     const PackageEntry& entry = package.entry(e);
     if (entry.match == nullptr) continue;
+    ++entriesReplaced_;
     const uint32_t winner = entry.match->index;
     flags_[winner - 1] |= kWins;
     // Each mod's own first match, later mods first: the first of them is the winner.
@@ -78,7 +79,7 @@ bool StackEntries::WalkPackage(const Stack& stack, const StackMod* mods, uint32_
       if (!losers_.Append(place)) return false;
       ++loserCount;
     }
-    if (loserCount != 0 && !conflicts_.Append({k, winner, loserCount, firstLoser})) return false;
+    if (loserCount != 0 && !conflicts_.Append({k, e, winner, loserCount, firstLoser})) return false;
     if (!CheckTexture(stack, winner, k, entry, names)) return false;
   }
   return true;

@@ -23,6 +23,7 @@
 // An entry of the game that two or more mods of the stack would replace.
 struct EntryConflict {
   uint32_t record = 0;  // the package record that holds it
+  uint32_t entry = 0;   // its place in the package's entry table
   uint32_t winner = 0;  // the winning file's place in the stack
   uint32_t loserCount = 0;
   uint32_t firstLoser = 0;  // where its losers begin in StackEntries::loser()
@@ -40,6 +41,9 @@ class StackEntries {
             Status* status);
 
   const GameReader& game() const { return game_; }
+  // The packages in which the stack replaces an entry, and the entries it replaces.
+  uint32_t packages_replaced() const { return packagesReplaced_; }
+  uint32_t entries_replaced() const { return entriesReplaced_; }
   uint32_t conflict_count() const { return conflicts_.count(); }
   const EntryConflict& conflict(uint32_t i) const { return conflicts_[i]; }
   // Losing file i of all the conflicts, by its place in the stack: a mod's first file that matches
@@ -70,6 +74,8 @@ class StackEntries {
   TArray<EntryConflict> conflicts_;
   TArray<uint32_t> losers_;  // places in the stack
   TCountedArray<uint8_t> flags_;
+  uint32_t packagesReplaced_ = 0;
+  uint32_t entriesReplaced_ = 0;
   // The metadata each replacing texture gives its entries, read when first needed: 0 not yet, 1
   // a texture's, 2 none to compare (not a texture, or the file cannot be used).
   TCountedArray<uint8_t> textureState_;

@@ -11,12 +11,11 @@
 #include "report/json_report.h"
 #include "report/text_table.h"
 
-namespace {
-
-// A mod as the reports show it: its directory as given.
 void mod_name(const StackResult& result, uint32_t place, CStringBufferA& name) {
   sys_native_path(result.mods[result.stack.place(place).mod].dir, name);
 }
+
+namespace {
 
 void pkg_cell(const StackResult& result, const PackFileEntry& file, TextTable& table) {
   IdText hex;
@@ -34,13 +33,13 @@ void file_cells(const StackResult& result, const PackFileEntry& file, bool withP
   if (withPkg) pkg_cell(result, file, table);
 }
 
-// The conflict's outcome for the loser.
-const char* outcome(const StackConflict& conflict) {
+}  // namespace
+
+const char* conflict_outcome(const StackConflict& conflict) {
   if (conflict.shadowed) return conflict.identical ? "left out, identical" : "left out";
   return conflict.identical ? "loses where both apply, identical" : "loses where both apply";
 }
 
-// What a file kept in the stack does in the game, when the report names it; null otherwise.
 const char* game_outcome(const StackResult& result, const PackFileEntry& file) {
   if (file.shadowedBy != 0) return nullptr;
   const StackEntries& entries = result.entries;
@@ -50,6 +49,8 @@ const char* game_outcome(const StackResult& result, const PackFileEntry& file) {
   }
   return nullptr;
 }
+
+namespace {
 
 bool print_conflicts_text(const StackResult& result) {
   const Stack& stack = result.stack;
@@ -70,7 +71,7 @@ bool print_conflicts_text(const StackResult& result) {
     mod_name(result, conflict.loser, name);
     table.Cell(name);
     pkg_cell(result, loser, table);
-    table.Cell(outcome(conflict));
+    table.Cell(conflict_outcome(conflict));
   }
   if (!table.ok()) return false;
   table.Print(stdout);

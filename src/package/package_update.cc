@@ -273,7 +273,8 @@ bool Rewrite::AppendData(const uint8_t* bytes, uint32_t n) {
   ByteBuffer& area = work_.newDataArea;
   const uint32_t at = area.length();
   if (n > UINT32_MAX - at) return BeyondLimit("data area");
-  if (!area.resize(at + n)) return OutOfMemory();
+  // Grown by doubling: an area of many large entries is otherwise copied whole at every entry.
+  if (!reserve_for_append(area, n) || !area.resize(at + n)) return OutOfMemory();
   if (n != 0) std::memcpy(area.data() + at, bytes, n);
   return true;
 }

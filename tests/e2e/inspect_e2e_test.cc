@@ -507,6 +507,45 @@ TEST_F(InspectTest, PlanNamesEveryTextureTheToolWouldRefuseAndWritesNothing) {
   }
 }
 
+// The page is another printer of the same plan: standard output keeps its report, the page shows
+// every texture it can decode and says why of one it cannot, and it never goes over the game.
+TEST_F(InspectTest, PlanPageShowsEachTextureOrWhyNot) {
+  WriteGame(ExampleGame());
+  WriteMod(ExampleModWith("hero.dds", Dxt2Texture()));
+  const std::string page = out("page.html");
+  const ProcessResult json = Inspect({"plan", mod_dir(), game_dir(), "--json"});
+  const ProcessResult withPage = Inspect({"plan", mod_dir(), game_dir(), "--json", "--html", page});
+  EXPECT_EQ(withPage.exit_code, 1) << withPage.err;
+  EXPECT_EQ(withPage.out, json.out);
+  EXPECT_EQ(withPage.err, json.err);
+  const auto html = ReadFile(page);
+  ASSERT_TRUE(html);
+  const std::string text(html->begin(), html->end());
+  const auto count = [&text](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  // The game's hero is a thumbnail; the mod's, whose format the image floor cannot read either,
+  // a placeholder that says so.
+  EXPECT_EQ(count("src=\"data:image/png;base64,"), 1u) << text;
+  EXPECT_EQ(count("data-placeholder"), 1u) << text;
+  EXPECT_NE(text.find("FourCC &quot;DXT2&quot;"), std::string::npos) << text;
+  EXPECT_FALSE(std::filesystem::exists(page + ".tmp"));
+
+  const ProcessResult textReport = Inspect({"plan", mod_dir(), game_dir(), "--html", page});
+  const std::string wrote = "wrote the page \"" + page + "\"\n";
+  EXPECT_EQ(textReport.out.substr(textReport.out.size() - wrote.size()), wrote);
+
+  const std::string manifest = (game_ / "manifest.bin").string();
+  const auto before = ReadFile(manifest);
+  const ProcessResult refused = Inspect({"plan", mod_dir(), game_dir(), "--html", manifest});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_TRUE(OneErrorLine(refused.err)) << refused.err;
+  EXPECT_NE(refused.err.find("is a file of the game"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadFile(manifest), before);
+}
+
 // What a plan says of a run is what the run then does, on a few ways to fail.
 TEST_F(InspectTest, PlanExitsAsARunDoes) {
   const struct {
@@ -685,6 +724,7 @@ TEST_F(InspectTest, BadCommandLinesAreUsageErrors) {
       {"verify", "game", "--json", "--json"},
       {"names", "harvest", "game", "out", "more"},
       {"plan", "game"},
+      {"stack", "out", "mod", "--html", "page.html"},
       {"restore", "game", "--json"},
       {"texture"},
       {"texture", "unpack", "game"},
