@@ -1,5 +1,5 @@
 # What the benchmark scripts share: their build, their scratch space and the synthetic game.
-# Sourced by bench/run_bench.sh, bench/commit_cost.sh and bench/limits.sh.
+# Sourced by bench/run_bench.sh, bench/commit_cost.sh, bench/limits.sh and bench/page_bench.sh.
 
 # bench_build NAME SOURCE BUILD OPTIONS TARGET...: a Release build of the tree SOURCE in BUILD,
 # with the tests and the cmake OPTIONS (one word, or ""), of the targets named; its output goes to

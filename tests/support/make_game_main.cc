@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "tests/support/game_writer.h"
+#include "tests/support/random.h"
 #include "tests/support/replace_files.h"
 #include "tests/support/scratch_dir.h"
 
@@ -44,22 +45,7 @@ int Usage() {
   return 2;
 }
 
-// splitmix64: a small deterministic generator, so that a seed always gives the same game.
-class Random {
- public:
-  explicit Random(uint64_t seed) : state_(seed) {}
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double Unit() { return static_cast<double>(Next() >> 11) / 9007199254740992.0; }
-  uint32_t Below(uint32_t n) { return static_cast<uint32_t>(Next() % n); }
-
- private:
-  uint64_t state_;
-};
+using vtest::Random;
 
 // Mostly small entries with a tail of large ones, log-uniform within each band.
 size_t EntrySize(Random& random) {
