@@ -50,7 +50,7 @@ struct UnpackResult {
   UnpackLayout layout;
   WarningList warnings;  // for standard error, in the order found
   Status failure;        // why it stopped, unless said already
-  uint32_t files = 0;    // entries written, and metadata files and PNGs beside them
+  uint32_t files = 0;    // entries written, and the metadata files and PNGs beside them
   uint32_t metaFiles = 0;
   uint32_t pngFiles = 0;
   uint64_t bytes = 0;   // of the entries and their metadata
@@ -266,8 +266,8 @@ class UnpackTask : public OrderedTask {
   // file system keeps coarse times, so that texture sync finds nothing to make. A texture whose
   // PNG has no place, or that cannot be decoded, gets a warning and no PNG. False, with the
   // reason in worker.status, when the PNG cannot be written.
-  bool WritePng(UnpackSlot& slot, UnpackWorker& worker, UnpackEntry& entry, const uint8_t* bytes,
-                uint32_t size);
+  bool WritePng(UnpackSlot& slot, UnpackWorker& worker, const UnpackEntry& entry,
+                const uint8_t* bytes, uint32_t size);
   bool MakeFolders(UnpackWorker& worker, const char* relative);
 
   UnpackResult& result_;  // the taker's alone, but for the entries of the package being worked
@@ -331,7 +331,7 @@ bool UnpackTask::MakeFolders(UnpackWorker& worker, const char* relative) {
   return true;
 }
 
-bool UnpackTask::WritePng(UnpackSlot& slot, UnpackWorker& worker, UnpackEntry& entry,
+bool UnpackTask::WritePng(UnpackSlot& slot, UnpackWorker& worker, const UnpackEntry& entry,
                           const uint8_t* bytes, uint32_t size) {
   // A texture by its data; an entry named as one that is none is a texture that cannot be
   // decoded.
@@ -365,7 +365,6 @@ bool UnpackTask::WritePng(UnpackSlot& slot, UnpackWorker& worker, UnpackEntry& e
       !write_new_file(worker.path.Data(), worker.png.data(), worker.png.length(), &worker.status)) {
     return false;
   }
-  entry.pngWritten = true;
   ++slot.pngFiles;
   return true;
 }

@@ -54,7 +54,6 @@ struct UnpackEntry {
   bool written = false;
   bool metaWritten = false;
   bool metaListed = false;
-  bool pngWritten = false;
 };
 
 // One package record that is unpacked, with its entries.
