@@ -24,7 +24,7 @@ enum CommandOption : uint32_t {
   kOptionFormat = 65536,    // --format FORMAT: a texture format by its name
   kOptionMips = 131072,     // --mips N|all: how many mip levels a texture is to have
   kOptionResize = 262144,   // --resize: an image of another size is resampled
-  kOptionPng = 524288,      // --png: a PNG beside each texture written
+  kOptionPng = 1048576,     // --png: a PNG beside each texture written
 };
 
 // The values of an option that may be given any number of times, in the order given. They lie in
