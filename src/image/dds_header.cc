@@ -43,8 +43,12 @@ bool operator==(const DdsPixelFormat& a, const DdsPixelFormat& b) {
          a.bMask == b.bMask && a.aMask == b.aMask;
 }
 
+bool has_dds_magic(const uint8_t* data, uint32_t size) {
+  return size >= 4 && decode_u32(data) == kDdsMagic;
+}
+
 bool read_dds_header(const uint8_t* data, uint32_t size, DdsHeader* header, Status* status) {
-  if (size < 4 || decode_u32(data) != kDdsMagic) {
+  if (!has_dds_magic(data, size)) {
     return image_fail(status, StatusCode::kUnsupported,
                       "not a DDS texture: the file does not begin with \"DDS \"");
   }

@@ -87,6 +87,10 @@ struct DdsHeader {
   uint32_t dxgiFormat = 0;
 };
 
+// Whether the size bytes at data begin with the magic "DDS ": whether they claim to be a DDS
+// texture at all.
+bool has_dds_magic(const uint8_t* data, uint32_t size);
+
 // Reads the header at the start of a DDS file of size bytes. False, with the reason in *status
 // (when given) and *header unspecified, when the file does not begin with "DDS " (fewer than 4
 // bytes included), is shorter than the 128 bytes of the magic and header, or does not give the

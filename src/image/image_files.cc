@@ -4,6 +4,7 @@
 #include "base/file.h"
 #include "base/pending_file.h"
 #include "base/status.h"
+#include "image/dds_texture.h"
 #include "image/png_codec.h"
 #include "image/rgba_image.h"
 
@@ -26,4 +27,9 @@ bool read_png_file(const char* path, RgbaImage* image, Status* status) {
 bool write_png_file(const char* path, const RgbaImage& image, Status* status) {
   ByteBuffer png;
   return encode_png(image, &png, status) && write_whole_file(path, png, status);
+}
+
+bool dds_level_png(const uint8_t* data, uint32_t size, uint32_t mip, RgbaImage* image,
+                   ByteBuffer* png, Status* status, DdsTexture* texture) {
+  return decode_dds(data, size, mip, image, status, texture) && encode_png(*image, png, status);
 }

@@ -84,6 +84,7 @@ const FlagOption kFlagOptions[] = {
     {kOptionForce, "--force", &CommandArgs::force},
     {kOptionDryRun, "--dry-run", &CommandArgs::dryRun},
     {kOptionResize, "--resize", &CommandArgs::resize},
+    {kOptionPng, "--png", &CommandArgs::png},
 };
 
 // An option with one value, given at most once: --name VALUE or --name=VALUE.

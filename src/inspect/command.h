@@ -25,6 +25,7 @@ enum CommandOption : uint32_t {
   kOptionMips = 131072,     // --mips N|all: how many mip levels a texture is to have
   kOptionResize = 262144,   // --resize: an image of another size is resampled
   kOptionHtml = 524288,     // --html PAGE: the report as an HTML page too
+  kOptionPng = 1048576,     // --png: a PNG beside each texture written
 };
 
 // The values of an option that may be given any number of times, in the order given. They lie in
@@ -65,6 +66,7 @@ struct CommandArgs {
   const char* format = nullptr;
   const char* mips = nullptr;
   bool resize = false;
+  bool png = false;
 };
 
 // One command of the program: how it is called, what it does, and the function that does it. The
@@ -93,14 +95,13 @@ const CommandSpec& select_form(const CommandSpec& command, int argc, char* argv[
 
 // Parses the arguments argv[first..argc) of the command into *args. "--help" or "-h"
 // anywhere asks for the command's help; "--" ends the options, so that a path may begin with '-';
-// the flags (--json, --after-update, --meta, --force, --dry-run, --resize), the options with a
-// value (--pkg PACKAGE, --threads N, --upak NAME, --game GAMEDIR, --unknown OUT, --mip N, --like
+// the flags (--json, --after-update, --meta, --force, --dry-run, --resize, --png), the options with
+// a value (--pkg PACKAGE, --threads N, --upak NAME, --game GAMEDIR, --unknown OUT, --mip N, --like
 // FILE, --format FORMAT, --mips N, --html PAGE; or --pkg=PACKAGE and so on) and --entry NAME EXT
 // are taken once, and --names FILE, --match GLOB and (kOptionPkgs) --pkg PACKAGE any number of
 // times, where the command allows them. On a usage error (an unknown or repeated option, a missing
 // or unusable value, the wrong number of arguments) it prints the error as one line, naming the
-// command's
-// --help, and returns kUsageError.
+// command's --help, and returns kUsageError.
 ParseResult parse_command_args(const CommandSpec& command, int argc, char* argv[], int first,
                                CommandArgs* args);
 

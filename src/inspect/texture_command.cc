@@ -7,7 +7,7 @@
 #include "base/platform.h"
 #include "base/warning_list.h"
 #include "image/dds_make.h"
-#include "image/png_codec.h"
+#include "image/image_files.h"
 #include "image/rgba_image.h"
 #include "inspect/messages.h"
 #include "inspect/output_file.h"
@@ -53,13 +53,13 @@ bool export_texture(const CommandArgs& args, const TextureSourceArgs& from, uint
   if (!refuse_game_file(source, out, status)) return false;
   RgbaImage image;
   ByteBuffer png;
-  if (!decode_dds(source.dds().data(), source.dds().length(), mip, &image, status,
-                  &result->texture)) {
+  if (!dds_level_png(source.dds().data(), source.dds().length(), mip, &image, &png, status,
+                     &result->texture)) {
     return blame_source(source, status);
   }
   result->width = image.width();
   result->height = image.height();
-  return encode_png(image, &png, status) && write_output_file(out, png, status);
+  return write_output_file(out, png, status);
 }
 
 bool print_export(const char* out, uint32_t mip, const ExportResult& result) {

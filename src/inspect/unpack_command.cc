@@ -9,6 +9,9 @@
 #include "base/platform.h"
 #include "base/warning_list.h"
 #include "driver/name_hash.h"
+#include "image/dds_header.h"
+#include "image/image_files.h"
+#include "image/rgba_image.h"
 #include "inspect/game_lookup.h"
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
@@ -36,6 +39,7 @@ struct UnpackRequest {
   const OptionValues* matches = nullptr;
   bool meta = false;
   bool force = false;
+  bool png = false;
   uint32_t threads = 1;
 };
 
@@ -46,9 +50,10 @@ struct UnpackResult {
   UnpackLayout layout;
   WarningList warnings;  // for standard error, in the order found
   Status failure;        // why it stopped, unless said already
-  uint32_t files = 0;    // entries written, and metadata files beside them
+  uint32_t files = 0;    // entries written, and the metadata files and PNGs beside them
   uint32_t metaFiles = 0;
-  uint64_t bytes = 0;
+  uint32_t pngFiles = 0;
+  uint64_t bytes = 0;   // of the entries and their metadata
   uint32_t listed = 0;  // files in vintrel.json
   uint32_t unread = 0;  // picked entries that could not be read
 };
@@ -90,10 +95,32 @@ bool check_out_dir(const char* outDir, bool force, bool* exists, bool* empty, St
   return false;
 }
 
+// Makes room at path, a file unpack is to write under OUTDIR with --force: a file (or a symbolic
+// link) there is deleted, unless it is a file of the game or a directory. False, with the reason,
+// otherwise.
+bool clear_file(const char* path, const GameReader& game, const char* gameDir, Status* status) {
+  const bool link = sys_is_link(path);
+  if (!link && !sys_file_exists(path)) return true;
+  if (!link && sys_is_directory(path)) {
+    status->FailAt(StatusCode::kRefused, path, "a directory where unpack writes a file");
+    return false;
+  }
+  if (!link && is_game_file(game, gameDir, path)) {
+    status->FailAt(StatusCode::kRefused, path, "a file of the game; unpack to another place");
+    return false;
+  }
+  if (!sys_delete_file(path)) {
+    status->FailIo("cannot replace", path);
+    return false;
+  }
+  return true;
+}
+
 // With --force, into a directory that holds files: makes room for every path the layout writes.
 // A file (or a symbolic link) there is deleted, unless it is a file of the game or a directory;
 // every folder on the way must be a directory, not a link, so that nothing outside OUTDIR is ever
-// reached. False, with the reason, otherwise.
+// reached. False, with the reason, otherwise. A PNG's place is made when it is written, since
+// only the entry's data says whether it gets one.
 class RoomMaker {
  public:
   RoomMaker(const char* outDir, const GameReader& game, const char* gameDir)
@@ -118,22 +145,7 @@ class RoomMaker {
     if (!CheckFolders(relative, status) || !out_path(outDir_, relative, full_)) {
       return status->ok() ? status->FailOutOfMemory() : false;
     }
-    const char* path = full_.Data();
-    const bool link = sys_is_link(path);
-    if (!link && !sys_file_exists(path)) return true;
-    if (!link && sys_is_directory(path)) {
-      status->FailAt(StatusCode::kRefused, path, "a directory where unpack writes a file");
-      return false;
-    }
-    if (!link && is_game_file(game_, gameDir_, path)) {
-      status->FailAt(StatusCode::kRefused, path, "a file of the game; unpack to another place");
-      return false;
-    }
-    if (!sys_delete_file(path)) {
-      status->FailIo("cannot replace", path);
-      return false;
-    }
-    return true;
+    return clear_file(full_.Data(), game_, gameDir_, status);
   }
 
   // Each folder of the path that exists must be a directory, and no link.
@@ -185,6 +197,8 @@ struct UnpackWorker {
   ByteBuffer data;  // a split entry's data, or a full package's data area
   ByteBuffer copy;  // a full package's entry, for converting its metadata
   ByteBuffer meta;
+  RgbaImage image;  // a texture's level 0, and the PNG made of it
+  ByteBuffer png;
   ZlibStreams streams;
   Status status;
   CStringBufferA path;
@@ -202,6 +216,7 @@ struct UnpackSlot {
   uint64_t bytes = 0;
   uint32_t files = 0;
   uint32_t metaFiles = 0;
+  uint32_t pngFiles = 0;
   uint32_t unread = 0;
 };
 
@@ -246,6 +261,13 @@ class UnpackTask : public OrderedTask {
   // file cannot be written.
   bool WriteEntry(UnpackSlot& slot, UnpackWorker& worker, UnpackEntry& entry,
                   const PackageEntry& stored, const uint8_t* bytes, const ByteBuffer* whole);
+  // With --png, when the entry's data is a texture, writes its level 0 as a PNG at the entry's
+  // PNG path, before the entry itself: a DDS is then never older than its PNG, even where the
+  // file system keeps coarse times, so that texture sync finds nothing to make. A texture whose
+  // PNG has no place, or that cannot be decoded, gets a warning and no PNG. False, with the
+  // reason in worker.status, when the PNG cannot be written.
+  bool WritePng(UnpackSlot& slot, UnpackWorker& worker, const UnpackEntry& entry,
+                const uint8_t* bytes, uint32_t size);
   bool MakeFolders(UnpackWorker& worker, const char* relative);
 
   UnpackResult& result_;  // the taker's alone, but for the entries of the package being worked
@@ -309,13 +331,52 @@ bool UnpackTask::MakeFolders(UnpackWorker& worker, const char* relative) {
   return true;
 }
 
+bool UnpackTask::WritePng(UnpackSlot& slot, UnpackWorker& worker, const UnpackEntry& entry,
+                          const uint8_t* bytes, uint32_t size) {
+  // A texture by its data; an entry named as one that is none is a texture that cannot be
+  // decoded.
+  static const uint64_t kDdsId = name_hash("dds");
+  if (entry.pngPlace == PngPlace::kNotAsked ||
+      (!has_dds_magic(bytes, size) && entry.extId != kDdsId)) {
+    return true;
+  }
+  CStringBufferA& shown = worker.name;
+  if (!out_path(request_.outDir, layout_.paths().line(entry.path), worker.made) ||
+      !out_path(request_.outDir, layout_.paths().line(entry.png), worker.path)) {
+    return worker.status.FailOutOfMemory();
+  }
+  sys_native_path(worker.made.Data(), shown);
+  if (entry.pngPlace != PngPlace::kFree) {
+    CStringBufferA png;
+    sys_native_path(worker.path.Data(), png);
+    slot.warnings.Add("\"%s\" is a texture whose PNG \"%s\" %s; no PNG was written for it",
+                      shown.Data(), png.Data(), png_place_text(entry.pngPlace));
+    return true;
+  }
+  if (!dds_level_png(bytes, size, 0, &worker.image, &worker.png, &worker.status)) {
+    if (!worker.status.Describe(worker.reason)) worker.reason.Assign("out of memory");
+    slot.warnings.Add("\"%s\" is a texture that cannot be decoded: %s; no PNG was written for it",
+                      shown.Data(), worker.reason.Data());
+    worker.status.Clear();
+    return true;
+  }
+  if ((request_.force &&
+       !clear_file(worker.path.Data(), game_, request_.gameDir, &worker.status)) ||
+      !write_new_file(worker.path.Data(), worker.png.data(), worker.png.length(), &worker.status)) {
+    return false;
+  }
+  ++slot.pngFiles;
+  return true;
+}
+
 bool UnpackTask::WriteEntry(UnpackSlot& slot, UnpackWorker& worker, UnpackEntry& entry,
                             const PackageEntry& stored, const uint8_t* bytes,
                             const ByteBuffer* whole) {
   const char* relative = layout_.paths().line(entry.path);
   const uint32_t size = stored.rawSize;
   worker.status.Clear();
-  if (!MakeFolders(worker, relative) || !out_path(request_.outDir, relative, worker.path) ||
+  if (!MakeFolders(worker, relative) || !WritePng(slot, worker, entry, bytes, size) ||
+      !out_path(request_.outDir, relative, worker.path) ||
       !write_new_file(worker.path.Data(), bytes, size, &worker.status)) {
     if (worker.status.ok()) worker.status.FailOutOfMemory();
     slot.failure.Assign(worker.status);
@@ -366,6 +427,7 @@ void UnpackTask::Work(uint32_t w, uint32_t p, uint32_t s) {
   slot.bytes = 0;
   slot.files = 0;
   slot.metaFiles = 0;
+  slot.pngFiles = 0;
   slot.unread = 0;
   const UnpackPackage& package = layout_.package(p);
   uint32_t picked = 0;
@@ -446,6 +508,7 @@ bool UnpackTask::Take(uint32_t p, uint32_t s) {
   result_.bytes += slot.bytes;
   result_.files += slot.files;
   result_.metaFiles += slot.metaFiles;
+  result_.pngFiles += slot.pngFiles;
   result_.unread += slot.unread;
   if (slot.failed) {
     bar_.Finish();
@@ -593,6 +656,7 @@ bool unpack_game(const UnpackRequest& request, UnpackResult& result) {
   selection.globs = globs.count() != 0 ? &globs[0] : nullptr;
   selection.globCount = globs.count();
   selection.meta = request.meta;
+  selection.png = request.png;
   UnpackLayout& layout = result.layout;
   if (!layout.Plan(result.game, result.names, selection, status)) return false;
   for (uint32_t i = 0; i < layout.warnings().count(); ++i) {
@@ -652,12 +716,17 @@ void print_unpack(const UnpackRequest& request, const UnpackResult& result) {
     table.Print(stdout);
     std::fputc('\n', stdout);
   }
+  CStringBufferA pngs;
+  if (request.png) {
+    pngs.Format(", and %u PNG file%s beside the textures", result.pngFiles,
+                result.pngFiles == 1 ? "" : "s");
+  }
   std::printf(
       "unpacked %u entr%s of %u package%s into \"%s\": %llu bytes in %u file%s and %u metadata "
-      "file%s\nwrote \"%s\": a mod of %u file%s\n",
+      "file%s%s\nwrote \"%s\": a mod of %u file%s\n",
       picked, picked == 1 ? "y" : "ies", packages, packages == 1 ? "" : "s", out.Data(),
       static_cast<unsigned long long>(result.bytes), result.files, result.files == 1 ? "" : "s",
-      result.metaFiles, result.metaFiles == 1 ? "" : "s", config.Data(), result.listed,
+      result.metaFiles, result.metaFiles == 1 ? "" : "s", pngs.Data(), config.Data(), result.listed,
       result.listed == 1 ? "" : "s");
 }
 
@@ -683,6 +752,7 @@ int run_unpack(const CommandArgs& args) {
   request.matches = &args.matches;
   request.meta = args.meta;
   request.force = args.force;
+  request.png = args.png;
   request.threads = inspect_thread_count(args);
   UnpackResult result;
   const bool written = unpack_game(request, result);
@@ -703,8 +773,8 @@ int run_unpack(const CommandArgs& args) {
 
 const CommandSpec kUnpackCommand = {
     "unpack",
-    "GAMEDIR OUTDIR [--pkg PACKAGE]... [--match GLOB]... [--names FILE]... [--meta] [--force] "
-    "[--threads N]",
+    "GAMEDIR OUTDIR [--pkg PACKAGE]... [--match GLOB]... [--names FILE]... [--meta] [--png] "
+    "[--force] [--threads N]",
     "take packages out of the game into folders, as a mod that the tool runs",
     "Writes every entry of the game's packages (those in an archive) to a file under OUTDIR:\n"
     "OUTDIR/PACKAGE/NAME.EXT, where the '/' and '\\' of a name make folders, and then\n"
@@ -722,6 +792,15 @@ const CommandSpec kUnpackCommand = {
     "Where the tool would not give a texture or a localisation file the metadata it has, the\n"
     "metadata is written beside it as FILE.meta and vintrel.json names it as \"meta\".\n"
     "\n"
+    "With --png, each entry whose data is a DDS texture also gets its mip level 0 as an RGBA PNG\n"
+    "beside it, at its path with the extension \"png\" (hero.dds: hero.png), as texture export\n"
+    "writes it; vintrel.json does not list the PNGs. Each PNG is written before its texture, so\n"
+    "that \"texture sync\" makes a DDS only from a PNG edited since. The entries' own paths come\n"
+    "first: a PNG that would land on one (or on a folder), or on another texture's PNG ignoring\n"
+    "case (those with the ext \"dds\" choose first), is not written, and neither is the PNG of a\n"
+    "texture that cannot be decoded; each with a warning. Edit the PNGs, run texture sync, prune\n"
+    "and run the mod.\n"
+    "\n"
     "OUTDIR must be missing (it is made) or empty. Nothing is written outside it, no link inside\n"
     "it is followed, and no file is written over; with --force, files at the paths unpack\n"
     "writes are replaced (never a file of the game).\n"
@@ -733,6 +812,7 @@ const CommandSpec kUnpackCommand = {
     "                 GLOB without a separator is matched against the part after the last one\n"
     "  --names FILE   read the name list FILE too (any number of times)\n"
     "  --meta         write every entry's metadata beside it as FILE.meta\n"
+    "  --png          write every texture's mip level 0 beside it as a PNG\n"
     "  --force        write into an OUTDIR that holds files, replacing those at unpack's paths\n"
     "  --threads N    unpack on N threads (default: VINTREL_THREADS, else one per processor);\n"
     "                 the files and the report are the same for any N\n"
@@ -743,6 +823,7 @@ const CommandSpec kUnpackCommand = {
     "Exit status: 0 when every entry chosen was written, 1 when any could not be read (the\n"
     "others are written and listed) or a file could not be written, 2 for a usage error.\n",
     2,
-    kOptionPkgs | kOptionMatch | kOptionNames | kOptionMeta | kOptionForce | kOptionThreads,
+    kOptionPkgs | kOptionMatch | kOptionNames | kOptionMeta | kOptionPng | kOptionForce |
+        kOptionThreads,
     run_unpack,
 };

@@ -11,6 +11,7 @@
 #include "inspect/game_lookup.h"
 #include "inspect/game_names.h"
 #include "inspect/messages.h"
+#include "inspect/texture_files.h"
 #include "names/name_table.h"
 
 namespace {
@@ -218,12 +219,59 @@ bool place_entry(TakenPaths& taken, const NameLists& names, bool meta, UnpackEnt
   return taken.Take(relative.Data(), entry.metaPath);
 }
 
+// Places the PNG beside each picked entry of a package (png_beside of its path) under its folder,
+// in table order, entries whose ext is "dds" first, so that a texture named as one keeps its PNG
+// before an entry that only holds one: the path is kept where no entry's file or folder lies
+// (taken holds them all) and no earlier PNG does, ignoring case. False when out of memory.
+bool place_pngs(TArray<UnpackEntry>& entries, const UnpackPackage& package, const char* folder,
+                TakenPaths& taken, WarningList& paths) {
+  static const uint64_t kDdsId = name_hash("dds");
+  const size_t skip = std::strlen(folder) + 1;
+  TakenPaths pngs;
+  CStringBufferA png;
+  bool ok = true;
+  for (const bool dds : {true, false}) {
+    for (uint32_t i = package.first; i < package.first + package.count; ++i) {
+      UnpackEntry& entry = entries[i];
+      if (!entry.picked || (entry.extId == kDdsId) != dds) continue;
+      if (!png_beside(paths.line(entry.path) + skip, png)) return false;
+      const char* last = std::strrchr(png.Data(), '/');
+      if (std::strlen(last == nullptr ? png.Data() : last + 1) > kMaxFileNameBytes) {
+        entry.pngPlace = PngPlace::kTooLong;
+      } else if (!taken.Free(png.Data(), false, &ok)) {
+        entry.pngPlace = PngPlace::kTaken;
+      } else if (!pngs.Free(png.Data(), false, &ok)) {
+        entry.pngPlace = PngPlace::kShared;
+      } else {
+        entry.pngPlace = PngPlace::kFree;
+        if (!pngs.Take(png.Data(), false)) return false;
+      }
+      entry.png = paths.count();
+      if (!ok || !paths.Add("%s/%s", folder, png.Data())) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+const char* png_place_text(PngPlace place) {
+  switch (place) {
+    case PngPlace::kTaken:
+      return "would land on the path of an entry's file or folder, ignoring case";
+    case PngPlace::kShared:
+      return "would land on the PNG of another texture of the package, ignoring case";
+    case PngPlace::kTooLong:
+      return "would have a file name over 255 bytes";
+    default:
+      return "is free";
+  }
+}
 
 bool UnpackLayout::Plan(GameReader& game, const NameLists& names, const UnpackSelection& selection,
                         Status* status) {
   if (!ReadPackages(game, names, selection) || !MarkDuplicates(game) || !PlaceFolders(game) ||
-      !PlaceEntries(names, selection.meta)) {
+      !PlaceEntries(names, selection)) {
     return status->FailOutOfMemory();
   }
   return true;
@@ -339,7 +387,7 @@ bool UnpackLayout::PlaceFolders(const GameReader& game) {
   return true;
 }
 
-bool UnpackLayout::PlaceEntries(const NameLists& names, bool meta) {
+bool UnpackLayout::PlaceEntries(const NameLists& names, const UnpackSelection& selection) {
   CStringBufferA folder;
   CStringBufferA reason;
   CStringBufferA relative;
@@ -357,7 +405,7 @@ bool UnpackLayout::PlaceEntries(const NameLists& names, bool meta) {
       if (!entry.picked) continue;
       ++selected_;
       const bool duplicate = entry.place == EntryPlace::kDuplicate;
-      if (!place_entry(taken, names, meta, entry, relative, reason)) return false;
+      if (!place_entry(taken, names, selection.meta, entry, relative, reason)) return false;
       entry.path = paths_.count();
       if (!paths_.Add("%s/%s", folder.Data(), relative.Data()) ||
           !entry_name(names, entry.nameId, entry.extId, shown)) {
@@ -382,6 +430,9 @@ bool UnpackLayout::PlaceEntries(const NameLists& names, bool meta) {
           !append_text(more.Data(), repeated)) {
         return false;
       }
+    }
+    if (selection.png && !place_pngs(entries_, package, folder.Data(), taken, paths_)) {
+      return false;
     }
     if (package.duplicates == 0) continue;
     if (listed > kNamedDuplicates) {

@@ -24,6 +24,19 @@ enum class EntryPlace : uint8_t {
   kDuplicate,  // <package>/_duplicate/<entry index>.<ext>, not listed: a mod cannot name it alone
 };
 
+// Whether the PNG beside a picked entry may be written, should its data be a texture. The
+// entries' own paths come first: a PNG path is kept only where none of them lies.
+enum class PngPlace : uint8_t {
+  kNotAsked,  // no PNGs are written
+  kFree,      // its path is kept for it
+  kTaken,     // another entry's file or folder (or the entry's own) is there, ignoring case
+  kShared,    // the PNG of an earlier texture of the package is there, ignoring case
+  kTooLong,   // its file name would be over kMaxFileNameBytes
+};
+
+// Why a PNG could not be kept, to follow its path in a message: "would land on ...".
+const char* png_place_text(PngPlace place);
+
 // One entry of a package that is unpacked, or that shares its package's id with one.
 struct UnpackEntry {
   uint64_t nameId = 0;
@@ -34,6 +47,8 @@ struct UnpackEntry {
   bool picked = false;    // the selection picked it: it has a path and is to be written
   bool extText = false;   // the path and the mod give the ext's text; else its id
   bool metaPath = false;  // path.meta is kept free for its metadata
+  PngPlace pngPlace = PngPlace::kNotAsked;
+  uint32_t png = 0;  // line of UnpackLayout::paths(): the PNG beside it (png_beside), when picked
   // What writing it did: the file is written; its metadata is written beside it; the mod names
   // that metadata file, because the tool would not give the entry the same metadata of itself.
   bool written = false;
@@ -59,6 +74,7 @@ struct UnpackSelection {
   NameGlob* globs = nullptr;         // an entry is unpacked when its name.ext matches one of
   uint32_t globCount = 0;            // these; every entry when there are none
   bool meta = false;                 // every entry's metadata is written beside it
+  bool png = false;                  // a PNG is kept a place beside every entry
 };
 
 class UnpackLayout {
@@ -71,8 +87,9 @@ class UnpackLayout {
   // reading each package's tables through game. Entries whose name and ext repeat among the
   // packages of one id are laid out as duplicates; a name that cannot be a path, or would land
   // on another entry's path ignoring case, goes by id, and so does a package's folder: each with
-  // a warning. A package that cannot be read is passed over with a warning. False, with the
-  // reason in *status, when memory runs out.
+  // a warning. With selection.png, each picked entry's PNG is then placed where no entry's path
+  // lies, in table order, entries whose ext is "dds" first. A package that cannot be read is
+  // passed over with a warning. False, with the reason in *status, when memory runs out.
   bool Plan(GameReader& game, const NameLists& names, const UnpackSelection& selection,
             Status* status);
 
@@ -91,7 +108,7 @@ class UnpackLayout {
   bool ReadPackages(GameReader& game, const NameLists& names, const UnpackSelection& selection);
   bool MarkDuplicates(const GameReader& game);
   bool PlaceFolders(const GameReader& game);
-  bool PlaceEntries(const NameLists& names, bool meta);
+  bool PlaceEntries(const NameLists& names, const UnpackSelection& selection);
 
   TArray<UnpackPackage> packages_;
   TArray<UnpackEntry> entries_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include "tests/support/game_format.h"
 #include "tests/support/game_reader.h"
 #include "tests/support/game_writer.h"
+#include "tests/support/png_file.h"
 #include "tests/support/process.h"
 #include "tests/support/replace_files.h"
 #include "tests/support/scratch_dir.h"
@@ -54,6 +56,24 @@ std::vector<std::vector<ParsedEntry>> Entries(const std::filesystem::path& game)
   }
   return entries;
 }
+
+// Every entry holds the ids, data and metadata it held.
+void ExpectSameEntries(const std::vector<std::vector<ParsedEntry>>& after,
+                       const std::vector<std::vector<ParsedEntry>>& before) {
+  EXPECT_EQ(after.size(), before.size());
+  for (size_t k = 0; k < before.size() && k < after.size(); ++k) {
+    EXPECT_EQ(after[k].size(), before[k].size()) << "package " << k;
+    for (size_t e = 0; e < before[k].size() && e < after[k].size(); ++e) {
+      EXPECT_EQ(after[k][e].name_id, before[k][e].name_id) << k << " " << e;
+      EXPECT_EQ(after[k][e].ext_id, before[k][e].ext_id) << k << " " << e;
+      EXPECT_EQ(after[k][e].data, before[k][e].data) << k << " " << e;
+      EXPECT_EQ(after[k][e].meta, before[k][e].meta) << k << " " << e;
+    }
+  }
+}
+
+constexpr char kExampleNames[] =
+    "cursor.dds\nhero.dds\nlayout.bin\nmenu.txt\nstrings.loc\ntheme.ogg\n";
 
 // Entries with names that a path cannot take as they are, names that land on each other's paths,
 // duplicates, textures whose metadata the tool would make otherwise, a package named as a device,
@@ -120,16 +140,19 @@ class UnpackTest : public testing::Test {
     return RunProcess(VINTREL_INSPECT_EXE, args);
   }
 
-  // Writes the game and a name list, unpacks it whole on 1 and on 3 threads (which must write
-  // the same files and say the same), checks that nothing lies outside OUTDIR, runs the tool on
-  // what was unpacked and checks that every entry holds what it held. The result of the unpack.
-  ProcessResult RoundTrip(const GameSpec& game, const std::string& names) {
+  // Writes the game and a name list, unpacks it whole with options on 1 and on 3 threads (which
+  // must write the same files and say the same), checks that nothing lies outside OUTDIR, runs
+  // the tool on what was unpacked and checks that every entry holds what it held. The result of
+  // the unpack.
+  ProcessResult RoundTrip(const GameSpec& game, const std::string& names,
+                          const std::vector<std::string>& options = {}) {
     std::string error;
     EXPECT_TRUE(WriteGame(game, game_, nullptr, &error)) << error;
     EXPECT_TRUE(WriteTextFile(dir_ / "names.txt", names));
     const std::vector<std::vector<ParsedEntry>> before = Entries(game_);
-    const std::vector<std::string> unpack = {"unpack", game_.string(), out(), "--names",
-                                             (dir_ / "names.txt").string()};
+    std::vector<std::string> unpack = {"unpack", game_.string(), out(), "--names",
+                                       (dir_ / "names.txt").string()};
+    unpack.insert(unpack.end(), options.begin(), options.end());
     std::vector<std::string> args = unpack;
     args.insert(args.end(), {"--threads", "3"});
     const ProcessResult three = Inspect(args);
@@ -150,17 +173,7 @@ class UnpackTest : public testing::Test {
     const ProcessResult run =
         RunProcess(VINTREL_EXE, {out(), game_.string(), dir_.MakeDir("tmp").string()});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    const std::vector<std::vector<ParsedEntry>> after = Entries(game_);
-    EXPECT_EQ(after.size(), before.size());
-    for (size_t k = 0; k < before.size() && k < after.size(); ++k) {
-      EXPECT_EQ(after[k].size(), before[k].size()) << "package " << k;
-      for (size_t e = 0; e < before[k].size() && e < after[k].size(); ++e) {
-        EXPECT_EQ(after[k][e].name_id, before[k][e].name_id) << k << " " << e;
-        EXPECT_EQ(after[k][e].ext_id, before[k][e].ext_id) << k << " " << e;
-        EXPECT_EQ(after[k][e].data, before[k][e].data) << k << " " << e;
-        EXPECT_EQ(after[k][e].meta, before[k][e].meta) << k << " " << e;
-      }
-    }
+    ExpectSameEntries(Entries(game_), before);
     return one;
   }
 
@@ -171,12 +184,84 @@ class UnpackTest : public testing::Test {
 };
 
 TEST_F(UnpackTest, ExampleGameComesBackAsItWas) {
-  const ProcessResult result = RoundTrip(
-      ExampleGame(), "cursor.dds\nhero.dds\nlayout.bin\nmenu.txt\nstrings.loc\ntheme.ogg\n");
+  const ProcessResult result = RoundTrip(ExampleGame(), kExampleNames);
   EXPECT_EQ(result.err, "");
   EXPECT_NE(result.out.find("unpacked 12 entries of 6 packages"), std::string::npos) << result.out;
   EXPECT_TRUE(
       FilesEqual(dir_ / "out" / "ui_common" / "menu.txt", dir_ / "out3/ui_common/menu.txt"));
+}
+
+// Each texture gets its level 0 as a PNG beside it, which vintrel.json does not list and texture
+// sync finds up to date; then the modder's round: one PNG edited, texture sync, prune, run, and
+// that texture alone has changed.
+TEST_F(UnpackTest, PngsBesideTexturesMakeAModOfTheOneEdited) {
+  const ProcessResult result = RoundTrip(ExampleGame(), kExampleNames, {"--png"});
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out.find(", and 4 PNG files beside the textures\n"), std::string::npos)
+      << result.out;
+  const std::filesystem::path out = dir_ / "out";
+  size_t textures = 0;
+  for (const std::string& file : ListFiles(out)) {
+    if (file.size() < 4 || file.compare(file.size() - 4, 4, ".dds") != 0) continue;
+    ++textures;
+    const Bytes dds = ReadFile(out / file).value_or(Bytes{});
+    const std::string png = file.substr(0, file.size() - 4) + ".png";
+    EXPECT_EQ(PngSize(ReadFile(out / png).value_or(Bytes{})),
+              std::make_pair(GetU32(dds, 16), GetU32(dds, 12)))
+        << png;
+  }
+  EXPECT_EQ(textures, 4u);
+  EXPECT_EQ(ReadTextFile(out / "vintrel.json").value_or(".png").find(".png"), std::string::npos);
+  const std::vector<std::string> sync = {"texture", "sync", out.string(), "--game", game_.string()};
+  std::vector<std::string> dryRun = sync;
+  dryRun.push_back("--dry-run");
+  EXPECT_EQ(Inspect(dryRun).out, "0 textures to make, 4 up to date, 0 without a PNG\n");
+
+  std::vector<std::vector<ParsedEntry>> expected = Entries(game_);
+  ASSERT_TRUE(WriteFile(out / "ui_common" / "hero.png", Picture(8, 8, 200)));
+  std::filesystem::last_write_time(
+      out / "ui_common" / "hero.dds",
+      std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60));
+  const ProcessResult synced = Inspect(sync);
+  EXPECT_EQ(synced.exit_code, 0) << synced.err;
+  const ProcessResult pruned = Inspect({"prune", out.string(), game_.string()});
+  EXPECT_EQ(pruned.exit_code, 0) << pruned.err;
+  const ProcessResult run =
+      RunProcess(VINTREL_EXE, {out.string(), game_.string(), dir_.MakeDir("tmp2").string()});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  // ui_common's hero, the first entry of the first package.
+  const Bytes hero = ReadFile(out / "ui_common" / "hero.dds").value_or(Bytes{});
+  EXPECT_NE(hero, expected[0][0].data);
+  expected[0][0].data = hero;
+  ExpectSameEntries(Entries(game_), expected);
+}
+
+// The entries' own paths come first, then the PNGs of entries whose ext is "dds": a PNG without
+// a place, or of a texture that cannot be decoded, is not written, with a warning each.
+TEST_F(UnpackTest, PngsGiveWayToEntriesAndToTexturesNamedSo) {
+  GameSpec game;
+  game.archives = {{1, "base"}};
+  const Bytes texture = MakeDds(Dxt1Texture(4, 4, 1));
+  const Bytes meta = TextureMeta(15, 3, 1, 4, 4);
+  game.packages = {OneGroupPackage(
+      "ui", true,
+      {Entry("a", "tex", MakeDds(Dxt1Texture(8, 8, 2))), Entry("a", "dds", texture, meta),
+       Entry("b", "dds", texture, meta), Entry("b", "png", MakeData(10, 1)),
+       Entry("junk", "dds", MakeData(11, 2), {1})})};
+  const ProcessResult result = RoundTrip(game, "a.tex\na.dds\nb.dds\nb.png\njunk.dds\n", {"--png"});
+  const std::filesystem::path out = dir_ / "out";
+  EXPECT_EQ(ListFiles(out),
+            (std::vector<std::string>{"ui/a.dds", "ui/a.png", "ui/a.tex", "ui/b.dds", "ui/b.png",
+                                      "ui/junk.dds", "ui/junk.dds.meta", "vintrel.json"}));
+  EXPECT_EQ(PngSize(ReadFile(out / "ui" / "a.png").value_or(Bytes{})), std::make_pair(4u, 4u));
+  EXPECT_EQ(ReadFile(out / "ui" / "b.png"), MakeData(10, 1));
+  EXPECT_EQ(WarningLines(result.err), 3u) << result.err;
+  for (const char* why :
+       {"a.tex\" is a texture whose PNG", "would land on the PNG of another texture",
+        "b.dds\" is a texture whose PNG", "would land on the path of an entry's file",
+        "junk.dds\" is a texture that cannot be decoded"}) {
+    EXPECT_NE(result.err.find(why), std::string::npos) << why << "\n" << result.err;
+  }
 }
 
 TEST_F(UnpackTest, HostileNamesStayInsideAndComeBackAsTheyWere) {

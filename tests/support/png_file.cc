@@ -50,4 +50,23 @@ Bytes MakePng(const PngSpec& spec) {
   return out;
 }
 
+Bytes Picture(uint32_t width, uint32_t height, uint8_t red) {
+  PngSpec png;
+  png.width = width;
+  png.height = height;
+  for (uint32_t i = 0; i < width * height; ++i) {
+    png.rows.insert(png.rows.end(), {red, 40, static_cast<uint8_t>(i == 0 ? 250 : 90), 255});
+  }
+  return MakePng(png);
+}
+
+std::pair<uint32_t, uint32_t> PngSize(const Bytes& png) {
+  auto u32 = [&png](size_t at) {
+    return png.size() < at + 4 ? 0u
+                               : uint32_t{png[at]} << 24 | uint32_t{png[at + 1]} << 16 |
+                                     uint32_t{png[at + 2]} << 8 | png[at + 3];
+  };
+  return {u32(16), u32(20)};
+}
+
 }  // namespace vtest

@@ -5,6 +5,7 @@
 #define VINTREL_TESTS_SUPPORT_PNG_FILE_H_
 
 #include <cstdint>
+#include <utility>
 
 #include "tests/support/bytes.h"
 
@@ -21,6 +22,12 @@ struct PngSpec {
 };
 
 Bytes MakePng(const PngSpec& spec);
+
+// A width x height RGBA PNG of one colour but for a brighter top-left pixel, as an editor saves it.
+Bytes Picture(uint32_t width, uint32_t height, uint8_t red);
+
+// The width and height a PNG's IHDR gives (0 x 0 when it is too short to hold them).
+std::pair<uint32_t, uint32_t> PngSize(const Bytes& png);
 
 }  // namespace vtest
 
