@@ -56,6 +56,9 @@ CHROMIUM_ARGS = [
     "--disable-sync",
     "--disable-dev-shm-usage",
     "--hide-scrollbars",
+    # chromedriver talks to the browser through a pipe rather than a port on "localhost", a name
+    # that a minimal system (a fresh chroot, a container) may not resolve.
+    "--remote-debugging-pipe",
 ]
 
 # Reads the page as its markup promises a reader (src/report/html_page.h).
