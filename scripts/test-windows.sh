@@ -25,6 +25,10 @@ export WINEDEBUG=-all
 # No Mono or Gecko: console programs need neither, and asking for them would stall a headless
 # machine.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# wine keeps a Windows program's file names in the locale's character set: under the C locale of a
+# bare system (no LANG), a name beyond ASCII cannot be made. Windows has no such limit, so the tests
+# run under a UTF-8 locale, as on a user's system.
+export LC_ALL=C.UTF-8
 jobs=$(nproc 2>/dev/null || echo 2)
 ran_marker=build-win/windows-tests-ran
 rm -f "$ran_marker" build-win/windows-tests-skipped
