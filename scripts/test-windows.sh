@@ -121,7 +121,16 @@ run_tests() {
   local usage
   usage=$(timeout 300 "$loader" "$dir/Vintrel.exe" 2>/dev/null) || true
   [[ "$usage" == Usage:* ]] || fail "wine cannot run $dir/Vintrel.exe (see: WINEPREFIX=$WINEPREFIX $loader $dir/Vintrel.exe)"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  # A launch under wine fails now and then on a loaded machine: a child program of the end-to-end
+  # tests ends at once with no output (seen in about one run in three of the whole suite, each
+  # time in another test, never natively). A test program that fails is therefore run once more,
+  # and says so; a failure that comes back fails the run.
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --repeat until-pass:2 \
+    --output-log "$dir/ctest-windows.log"
+  if grep -Eq '\*\*\*(Failed|Timeout|Exception)' "$dir/ctest-windows.log"; then
+    echo "test-windows: these failed once under wine and passed when run again:" >&2
+    grep -E '\*\*\*(Failed|Timeout|Exception)' "$dir/ctest-windows.log" >&2
+  fi
   local count
   count=$(ctest --test-dir "$dir" -N | sed -n 's/^Total Tests: //p')
   echo "$what: $count of $count ctest tests passed" >"$ran_marker"
