@@ -66,7 +66,7 @@ bool collect_entry_ids(HarvestResult* result) {
 }
 
 // What a worker needs to read packages, and its own harvester.
-struct HarvestWorker : PackageWorker {
+struct HarvestWorker : PassWorker {
   NameHarvester harvester;
 };
 

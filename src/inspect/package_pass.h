@@ -54,7 +54,7 @@ class PackagePass {
 
 // A worker's own means of reading packages: the buffers of a package's tables and of one
 // inflated block, its zlib streams, and its last failure with room to describe it.
-struct PackageWorker {
+struct PassWorker {
   ByteBuffer indexTable;
   ByteBuffer entryTable;
   ByteBuffer idBlock;
@@ -65,7 +65,7 @@ struct PackageWorker {
 };
 
 // The frame of a task that reads every package of a game on worker threads, a package a step:
-// the workers' means (Worker, a PackageWorker or more), the slots in which the steps under way
+// the workers' means (Worker, a PassWorker or more), the slots in which the steps under way
 // keep their results for the taker (Slot), kSlotsPerWorker for each worker, and the progress bar,
 // which the taker moves as it takes each package.
 template <typename Worker, typename Slot>

@@ -153,7 +153,7 @@ struct VerifySlot {
 
 // Checks every package of a game on worker threads; the report takes them in manifest order, so
 // that it is the same for any number of threads.
-class VerifyTask final : public PackagePassTask<PackageWorker, VerifySlot> {
+class VerifyTask final : public PackagePassTask<PassWorker, VerifySlot> {
  public:
   VerifyTask(VerifyResult& result, const PackagePass& pass, uint32_t threads)
       : PackagePassTask(result.game, pass, threads, "verifying"), result_(result) {}
@@ -162,13 +162,12 @@ class VerifyTask final : public PackagePassTask<PackageWorker, VerifySlot> {
   bool Take(uint32_t step, uint32_t slot) override;
 
  private:
-  void Add(VerifySlot& slot, PackageWorker& worker, uint32_t entry, uint64_t nameId,
-           uint64_t extId);
+  void Add(VerifySlot& slot, PassWorker& worker, uint32_t entry, uint64_t nameId, uint64_t extId);
 
   VerifyResult& result_;  // the taker's alone
 };
 
-void VerifyTask::Add(VerifySlot& slot, PackageWorker& worker, uint32_t entry, uint64_t nameId,
+void VerifyTask::Add(VerifySlot& slot, PassWorker& worker, uint32_t entry, uint64_t nameId,
                      uint64_t extId) {
   if (!describe_reason(worker.status, worker.reason)) worker.reason.Assign("out of memory");
   VerifyProblem problem;
@@ -181,7 +180,7 @@ void VerifyTask::Add(VerifySlot& slot, PackageWorker& worker, uint32_t entry, ui
 }
 
 void VerifyTask::Work(uint32_t w, uint32_t k, uint32_t s) {
-  PackageWorker& worker = workers_[w];
+  PassWorker& worker = workers_[w];
   VerifySlot& slot = slots_[s];
   slot.entries = 0;
   slot.problems.Clear();
