@@ -205,21 +205,21 @@ int Make(const fs::path& dir, uint32_t textures, uint64_t seed) {
       config += std::string(p == 0 && e == 0 ? "" : ",\n") + "    {\"name\": \"" + name +
                 "\", \"ext\": \"dds\", \"src\": \"textures/" + file + "\"}";
     }
-    vtest::PackageSpec spec = vtest::OneGroupPackage(package, p % 2 == 0, std::move(entries));
-    spec.level = 1;
+    auto layout = vtest::OneGroupPackage(package, p % 2 == 0, std::move(entries));
+    layout.level = 1;
     std::string error;
-    const vtest::Bytes bytes = vtest::BuildPackage(spec, nullptr, &error);
+    const vtest::Bytes bytes = vtest::BuildPackage(layout, nullptr, &error);
     if (bytes.empty()) {
       std::fprintf(stderr, "page_bench: %s: %s\n", package, error.c_str());
       return 1;
     }
     const uint32_t a = p % 2;
-    spec.record.offset = sizes[a];
-    spec.record.archive_index = static_cast<uint8_t>(a);
+    layout.record.offset = sizes[a];
+    layout.record.archive_index = static_cast<uint8_t>(a);
     outs[a].write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
     sizes[a] += bytes.size();
-    directory.packages.push_back(spec.record);
+    directory.packages.push_back(layout.record);
   }
   for (std::ofstream& out : outs) {
     out.close();

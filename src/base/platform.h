@@ -130,8 +130,8 @@ uint32_t sys_get_temp_path(uint32_t size, char* buffer);
 // The folder in which the program keeps the user's own data, without a final separator; it need
 // not exist. Win32: "%APPDATA%\Vintrel" (GetEnvironmentVariableW of APPDATA). POSIX:
 // "$XDG_DATA_HOME/vintrel", where an unset, empty or relative XDG_DATA_HOME stands for
-// "$HOME/.local/share", as the XDG base directory specification has it. False, with out empty,
-// when the environment names no such folder (no APPDATA; no HOME) or out cannot grow.
+// "$HOME/.local/share", as freedesktop.org's base directory convention has it. False, with out
+// empty, when the environment names no such folder (no APPDATA; no HOME) or out cannot grow.
 bool sys_user_data_path(CStringBufferA& out);
 // The system's error code (errno, GetLastError) of this thread's most recent call of a file
 // function above that failed; 0 when that call succeeded. A failure injected by a test's fault

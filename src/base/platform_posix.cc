@@ -568,7 +568,7 @@ bool sys_user_data_path(CStringBufferA& out) {
   out.Assign(nullptr);
   const char* base = getenv("XDG_DATA_HOME");
   const char* below = "";
-  // A relative XDG_DATA_HOME is invalid and to be ignored, the base directory specification says.
+  // A relative XDG_DATA_HOME is invalid and to be ignored, by freedesktop.org's convention.
   if (base == nullptr || base[0] != '/') {
     base = getenv("HOME");
     below = ".local/share/";
