@@ -28,8 +28,8 @@ namespace {
 // The commands in the order the usage text lists them: a modder's way through a game, from
 // looking inside to trying a mod, checking the game and undoing the mod.
 const CommandSpec* const kCommands[] = {
-    &kPackagesCommand, &kEntriesCommand, &kFindCommand,   &kNamesCommand,   &kExtractCommand,
-    &kUnpackCommand,   &kPruneCommand,   &kTextureCommand, &kPlanCommand,    &kStackCommand,
+    &kPackagesCommand, &kEntriesCommand, &kFindCommand,    &kNamesCommand, &kExtractCommand,
+    &kUnpackCommand,   &kPruneCommand,   &kTextureCommand, &kPlanCommand,  &kStackCommand,
     &kVerifyCommand,   &kRestoreCommand, &kRecoverCommand,
 };
 
