@@ -159,21 +159,11 @@ void write_record_members(JsonWriter& json, const PackageRecord& record, const c
 
 // The manifest says nothing of a package's length: it is taken as far as the next package of the
 // same archive file, or the file's end.
-bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights) {
+bool weigh_packages(const GameReader& game, const TCountedArray<uint64_t>& archiveBytes,
+                    TCountedArray<uint64_t>& weights) {
   const uint32_t count = game.package_count();
   TCountedArray<uint32_t> order;
-  TCountedArray<uint64_t> archiveBytes;
-  if (!weights.allocate(count) || !order.allocate(count) ||
-      !archiveBytes.allocate(game.archive_count())) {
-    return false;
-  }
-  for (uint32_t i = 0; i < game.archive_count(); ++i) {
-    PathBuffer path;
-    if (!game.ArchivePath(i, path)) return false;
-    ScopedFile file(open_file(path.Data(), "r"));
-    const uint64_t size = file.is_open() ? file_size(file.get()) : kBadPosition;
-    archiveBytes[i] = size == kBadPosition ? 0 : size;
-  }
+  if (!weights.allocate(count) || !order.allocate(count)) return false;
   // Two archive records may name one file: order by file name, then by offset.
   uint32_t placed = 0;
   for (uint32_t k = 0; k < count; ++k) {
@@ -206,4 +196,17 @@ bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights) {
     weights[k] = (end > start ? end - start : 0) + 1;
   }
   return true;
+}
+
+bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights) {
+  TCountedArray<uint64_t> archiveBytes;
+  if (!archiveBytes.allocate(game.archive_count())) return false;
+  for (uint32_t i = 0; i < game.archive_count(); ++i) {
+    PathBuffer path;
+    if (!game.ArchivePath(i, path)) return false;
+    ScopedFile file(open_file(path.Data(), "r"));
+    const uint64_t size = file.is_open() ? file_size(file.get()) : kBadPosition;
+    archiveBytes[i] = size == kBadPosition ? 0 : size;
+  }
+  return weigh_packages(game, archiveBytes, weights);
 }

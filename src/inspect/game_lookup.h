@@ -34,6 +34,11 @@ bool open_untouched_game(const char* dir, RunContext& context, GameReader& game,
 // record in no archive. False when out of memory.
 bool package_weights(const GameReader& game, TCountedArray<uint64_t>& weights);
 
+// The same from the sizes of the game's archive files, archiveBytes[i] that of archive i (0 when
+// unknown), for a caller that holds the archives open.
+bool weigh_packages(const GameReader& game, const TCountedArray<uint64_t>& archiveBytes,
+                    TCountedArray<uint64_t>& weights);
+
 // The id that a NAME, EXT or PACKAGE argument stands for, as the tool turns the configuration's
 // "name", "ext" and "pkg" into ids: the name_hash of the text, so that case does not matter. "0x"
 // followed by exactly 16 hexadecimal digits stands for that id itself, for entries known only by
